@@ -1,0 +1,12 @@
+# Compiler warnings and sanitizers for every target of the project.
+add_compile_options(-Wall -Wextra -Wpedantic -Wshadow -Wnon-virtual-dtor -Wcast-align
+                    -Wformat=2 -Wimplicit-fallthrough)
+if(OMBRIX_WERROR)
+  add_compile_options(-Werror)
+endif()
+
+if(OMBRIX_SANITIZE)
+  string(REPLACE ";" "," _ombrix_san "${OMBRIX_SANITIZE}")
+  add_compile_options(-fsanitize=${_ombrix_san} -fno-omit-frame-pointer -fno-sanitize-recover=all)
+  add_link_options(-fsanitize=${_ombrix_san})
+endif()

@@ -1,0 +1,61 @@
+// The monitor's settings: one live record read by every subsystem, a working copy for the
+// settings dialog, and their file.
+#pragma once
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+
+namespace ombrix {
+
+// Colour levels of one resource. The scale rises (bigger is worse) when Yellow < Red and
+// falls otherwise; Green is the best end of the scale, Max the largest level allowed.
+struct TThresholdLevels {
+  std::int32_t Green = 0;
+  std::int32_t Yellow = 0;
+  std::int32_t Red = 0;
+  std::int32_t Max = 0;
+  bool operator==(const TThresholdLevels&) const = default;
+};
+
+struct TSettings {
+  std::int32_t Interval = 2000;
+  bool Smooth = true;
+  std::int32_t SmoothCount = 5;
+  bool SmoothChanged = false;
+  bool GetHostNames = true;
+  bool LogProcesses = false;
+  bool ShowPseudoProcesses = false;
+  bool IncludeOtherIos = true;
+  bool AlwaysOnTop = false;
+  bool DiskInuseTrace = false;
+  TThresholdLevels CpuInuse{0, 75, 90, 100};
+  TThresholdLevels CpuQueueDepth{0, 6, 9, 255};
+  TThresholdLevels MemoryInuse{0, 85, 98, 100};
+  TThresholdLevels MemoryMBytes{1024, 25, 5, 1024};
+  TThresholdLevels DiskBusy{0, 50, 85, 100};
+  TThresholdLevels DiskQueueDepth{0, 2, 5, 255};
+  TThresholdLevels NetworkBusy{0, 5, 25, 100};
+  std::int32_t Width = 587;
+  std::int32_t Height = 415;
+  bool operator==(const TSettings&) const = default;
+};
+
+class ESettingsError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+extern TSettings Settings;      // the live record
+extern TSettings EditSettings;  // the settings dialog's working copy
+
+// Fills Settings from the settings file; MemoryLimitMB (<= 0 means 1024) is the largest
+// level of MemoryMBytes. Never fails: what cannot be read takes its default.
+void LoadSettings(std::int32_t MemoryLimitMB);
+// Writes Settings to the settings file; raises ESettingsError "Unable to write to <path>".
+void SaveSettings();
+
+// The same against a named file, for callers and tests that choose the file themselves.
+void LoadSettingsFrom(const std::string& fileName, std::int32_t MemoryLimitMB);
+void SaveSettingsTo(const std::string& fileName);
+
+}  // namespace ombrix

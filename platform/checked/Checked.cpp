@@ -1,0 +1,12 @@
+#include "platform/checked/Checked.h"
+
+namespace platform {
+
+void RaiseOverflow() {
+  throw EIntOverflow();
+}
+void RaiseRange() {
+  throw ERangeError();
+}
+
+}  // namespace platform

@@ -1,0 +1,43 @@
+// Where the program is and where its files go.
+#pragma once
+#include <functional>
+#include <string>
+
+namespace platform {
+
+// Full path of the running program; empty when it cannot be found.
+std::string ProgramPath();
+// Folder of the running program, ending in "/".
+std::string ProgramDir();
+// The path with its extension (after the last "." of the last component) replaced.
+std::string ChangeFileExt(const std::string& path, const std::string& ext);
+// The part after the last "/" (names from outside may use "\" too).
+std::string ExtractFileName(const std::string& path);
+// The part up to and including the last "/" (or "\").
+std::string ExtractFilePath(const std::string& path);
+
+bool FileExists(const std::string& path);
+bool DirectoryWritable(const std::string& dir);
+// Creates the folder and its parents; true when it exists afterwards.
+bool ForceDirectories(const std::string& dir);
+
+// The settings file of a program: beside the program when that folder is writable, else in
+// the user's configuration folder; loading takes the user's file when there is one.
+struct SettingsFileLocation {
+  std::string Load;
+  std::string Save;
+};
+
+struct SettingsFileFacts {
+  std::string ProgramPath;         // e.g. /opt/Ombrix/Ombrix
+  bool ProgramDirWritable = true;  // may the user write beside the program?
+  std::string XdgConfigHome;       // $XDG_CONFIG_HOME, may be empty
+  std::string Home;                // $HOME
+  std::function<bool(const std::string&)> Exists;
+};
+
+SettingsFileLocation ChooseSettingsFile(const SettingsFileFacts& facts);
+// The same for the running program and the real environment.
+SettingsFileLocation SettingsFile();
+
+}  // namespace platform
