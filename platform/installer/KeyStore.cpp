@@ -1,0 +1,220 @@
+#include "platform/installer/KeyStore.h"
+
+#include <dirent.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#include "platform/inifile/IniFile.h"
+#include "platform/paths/Paths.h"
+
+namespace platform {
+
+namespace {
+
+constexpr const char* kSuffix = ".key";
+
+bool IsPlain(unsigned char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
+         c == '_';
+}
+
+std::string Encode(const std::string& s) {
+  static const char* hex = "0123456789ABCDEF";
+  std::string out;
+  for (const char ch : s) {
+    const auto c = static_cast<unsigned char>(ch);
+    if (IsPlain(c)) {
+      out += ch;
+    } else {
+      out += '%';
+      out += hex[c >> 4];
+      out += hex[c & 15];
+    }
+  }
+  return out;
+}
+
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
+
+std::optional<std::string> Decode(const std::string& s) {
+  std::string out;
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    if (s[i] != '%') {
+      out += s[i];
+      continue;
+    }
+    if (i + 2 >= s.size()) return std::nullopt;
+    const int hi = HexDigit(s[i + 1]);
+    const int lo = HexDigit(s[i + 2]);
+    if (hi < 0 || lo < 0) return std::nullopt;
+    out += static_cast<char>(hi * 16 + lo);
+    i += 2;
+  }
+  return out;
+}
+
+std::string ToLower(std::string s) {
+  for (char& c : s)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return s;
+}
+
+// One value per line: encoded name, a tab, "s" or "d", a tab, the encoded value.
+std::vector<KeyEntry> ParseValues(const std::string& text) {
+  std::vector<KeyEntry> entries;
+  std::istringstream in(text);
+  std::string line;
+  while (std::getline(in, line)) {
+    const auto t1 = line.find('\t');
+    const auto t2 = t1 == std::string::npos ? t1 : line.find('\t', t1 + 1);
+    if (t2 == std::string::npos || t2 != t1 + 2) continue;
+    const auto name = Decode(line.substr(0, t1));
+    const auto value = Decode(line.substr(t2 + 1));
+    if (!name || !value) continue;
+    if (line[t1 + 1] == 's') {
+      entries.push_back({*name, *value});
+    } else if (line[t1 + 1] == 'd') {
+      char* end = nullptr;
+      const unsigned long n = std::strtoul(value->c_str(), &end, 10);
+      if (value->empty() || *end != '\0' || n > 0xFFFFFFFFul) continue;
+      entries.push_back({*name, static_cast<std::uint32_t>(n)});
+    }
+  }
+  return entries;
+}
+
+std::string FormatValues(const std::vector<KeyEntry>& entries) {
+  std::string text;
+  for (const auto& e : entries) {
+    text += Encode(e.Name);
+    if (const auto* s = std::get_if<std::string>(&e.Value)) {
+      text += "\ts\t" + Encode(*s);
+    } else {
+      text += "\td\t" + std::to_string(std::get<std::uint32_t>(e.Value));
+    }
+    text += '\n';
+  }
+  return text;
+}
+
+std::optional<std::string> ReadWhole(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return std::nullopt;
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+// Replaces the file in one step, so a reader never sees half a key.
+bool WriteWhole(const std::string& path, const std::string& text) {
+  const std::string temp = path + ".new";
+  {
+    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+    out << text;
+    out.close();
+    if (!out) {
+      std::remove(temp.c_str());
+      return false;
+    }
+  }
+  if (std::rename(temp.c_str(), path.c_str()) != 0) {
+    std::remove(temp.c_str());
+    return false;
+  }
+  return true;
+}
+
+std::string DataHome() {
+  const char* xdg = std::getenv("XDG_DATA_HOME");
+  if (xdg != nullptr && xdg[0] == '/') return xdg;
+  const char* home = std::getenv("HOME");
+  if (home != nullptr && home[0] == '/') return std::string(home) + "/.local/share";
+  return {};
+}
+
+}  // namespace
+
+std::string KeyRootFolder(KeyRoot root) {
+  const std::string data = DataHome();
+  if (root == KeyRoot::LocalMachine) {
+    const std::string system = "/var/lib/ombrix/keys";
+    if (ForceDirectories(system) && DirectoryWritable(system)) return system;
+    return data.empty() ? data : data + "/ombrix/keys/machine";
+  }
+  return data.empty() ? data : data + "/ombrix/keys/user";
+}
+
+std::string TKeyStore::NormalKey(const std::string& key) {
+  std::string k = ToLower(key);
+  for (char& c : k)
+    if (c == '/') c = '\\';
+  while (!k.empty() && k.back() == '\\') k.pop_back();
+  return k;
+}
+
+std::string TKeyStore::FileNameOf(const std::string& key) {
+  return Encode(NormalKey(key)) + kSuffix;
+}
+
+bool TKeyStore::SetValue(const std::string& key, const std::string& name, const KeyValue& value) {
+  if (folder_.empty() || NormalKey(key).empty() || !ForceDirectories(folder_)) return false;
+  const std::string path = folder_ + "/" + FileNameOf(key);
+  std::vector<KeyEntry> entries;
+  if (const auto text = ReadWhole(path)) entries = ParseValues(*text);
+  bool replaced = false;
+  for (auto& e : entries) {
+    if (EqualsIgnoreCase(e.Name, name)) {
+      e.Value = value;
+      replaced = true;
+      break;
+    }
+  }
+  if (!replaced) entries.push_back({name, value});
+  return WriteWhole(path, FormatValues(entries));
+}
+
+std::optional<std::vector<KeyEntry>> TKeyStore::ReadKey(const std::string& key) const {
+  if (folder_.empty() || NormalKey(key).empty()) return std::nullopt;
+  const auto text = ReadWhole(folder_ + "/" + FileNameOf(key));
+  if (!text) return std::nullopt;
+  return ParseValues(*text);
+}
+
+std::optional<KeyValue> TKeyStore::ReadValue(const std::string& key,
+                                             const std::string& name) const {
+  const auto entries = ReadKey(key);
+  if (!entries) return std::nullopt;
+  for (const auto& e : *entries)
+    if (EqualsIgnoreCase(e.Name, name)) return e.Value;
+  return std::nullopt;
+}
+
+bool TKeyStore::DeleteKeyTree(const std::string& key) {
+  const std::string top = NormalKey(key);
+  if (folder_.empty() || top.empty()) return false;
+  DIR* dir = opendir(folder_.c_str());
+  if (dir == nullptr) return false;
+  std::vector<std::string> doomed;
+  while (const dirent* entry = readdir(dir)) {
+    std::string file = entry->d_name;
+    const std::size_t suffix = std::char_traits<char>::length(kSuffix);
+    if (file.size() <= suffix || file.compare(file.size() - suffix, suffix, kSuffix) != 0) continue;
+    const auto name = Decode(file.substr(0, file.size() - suffix));
+    if (name && (*name == top || name->rfind(top + "\\", 0) == 0)) doomed.push_back(file);
+  }
+  closedir(dir);
+  bool removed = false;
+  for (const auto& file : doomed) removed |= unlink((folder_ + "/" + file).c_str()) == 0;
+  return removed;
+}
+
+}  // namespace platform

@@ -1,0 +1,84 @@
+#include "platform/installer/LzExpand.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "tests/platform/installer/SzddBuilder.h"
+#include "tests/support/TempDir.h"
+
+namespace {
+
+using ombrix::testing::SzddHeader;
+using ombrix::testing::SzddLiterals;
+using ombrix::testing::TempDir;
+
+std::int64_t CopyFile(const TempDir& dir, const std::string& from, const std::string& to) {
+  auto in = platform::LzOpenRead(dir.File(from));
+  auto out = platform::LzCreate(dir.File(to));
+  if (!in || !out) return -100;
+  const std::int64_t result = platform::LzCopy(*in, *out);
+  platform::LzClose(in);
+  platform::LzClose(out);
+  return result;
+}
+
+TEST(LzExpand, CopiesPlainFilesByteForByte) {
+  TempDir dir;
+  std::string data;
+  for (int i = 0; i < 200000; ++i) data += static_cast<char>(i * 7);
+  dir.Write("plain.bin", data);
+  dir.Write("SZD", "SZD");  // shorter than a signature: plain too
+  EXPECT_EQ(CopyFile(dir, "plain.bin", "copy.bin"), static_cast<std::int64_t>(data.size()));
+  EXPECT_EQ(dir.Read("copy.bin"), data);
+  EXPECT_EQ(CopyFile(dir, "SZD", "copy2"), 3);
+  EXPECT_EQ(dir.Read("copy2"), "SZD");
+  dir.Write("empty", "");
+  EXPECT_EQ(CopyFile(dir, "empty", "copy3"), 0);
+  EXPECT_TRUE(platform::LzOpenRead(dir.File("copy3")) != nullptr);
+}
+
+TEST(LzExpand, ExpandsLiteralsAndBackReferences) {
+  TempDir dir;
+  dir.Write("lit.tx_", SzddLiterals("The quick brown fox jumps over the lazy dog."));
+  ASSERT_TRUE(platform::LzOpenRead(dir.File("lit.tx_"))->Compressed());
+  EXPECT_EQ(CopyFile(dir, "lit.tx_", "lit.txt"), 44);
+  EXPECT_EQ(dir.Read("lit.txt"), "The quick brown fox jumps over the lazy dog.");
+
+  // Eight literals land at window position 4080; a match of 8 from there repeats them and a
+  // match of 3 from position 0 yields the window's initial blanks.
+  std::string packed = SzddHeader(19);
+  packed += '\xFF';
+  packed += "abcdefgh";
+  packed += '\x00';
+  packed += "\xF0\xF5";                  // position 0xFF0, length 5 + 3
+  packed += std::string("\x00\x00", 2);  // position 0, length 0 + 3
+  dir.Write("ref.bi_", packed);
+  EXPECT_EQ(CopyFile(dir, "ref.bi_", "ref.bin"), 19);
+  EXPECT_EQ(dir.Read("ref.bin"), "abcdefghabcdefgh   ");
+}
+
+TEST(LzExpand, RefusesWhatCannotBeOpenedOrWritten) {
+  TempDir dir;
+  EXPECT_EQ(platform::LzOpenRead(dir.File("missing")), nullptr);
+  EXPECT_EQ(platform::LzOpenRead(dir.Path()), nullptr);  // a folder
+  EXPECT_EQ(platform::LzOpenRead(dir.Path() + "/"), nullptr);
+  EXPECT_EQ(platform::LzCreate(dir.File("no/such/folder/file")), nullptr);
+}
+
+TEST(LzExpand, DamagedCompressedFilesGiveAnErrorCode) {
+  TempDir dir;
+  // A header cut short is not a usable compressed file.
+  dir.Write("cut.tx_", SzddHeader(10).substr(0, 11));
+  const std::int64_t result = CopyFile(dir, "cut.tx_", "cut.txt");
+  EXPECT_LT(result, 0);
+  EXPECT_NE(result, -100);
+  // Data that ends before the length the header promises: the count says what was written.
+  dir.Write("short.tx_", SzddHeader(100) +
+                             "\x07"
+                             "abc");
+  EXPECT_EQ(CopyFile(dir, "short.tx_", "short.txt"), 3);
+  EXPECT_EQ(dir.Read("short.txt"), "abc");
+}
+
+}  // namespace
