@@ -13,9 +13,10 @@
 int main() {
   using namespace ombrix;
   try {
+    SettingsOwner = platform::ProgramDir() + "Ombrix";
     LoadSettings(0);
     ApplySmoothing();
-    const auto where = platform::SettingsFile();
+    const auto where = platform::SettingsFile(SettingsOwner);
     std::printf("Ombrix %s\n", TimeStampText().c_str());
     std::printf("Settings file: %s\n", where.Load.c_str());
     std::printf("Interval: %d ms, smoothing over %d intervals\n", Settings.Interval,

@@ -10,6 +10,7 @@ namespace ombrix {
 
 TSettings Settings;
 TSettings EditSettings;
+std::string SettingsOwner;
 
 namespace {
 
@@ -148,11 +149,11 @@ void SaveSettingsTo(const std::string& fileName) {
 }
 
 void LoadSettings(std::int32_t MemoryLimitMB) {
-  LoadSettingsFrom(platform::SettingsFile().Load, MemoryLimitMB);
+  LoadSettingsFrom(platform::SettingsFile(SettingsOwner).Load, MemoryLimitMB);
 }
 
 void SaveSettings() {
-  const std::string fileName = platform::SettingsFile().Save;
+  const std::string fileName = platform::SettingsFile(SettingsOwner).Save;
   platform::ForceDirectories(platform::ExtractFilePath(fileName));
   SaveSettingsTo(fileName);
 }

@@ -48,6 +48,10 @@ class ESettingsError : public std::runtime_error {
 extern TSettings Settings;      // the live record
 extern TSettings EditSettings;  // the settings dialog's working copy
 
+// The program whose settings file is used; empty means the running program. The text
+// front end sets it to the monitor beside it, so both share one file.
+extern std::string SettingsOwner;
+
 // Fills Settings from the settings file; MemoryLimitMB (<= 0 means 1024) is the largest
 // level of MemoryMBytes. Never fails: what cannot be read takes its default.
 void LoadSettings(std::int32_t MemoryLimitMB);

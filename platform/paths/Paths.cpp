@@ -77,9 +77,9 @@ SettingsFileLocation ChooseSettingsFile(const SettingsFileFacts& facts) {
   return where;
 }
 
-SettingsFileLocation SettingsFile() {
+SettingsFileLocation SettingsFile(const std::string& programPath) {
   SettingsFileFacts facts;
-  facts.ProgramPath = ProgramPath();
+  facts.ProgramPath = programPath.empty() ? ProgramPath() : programPath;
   facts.ProgramDirWritable = DirectoryWritable(ExtractFilePath(facts.ProgramPath));
   if (const char* x = std::getenv("XDG_CONFIG_HOME")) facts.XdgConfigHome = x;
   if (const char* h = std::getenv("HOME")) facts.Home = h;

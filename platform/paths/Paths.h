@@ -37,7 +37,7 @@ struct SettingsFileFacts {
 };
 
 SettingsFileLocation ChooseSettingsFile(const SettingsFileFacts& facts);
-// The same for the running program and the real environment.
-SettingsFileLocation SettingsFile();
+// The same for a program (default: the running one) and the real environment.
+SettingsFileLocation SettingsFile(const std::string& programPath = {});
 
 }  // namespace platform
