@@ -1,0 +1,787 @@
+#include "platform/perfdata/LinuxProvider.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <sys/sysmacros.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstring>
+#include <limits>
+#include <mutex>
+#include <unordered_map>
+
+#include "platform/perfdata/LinuxProcfs.h"
+#include "platform/perfdata/NameTable.h"
+#include "platform/perfdata/PerfBlockWriter.h"
+
+namespace platform {
+
+namespace {
+
+using procfs::NextNumber;
+
+constexpr std::int64_t kFileTimeOf1970 = 116444736000000000LL;
+constexpr std::int64_t kNsPerSecond = 1000000000LL;
+constexpr std::int64_t kNsPerMs = 1000000LL;
+constexpr std::int64_t kFreeSpaceNumerator = 1000000;  // constant, so it never falls
+constexpr std::uint32_t kSystemPid = 2;                // kernel threads report as this one
+
+struct CpuTimes {
+  std::uint32_t Number = 0;
+  std::uint64_t User = 0, Nice = 0, System = 0, Idle = 0, IoWait = 0, Irq = 0, SoftIrq = 0,
+                Steal = 0;
+  std::uint64_t Interrupts = 0, SoftIrqs = 0;  // counts, not times
+  std::uint64_t Busy() const { return User + Nice + System + Irq + SoftIrq + Steal; }
+  std::uint64_t All() const { return Busy() + Idle + IoWait; }
+};
+
+struct ProcessRow {
+  std::uint32_t Pid = 0;
+  std::string Name;
+  std::int64_t Cpu = 0;  // 100-ns units
+  std::int64_t WorkingSet = 0, Private = 0, IoOps = 0, IoBytes = 0;
+  std::size_t FirstThread = 0, Threads = 0;
+};
+
+struct ThreadRow {
+  std::uint32_t Tid = 0;
+  std::int64_t Switches = 0;
+};
+
+struct DiskRow {
+  std::string Name;
+  std::int64_t QueueTime = 0, IoTime = 0, Ios = 0, Bytes = 0;
+  double Used = 0, Avail = 0;  // blocks in bytes, for the free-space fraction
+  std::int64_t FreeMb = 0;
+};
+
+struct NetRow {
+  std::string Name;
+  std::int64_t Bytes = 0, Packets = 0, Bandwidth = 0, RxErrors = 0, TxErrors = 0;
+};
+
+struct PidEntry {
+  std::uint64_t StartTime = 0;
+  std::uint64_t CpuTicks = 0;
+  std::uint64_t Generation = 0;
+};
+
+struct Wanted {
+  bool System = false, Memory = false, Processor = false, Process = false, Thread = false,
+       Disk = false, Net = false;
+};
+
+Wanted ParseQuery(std::string_view q) {
+  Wanted w;
+  if (q.find("Global") != std::string_view::npos) return {true, true, true, true, true, true, true};
+  while (!q.empty()) {
+    const std::size_t before = q.size();
+    switch (NextNumber(q)) {
+      case kObjSystem:
+        w.System = true;
+        break;
+      case kObjMemory:
+        w.Memory = true;
+        break;
+      case kObjProcessor:
+        w.Processor = true;
+        break;
+      case kObjProcess:
+        w.Process = true;
+        break;
+      case kObjThread:
+        w.Thread = true;
+        break;
+      case kObjLogicalDisk:
+        w.Disk = true;
+        break;
+      case kObjNetworkInterface:
+        w.Net = true;
+        break;
+      default:
+        break;
+    }
+    if (q.size() == before) q.remove_prefix(1);
+  }
+  return w;
+}
+
+std::int64_t ToInt64(std::uint64_t v) {
+  return v > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())
+             ? std::numeric_limits<std::int64_t>::max()
+             : static_cast<std::int64_t>(v);
+}
+
+bool IsDigits(const char* s) {
+  if (!*s) return false;
+  for (; *s; ++s)
+    if (*s < '0' || *s > '9') return false;
+  return true;
+}
+
+std::string_view NextLine(std::string_view& text) {
+  const std::size_t end = text.find('\n');
+  std::string_view line = text.substr(0, end);
+  text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+  return line;
+}
+
+std::string_view NextToken(std::string_view& s) {
+  std::size_t i = 0;
+  while (i < s.size() && (s[i] == ' ' || s[i] == '\t')) ++i;
+  std::size_t j = i;
+  while (j < s.size() && s[j] != ' ' && s[j] != '\t') ++j;
+  std::string_view tok = s.substr(i, j - i);
+  s.remove_prefix(j);
+  return tok;
+}
+
+}  // namespace
+
+struct LinuxPerfProvider::State {
+  procfs::FileReader File;
+  PerfBlockWriter Writer;
+  std::string HostName;
+  std::int64_t Tick = 100000;  // 100-ns units per clock tick
+  std::int64_t PageSize = 4096;
+  char Path[PATH_MAX] = {};
+
+  CpuTimes Total;
+  std::vector<CpuTimes> Cpus;
+  std::uint64_t ProcsRunning = 0;
+  std::uint64_t MemAvailable = 0, MajorFaults = 0, SwapOuts = 0;
+  std::vector<ProcessRow> Processes;
+  std::vector<ThreadRow> Threads;
+  std::vector<ThreadRow> KernelThreads;  // the threads of "System"
+  std::vector<DiskRow> Disks;
+  std::vector<NetRow> Nets;
+
+  std::unordered_map<std::uint32_t, PidEntry> Pids;
+  std::uint64_t Generation = 0;
+  std::uint64_t SystemCpuTicks = 0;  // kernel threads' accumulator: only grows
+
+  State();
+  PerfBlockTimes Now() const;
+  void ReadStat();
+  void ReadInterruptColumns(const char* path, bool soft);
+  void ReadMemory();
+  void ReadProcesses(bool threads);
+  bool ReadProcess(std::uint32_t pid, bool threads, std::uint64_t& systemTicks);
+  std::int64_t ReadSwitches(const char* path);
+  void ReadThreads(std::uint32_t pid);
+  void ReadDisks();
+  void ReadNets();
+  void WriteSystem();
+  void WriteMemory();
+  void WriteProcessor();
+  void WriteProcess();
+  void WriteThread();
+  void WriteDisk();
+  void WriteNet();
+};
+
+LinuxPerfProvider::State::State() {
+  char host[256] = {};
+  if (gethostname(host, sizeof host - 1) == 0) HostName = host;
+  const long tck = sysconf(_SC_CLK_TCK);
+  if (tck > 0) Tick = 10000000 / tck;
+  const long page = sysconf(_SC_PAGESIZE);
+  if (page > 0) PageSize = page;
+}
+
+PerfBlockTimes LinuxPerfProvider::State::Now() const {
+  PerfBlockTimes t;
+  timespec mono{}, real{};
+  clock_gettime(CLOCK_MONOTONIC, &mono);
+  clock_gettime(CLOCK_REALTIME, &real);
+  t.PerfTime = mono.tv_sec * kNsPerSecond + mono.tv_nsec;
+  t.PerfFreq = kNsPerSecond;
+  t.PerfTime100nSec = real.tv_sec * 10000000LL + real.tv_nsec / 100 + kFileTimeOf1970;
+  tm utc{};
+  gmtime_r(&real.tv_sec, &utc);
+  const int fields[8] = {
+      utc.tm_year + 1900, utc.tm_mon + 1, utc.tm_wday, utc.tm_mday,
+      utc.tm_hour,        utc.tm_min,     utc.tm_sec,  static_cast<int>(real.tv_nsec / kNsPerMs)};
+  for (int i = 0; i < 8; ++i) t.SystemTime[i] = static_cast<std::uint16_t>(fields[i]);
+  return t;
+}
+
+void LinuxPerfProvider::State::ReadStat() {
+  Cpus.clear();
+  Total = {};
+  ProcsRunning = 0;
+  std::string_view text = File.Read("/proc/stat");
+  while (!text.empty()) {
+    std::string_view line = NextLine(text);
+    std::string_view key = NextToken(line);
+    if (key.starts_with("cpu")) {
+      CpuTimes c;
+      std::uint64_t* f[8] = {&c.User,   &c.Nice, &c.System,  &c.Idle,
+                             &c.IoWait, &c.Irq,  &c.SoftIrq, &c.Steal};
+      for (auto* p : f) *p = NextNumber(line);  // guest times are inside user and nice
+      if (key == "cpu") {
+        Total = c;
+      } else {
+        std::string_view digits = key.substr(3);
+        c.Number = static_cast<std::uint32_t>(NextNumber(digits));
+        Cpus.push_back(c);
+      }
+    } else if (key == "intr") {
+      Total.Interrupts = NextNumber(line);
+    } else if (key == "softirq") {
+      Total.SoftIrqs = NextNumber(line);
+    } else if (key == "procs_running") {
+      ProcsRunning = NextNumber(line);
+    }
+  }
+  ReadInterruptColumns("/proc/interrupts", false);
+  ReadInterruptColumns("/proc/softirqs", true);
+}
+
+// Per-processor counts are the column sums of the interrupt tables.
+void LinuxPerfProvider::State::ReadInterruptColumns(const char* path, bool soft) {
+  std::string_view text = File.Read(path);
+  std::string_view header = NextLine(text);
+  std::vector<std::size_t> column;  // column -> index into Cpus, or npos
+  for (std::string_view tok = NextToken(header); !tok.empty(); tok = NextToken(header)) {
+    std::string_view digits = tok.starts_with("CPU") ? tok.substr(3) : std::string_view{};
+    const auto n = NextNumber(digits);
+    std::size_t at = std::string_view::npos;
+    for (std::size_t i = 0; i < Cpus.size(); ++i)
+      if (Cpus[i].Number == n) at = i;
+    column.push_back(at);
+  }
+  while (!text.empty()) {
+    std::string_view line = NextLine(text);
+    NextToken(line);  // the "NN:" label
+    for (std::size_t k = 0; k < column.size(); ++k) {
+      while (!line.empty() && line.front() == ' ') line.remove_prefix(1);
+      if (line.empty() || line.front() < '0' || line.front() > '9') break;
+      const std::uint64_t v = NextNumber(line);
+      if (column[k] == std::string_view::npos) continue;
+      (soft ? Cpus[column[k]].SoftIrqs : Cpus[column[k]].Interrupts) += v;
+    }
+  }
+}
+
+void LinuxPerfProvider::State::ReadMemory() {
+  MemAvailable = procfs::KeyedValue(File.Read("/proc/meminfo"), "MemAvailable") * 1024;
+  std::string_view vm = File.Read("/proc/vmstat");
+  MajorFaults = procfs::KeyedValue(vm, "pgmajfault");
+  SwapOuts = procfs::KeyedValue(vm, "pswpout");
+}
+
+std::int64_t LinuxPerfProvider::State::ReadSwitches(const char* path) {
+  // The third field of schedstat counts the times the task ran: one per switch to it.
+  std::string_view t = File.Read(path);
+  NextNumber(t);
+  NextNumber(t);
+  return ToInt64(NextNumber(t));
+}
+
+void LinuxPerfProvider::State::ReadThreads(std::uint32_t pid) {
+  std::snprintf(Path, sizeof Path, "/proc/%u/task", pid);
+  DIR* dir = opendir(Path);
+  if (!dir) return;
+  while (dirent* e = readdir(dir)) {
+    if (!IsDigits(e->d_name)) continue;
+    std::snprintf(Path, sizeof Path, "/proc/%u/task/%s/schedstat", pid, e->d_name);
+    ThreadRow t;
+    std::string_view name = e->d_name;
+    t.Tid = static_cast<std::uint32_t>(NextNumber(name));
+    t.Switches = ReadSwitches(Path);
+    Threads.push_back(t);
+  }
+  closedir(dir);
+}
+
+// One process; false when it is left out of this block (ended, zombie, pid reused).
+bool LinuxPerfProvider::State::ReadProcess(std::uint32_t pid, bool threads,
+                                           std::uint64_t& systemTicks) {
+  std::snprintf(Path, sizeof Path, "/proc/%u/stat", pid);
+  const procfs::ProcStat st = procfs::ParseProcStat(File.Read(Path));
+  if (!st.Ok || st.State == 'Z') return false;
+  const std::uint64_t ticks = st.UTime + st.STime;
+  auto [it, fresh] = Pids.try_emplace(pid);
+  PidEntry& entry = it->second;
+  const bool reused = !fresh && entry.StartTime != st.StartTime;
+  const std::uint64_t before = (fresh || reused) ? 0 : entry.CpuTicks;
+  entry = {st.StartTime, ticks, Generation};
+  if (st.Flags & procfs::PF_KTHREAD) {
+    // Only positive steps count: a plain sum would fall whenever a kernel worker exits.
+    if (ticks > before) systemTicks += ticks - before;
+    if (threads) {
+      std::snprintf(Path, sizeof Path, "/proc/%u/schedstat", pid);
+      KernelThreads.push_back({pid, ReadSwitches(Path)});
+    }
+    return true;
+  }
+  // A reused pid stays out of one block, so that the old process is seen to end.
+  if (reused) return false;
+  ProcessRow& p = Processes.emplace_back();
+  p.Pid = pid;
+  p.Name.assign(st.Comm);
+  p.Cpu = ToInt64(ticks) * Tick;
+  if (st.Comm.size() == 15) {
+    // The kernel cuts comm to 15 bytes; the executable's file name is the full one.
+    std::snprintf(Path, sizeof Path, "/proc/%u/exe", pid);
+    char target[PATH_MAX];
+    const ssize_t n = readlink(Path, target, sizeof target - 1);
+    if (n > 0) {
+      std::string_view exe(target, static_cast<std::size_t>(n));
+      if (exe.ends_with(" (deleted)")) exe.remove_suffix(10);
+      exe.remove_prefix(exe.rfind('/') == std::string_view::npos ? 0 : exe.rfind('/') + 1);
+      if (exe.starts_with(st.Comm)) p.Name.assign(exe);
+    }
+  }
+  std::snprintf(Path, sizeof Path, "/proc/%u/statm", pid);
+  std::string_view statm = File.Read(Path);
+  NextNumber(statm);
+  const std::uint64_t resident = NextNumber(statm);
+  const std::uint64_t shared = NextNumber(statm);
+  p.WorkingSet = ToInt64(resident) * PageSize;
+  p.Private = ToInt64(resident > shared ? resident - shared : 0) * PageSize;
+  std::snprintf(Path, sizeof Path, "/proc/%u/io", pid);
+  const std::string_view io = File.Read(Path);  // refused for other users' processes
+  p.IoOps = ToInt64(procfs::KeyedValue(io, "syscr") + procfs::KeyedValue(io, "syscw"));
+  p.IoBytes = ToInt64(procfs::KeyedValue(io, "rchar") + procfs::KeyedValue(io, "wchar"));
+  if (threads) {
+    p.FirstThread = Threads.size();
+    ReadThreads(pid);
+    p.Threads = Threads.size() - p.FirstThread;
+  }
+  return true;
+}
+
+void LinuxPerfProvider::State::ReadProcesses(bool threads) {
+  Processes.clear();
+  Threads.clear();
+  KernelThreads.clear();
+  ++Generation;
+  // Every kernel thread reports as the one process "System" with the id of kthreadd.
+  ProcessRow& system = Processes.emplace_back();
+  system.Pid = kSystemPid;
+  system.Name = "System";
+  std::uint64_t systemTicks = 0;
+  const bool first = Generation == 1;
+  DIR* dir = opendir("/proc");
+  if (dir) {
+    while (dirent* e = readdir(dir)) {
+      if (!IsDigits(e->d_name)) continue;
+      std::string_view name = e->d_name;
+      ReadProcess(static_cast<std::uint32_t>(NextNumber(name)), threads, systemTicks);
+    }
+    closedir(dir);
+  }
+  for (auto it = Pids.begin(); it != Pids.end();)
+    it = it->second.Generation == Generation ? std::next(it) : Pids.erase(it);
+  SystemCpuTicks = first ? systemTicks : SystemCpuTicks + systemTicks;
+  Processes.front().Cpu = ToInt64(SystemCpuTicks) * Tick;
+}
+
+void LinuxPerfProvider::State::ReadDisks() {
+  Disks.clear();
+  struct Dev {
+    std::uint64_t Major, Minor;
+  };
+  std::vector<Dev> devices;
+  std::string_view mounts = File.Read("/proc/self/mountinfo");
+  std::string mountText(mounts);  // the reader's buffer is reused below
+  std::string_view text = mountText;
+  while (!text.empty()) {
+    std::string_view line = NextLine(text);
+    NextToken(line);
+    NextToken(line);
+    std::string_view majMin = NextToken(line);
+    NextToken(line);  // root inside the file system
+    const std::string mountPoint = procfs::UnescapeMountPath(NextToken(line));
+    const std::size_t dash = line.find(" - ");
+    if (dash == std::string_view::npos) continue;
+    std::string_view tail = line.substr(dash + 3);
+    NextToken(tail);  // file system type
+    const std::string source = procfs::UnescapeMountPath(NextToken(tail));
+    Dev d{};
+    d.Major = NextNumber(majMin);
+    if (!majMin.empty()) majMin.remove_prefix(1);
+    d.Minor = NextNumber(majMin);
+    std::snprintf(Path, sizeof Path, "/sys/dev/block/%llu:%llu",
+                  static_cast<unsigned long long>(d.Major),
+                  static_cast<unsigned long long>(d.Minor));
+    struct stat sb {};
+    if (access(Path, F_OK) != 0) {
+      // btrfs reports an anonymous device; its source names the block device.
+      if (source.empty() || source[0] != '/' || stat(source.c_str(), &sb) != 0 ||
+          !S_ISBLK(sb.st_mode))
+        continue;
+      d.Major = major(sb.st_rdev);
+      d.Minor = minor(sb.st_rdev);
+    }
+    const bool seen = std::any_of(devices.begin(), devices.end(), [&](const Dev& o) {
+      return o.Major == d.Major && o.Minor == d.Minor;
+    });
+    if (seen) continue;  // the first mount of a device names it
+    struct statvfs vfs {};
+    if (statvfs(mountPoint.c_str(), &vfs) != 0) continue;
+    devices.push_back(d);
+    DiskRow& r = Disks.emplace_back();
+    r.Name = mountPoint;
+    const double unit = static_cast<double>(vfs.f_frsize);
+    r.Avail = static_cast<double>(vfs.f_bavail) * unit;
+    r.Used =
+        static_cast<double>(vfs.f_blocks >= vfs.f_bfree ? vfs.f_blocks - vfs.f_bfree : 0) * unit;
+    const double freeMb = r.Avail / 1048576.0;  // 32-bit counter: clamp, never wrap
+    r.FreeMb = freeMb >= UINT32_MAX ? UINT32_MAX : static_cast<std::int64_t>(freeMb);
+  }
+  if (Disks.empty()) return;
+  std::string_view stats = File.Read("/proc/diskstats");
+  while (!stats.empty()) {
+    std::string_view line = NextLine(stats);
+    const std::uint64_t maj = NextNumber(line), min = NextNumber(line);
+    NextToken(line);
+    std::uint64_t f[12] = {};
+    for (int i = 1; i <= 11; ++i) f[i] = NextNumber(line);
+    for (std::size_t i = 0; i < devices.size(); ++i) {
+      if (devices[i].Major != maj || devices[i].Minor != min) continue;
+      DiskRow& r = Disks[i];
+      r.Ios = ToInt64(f[1] + f[5]);
+      r.Bytes = ToInt64((f[3] + f[7]) * 512);  // sectors are always 512-byte units here
+      r.IoTime = ToInt64(f[10]) * kNsPerMs;
+      r.QueueTime = ToInt64(f[11]) * kNsPerMs;
+    }
+  }
+}
+
+void LinuxPerfProvider::State::ReadNets() {
+  Nets.clear();
+  std::string devText(File.Read("/proc/net/dev"));
+  std::string_view text = devText;
+  NextLine(text);
+  NextLine(text);
+  while (!text.empty()) {
+    std::string_view line = NextLine(text);
+    const std::size_t colon = line.find(':');
+    if (colon == std::string_view::npos) continue;
+    std::string_view name = line.substr(0, colon);
+    while (!name.empty() && name.front() == ' ') name.remove_prefix(1);
+    line.remove_prefix(colon + 1);
+    std::uint64_t f[17] = {};
+    for (int i = 1; i <= 16; ++i) f[i] = NextNumber(line);
+    const std::string ifName(name);
+    if (ifName.find('/') != std::string::npos) continue;
+    std::snprintf(Path, sizeof Path, "/sys/class/net/%s/flags", ifName.c_str());
+    std::string_view flagText = File.Read(Path);
+    const unsigned long flags = std::strtoul(std::string(flagText).c_str(), nullptr, 16);
+    if (flags & 0x8) continue;  // loopback traffic would inflate "network busy"
+    NetRow& r = Nets.emplace_back();
+    r.Name = ifName;
+    r.Bytes = ToInt64(f[1] + f[9]);
+    r.Packets = ToInt64(f[2] + f[10]);
+    r.RxErrors = ToInt64(f[3]);
+    r.TxErrors = ToInt64(f[11]);
+    std::snprintf(Path, sizeof Path, "/sys/class/net/%s/speed", ifName.c_str());
+    std::string_view speed = File.Read(Path);  // -1 or unreadable when unknown
+    if (File.Ok() && !speed.empty() && speed.front() != '-')
+      r.Bandwidth = ToInt64(NextNumber(speed)) * 1000000;
+  }
+}
+
+void LinuxPerfProvider::State::WriteSystem() {
+  Writer.BeginObject(kObjSystem);
+  Writer.AddCounter(44, PERF_COUNTER_RAWCOUNT);
+  Writer.CounterBlock();
+  // The sampler itself is running while it reads procs_running.
+  const auto online = static_cast<std::uint64_t>(std::max<std::size_t>(Cpus.size(), 1));
+  Writer.SetValue(0, ToInt64(ProcsRunning > online ? ProcsRunning - online : 0));
+  Writer.EndObject();
+}
+
+void LinuxPerfProvider::State::WriteMemory() {
+  Writer.BeginObject(kObjMemory);
+  Writer.AddCounter(24, PERF_COUNTER_LARGE_RAWCOUNT);
+  Writer.AddCounter(42, PERF_COUNTER_BULK_COUNT);
+  Writer.AddCounter(50, PERF_COUNTER_BULK_COUNT);
+  Writer.CounterBlock();
+  Writer.SetValue(0, ToInt64(MemAvailable));
+  Writer.SetValue(1, ToInt64(MajorFaults));
+  Writer.SetValue(2, ToInt64(SwapOuts));
+  Writer.EndObject();
+}
+
+void LinuxPerfProvider::State::WriteProcessor() {
+  // Percentages divide by the processor's own jiffy total, not by wall time: the jiffies
+  // of an interval do not add up to its length exactly.
+  Writer.BeginObject(kObjProcessor);
+  for (std::uint32_t index : {6u, 1746u, 698u, 696u}) {
+    Writer.AddCounter(index, PERF_PRECISION_100NS_TIMER);
+    Writer.AddCounter(index, PERF_PRECISION_TIMESTAMP);
+  }
+  Writer.AddCounter(148, PERF_COUNTER_BULK_COUNT);
+  Writer.AddCounter(1334, PERF_COUNTER_BULK_COUNT);
+  const auto put = [&](const CpuTimes& c, std::int64_t divisor) {
+    const auto scaled = [&](std::uint64_t ticks) { return ToInt64(ticks) * Tick / divisor; };
+    const std::int64_t base = scaled(c.All());
+    const std::int64_t values[4] = {scaled(c.Busy()), scaled(c.Idle + c.IoWait), scaled(c.Irq),
+                                    scaled(c.SoftIrq)};
+    for (std::size_t i = 0; i < 4; ++i) {
+      Writer.SetValue(2 * i, values[i]);
+      Writer.SetValue(2 * i + 1, base);
+    }
+    Writer.SetValue(8, ToInt64(c.Interrupts));
+    Writer.SetValue(9, ToInt64(c.SoftIrqs));
+  };
+  for (const CpuTimes& c : Cpus) {
+    Writer.Instance(std::to_string(c.Number));
+    put(c, 1);
+  }
+  Writer.Instance("_Total");
+  put(Total, static_cast<std::int64_t>(std::max<std::size_t>(Cpus.size(), 1)));
+  Writer.EndObject();
+}
+
+void LinuxPerfProvider::State::WriteProcess() {
+  Writer.BeginObject(kObjProcess);
+  Writer.AddCounter(6, PERF_PRECISION_100NS_TIMER);
+  Writer.AddCounter(6, PERF_PRECISION_TIMESTAMP);
+  Writer.AddCounter(180, PERF_COUNTER_LARGE_RAWCOUNT);
+  Writer.AddCounter(186, PERF_COUNTER_LARGE_RAWCOUNT);
+  Writer.AddCounter(784, PERF_COUNTER_RAWCOUNT);
+  Writer.AddCounter(1416, PERF_COUNTER_BULK_COUNT);
+  Writer.AddCounter(1418, PERF_COUNTER_BULK_COUNT);  // Linux has no other-I/O counts
+  Writer.AddCounter(1424, PERF_COUNTER_BULK_COUNT);
+  Writer.AddCounter(1426, PERF_COUNTER_BULK_COUNT);
+  const std::int64_t base = ToInt64(Total.All()) * Tick /
+                            static_cast<std::int64_t>(std::max<std::size_t>(Cpus.size(), 1));
+  for (const ProcessRow& p : Processes) {
+    Writer.Instance(p.Name);
+    Writer.SetValue(0, p.Cpu);
+    Writer.SetValue(1, base);
+    Writer.SetValue(2, p.WorkingSet);
+    Writer.SetValue(3, p.Private);
+    Writer.SetValue(4, p.Pid);
+    Writer.SetValue(5, p.IoOps);
+    Writer.SetValue(7, p.IoBytes);
+  }
+  Writer.EndObject();
+}
+
+void LinuxPerfProvider::State::WriteThread() {
+  Writer.BeginObject(kObjThread);
+  Writer.AddCounter(146, PERF_COUNTER_BULK_COUNT);
+  Writer.AddCounter(784, PERF_COUNTER_RAWCOUNT);
+  Writer.AddCounter(804, PERF_COUNTER_RAWCOUNT);
+  std::string name;
+  for (std::size_t pi = 0; pi < Processes.size(); ++pi) {
+    const ProcessRow& p = Processes[pi];
+    const ThreadRow* first = pi == 0 ? KernelThreads.data() : Threads.data() + p.FirstThread;
+    const std::size_t count = pi == 0 ? KernelThreads.size() : p.Threads;
+    // Named by thread id, which stays put while other threads come and go.
+    for (const ThreadRow* t = first; t != first + count; ++t) {
+      name = p.Name;
+      name += '/';
+      name += std::to_string(t->Tid);
+      Writer.Instance(name, kObjProcess, static_cast<std::uint32_t>(pi));
+      Writer.SetValue(0, t->Switches);
+      Writer.SetValue(1, p.Pid);
+      Writer.SetValue(2, t->Tid);
+    }
+  }
+  Writer.EndObject();
+}
+
+void LinuxPerfProvider::State::WriteDisk() {
+  Writer.BeginObject(kObjLogicalDisk);
+  Writer.AddCounter(198, PERF_COUNTER_LARGE_QUEUELEN_TYPE);
+  Writer.AddCounter(1482, PERF_COUNTER_TIMER_INV);
+  Writer.AddCounter(408, PERF_LARGE_RAW_FRACTION);
+  Writer.AddCounter(408, PERF_LARGE_RAW_BASE);
+  Writer.AddCounter(410, PERF_COUNTER_RAWCOUNT);
+  Writer.AddCounter(212, PERF_COUNTER_BULK_COUNT);
+  Writer.AddCounter(218, PERF_COUNTER_BULK_COUNT);
+  // Free space as df shows it: available over used plus available. The numerator is a
+  // constant and the base carries the fraction, so the numerator never falls.
+  const auto base = [](double used, double avail) -> std::int64_t {
+    if (avail <= 0) return 0;
+    const double b = static_cast<double>(kFreeSpaceNumerator) * (used + avail) / avail;
+    return b >= 9.2e18 ? std::numeric_limits<std::int64_t>::max() : static_cast<std::int64_t>(b);
+  };
+  DiskRow total;
+  total.Name = "_Total";
+  for (const DiskRow& d : Disks) {
+    Writer.Instance(d.Name);
+    Writer.SetValue(0, d.QueueTime);
+    Writer.SetValue(1, d.IoTime);
+    Writer.SetValue(2, kFreeSpaceNumerator);
+    Writer.SetValue(3, base(d.Used, d.Avail));
+    Writer.SetValue(4, d.FreeMb);
+    Writer.SetValue(5, d.Ios);
+    Writer.SetValue(6, d.Bytes);
+    total.QueueTime += d.QueueTime;
+    total.IoTime += d.IoTime;
+    total.Used += d.Used;
+    total.Avail += d.Avail;
+    total.FreeMb = std::min<std::int64_t>(total.FreeMb + d.FreeMb, UINT32_MAX);
+    total.Ios += d.Ios;
+    total.Bytes += d.Bytes;
+  }
+  Writer.Instance("_Total");
+  Writer.SetValue(0, total.QueueTime);
+  Writer.SetValue(1, Disks.empty() ? 0 : total.IoTime / static_cast<std::int64_t>(Disks.size()));
+  Writer.SetValue(2, kFreeSpaceNumerator);
+  Writer.SetValue(3, base(total.Used, total.Avail));
+  Writer.SetValue(4, total.FreeMb);
+  Writer.SetValue(5, total.Ios);
+  Writer.SetValue(6, total.Bytes);
+  Writer.EndObject();
+}
+
+void LinuxPerfProvider::State::WriteNet() {
+  Writer.BeginObject(kObjNetworkInterface);
+  Writer.AddCounter(388, PERF_COUNTER_BULK_COUNT);
+  Writer.AddCounter(400, PERF_COUNTER_BULK_COUNT);
+  Writer.AddCounter(520, PERF_COUNTER_LARGE_RAWCOUNT);
+  Writer.AddCounter(530, PERF_COUNTER_LARGE_RAWCOUNT);
+  Writer.AddCounter(542, PERF_COUNTER_LARGE_RAWCOUNT);
+  for (const NetRow& n : Nets) {
+    Writer.Instance(n.Name);
+    Writer.SetValue(0, n.Bytes);
+    Writer.SetValue(1, n.Packets);
+    Writer.SetValue(2, n.Bandwidth);
+    Writer.SetValue(3, n.RxErrors);
+    Writer.SetValue(4, n.TxErrors);
+  }
+  Writer.EndObject();
+}
+
+LinuxPerfProvider::LinuxPerfProvider() : s_(std::make_unique<State>()) {}
+LinuxPerfProvider::~LinuxPerfProvider() = default;
+
+const std::vector<std::uint8_t>& LinuxPerfProvider::Build(std::string_view queryText) {
+  State& s = *s_;
+  const Wanted w = ParseQuery(queryText);
+  // Both time stamps are taken right before /proc/stat, the source of the processor times.
+  const PerfBlockTimes times = s.Now();
+  s.ReadStat();
+  if (w.Memory) s.ReadMemory();
+  if (w.Process || w.Thread) s.ReadProcesses(w.Thread);
+  if (w.Disk) s.ReadDisks();
+  if (w.Net) s.ReadNets();
+  s.Writer.BeginBlock(times, s.HostName);
+  // The same objects in the same order every time: the reader matches them by position.
+  // Processor comes before Process so that a sample's interrupt time belongs to it.
+  if (w.System) s.WriteSystem();
+  if (w.Memory) s.WriteMemory();
+  if (w.Processor) s.WriteProcessor();
+  if (w.Process) s.WriteProcess();
+  if (w.Thread) s.WriteThread();
+  if (w.Disk) s.WriteDisk();
+  if (w.Net) s.WriteNet();
+  return s.Writer.EndBlock();
+}
+
+std::string MemoryResourceList(std::uint64_t bytes) {
+  constexpr std::uint64_t kMaxRange = 0xFFFFF000;  // page-sized ranges within 32 bits
+  std::vector<std::uint64_t> lengths;
+  for (std::uint64_t left = bytes; left > 0; left -= std::min(left, kMaxRange))
+    lengths.push_back(std::min(left, kMaxRange));
+  std::string out(kResourceListFirstPartial + lengths.size() * kPartialDescriptorSize, '\0');
+  const auto put32 = [&](std::size_t at, std::uint32_t v) { std::memcpy(&out[at], &v, 4); };
+  put32(0, 1);            // one full descriptor
+  put32(4, 0);            // internal interface
+  put32(8, 0);            // bus 0
+  put32(12, 0x00010001);  // version 1, revision 1
+  put32(kResourceListPartialCountOffset, static_cast<std::uint32_t>(lengths.size()));
+  std::uint64_t start = 0;
+  for (std::size_t i = 0; i < lengths.size(); ++i) {
+    const std::size_t d = kResourceListFirstPartial + i * kPartialDescriptorSize;
+    out[d] = static_cast<char>(CmResourceTypeMemory);
+    out[d + 1] = static_cast<char>(CmResourceShareDeviceExclusive);
+    std::memcpy(&out[d + kPartialMemoryStartOffset], &start, 8);
+    put32(d + kPartialMemoryLengthOffset, static_cast<std::uint32_t>(lengths[i]));
+    start += lengths[i];
+  }
+  return out;
+}
+
+std::uint64_t PhysicalMemoryTotal() {
+  procfs::FileReader f;
+  return procfs::KeyedValue(f.Read("/proc/meminfo"), "MemTotal") * 1024;
+}
+
+namespace {
+
+bool SameName(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return std::tolower(static_cast<unsigned char>(x)) ==
+                  std::tolower(static_cast<unsigned char>(y));
+         });
+}
+
+class LinuxSource final : public PerfDataSource {
+ public:
+  std::uint32_t Connect(const std::string& machine) override {
+    char host[256] = {};
+    gethostname(host, sizeof host - 1);
+    const bool local = machine.empty() || SameName(machine, "localhost") ||
+                       machine == "127.0.0.1" || SameName(machine, host);
+    return local ? ERROR_SUCCESS : ERROR_BAD_NETPATH;  // no remote machines on Linux
+  }
+
+  std::uint32_t QueryPerformanceData(std::string_view queryText, void* buffer, std::uint32_t size,
+                                     std::uint32_t* bytes) override {
+    std::lock_guard guard(lock_);
+    // A caller whose buffer was short asks again at once: it gets the block it could not
+    // take instead of a second snapshot.
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    const std::int64_t nowNs = now.tv_sec * kNsPerSecond + now.tv_nsec;
+    const bool reuse = pending_ && pendingQuery_ == queryText && nowNs - pendingAt_ < kNsPerSecond;
+    const std::vector<std::uint8_t>& block = reuse ? *pending_ : provider_.Build(queryText);
+    const std::uint32_t rc = CopyAnswer(block.data(), block.size(), buffer, size, bytes);
+    pending_ = rc == ERROR_MORE_DATA ? &block : nullptr;
+    if (pending_ && !reuse) {
+      pendingQuery_.assign(queryText);
+      pendingAt_ = nowNs;
+    }
+    return rc;
+  }
+
+  std::uint32_t OpenNameTable() override { return ERROR_SUCCESS; }
+
+  std::uint32_t QueryNameTable(std::string_view valueName, void* buffer, std::uint32_t size,
+                               std::uint32_t* bytes) override {
+    const std::string* t = valueName == "Counters" ? &CounterNamesValue()
+                           : valueName == "Help"   ? &HelpTextsValue()
+                                                   : nullptr;
+    if (!t) return ERROR_FILE_NOT_FOUND;
+    return CopyAnswer(t->data(), t->size(), buffer, size, bytes);
+  }
+
+  std::uint32_t OpenResourceMap() override { return ERROR_SUCCESS; }
+
+  std::uint32_t QueryResourceMap(std::string_view valueName, void* buffer, std::uint32_t size,
+                                 std::uint32_t* bytes) override {
+    if (valueName != ".Translated") return ERROR_FILE_NOT_FOUND;
+    const std::string list = MemoryResourceList(PhysicalMemoryTotal());
+    return CopyAnswer(list.data(), list.size(), buffer, size, bytes);
+  }
+
+ private:
+  std::mutex lock_;
+  LinuxPerfProvider provider_;
+  const std::vector<std::uint8_t>* pending_ = nullptr;
+  std::string pendingQuery_;
+  std::int64_t pendingAt_ = 0;
+};
+
+}  // namespace
+
+PerfDataSource& LinuxPerfDataSource() {
+  static LinuxSource source;
+  return source;
+}
+
+}  // namespace platform

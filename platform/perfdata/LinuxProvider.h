@@ -1,0 +1,40 @@
+// The Linux performance data provider: builds genuine performance data blocks for the
+// System, Memory, Processor, Process, Thread, LogicalDisk and Network Interface objects
+// from /proc and /sys at the moment of the query.
+#pragma once
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/perfdata/PerfDataKey.h"
+
+namespace platform {
+
+class LinuxPerfProvider {
+ public:
+  LinuxPerfProvider();
+  ~LinuxPerfProvider();
+  LinuxPerfProvider(const LinuxPerfProvider&) = delete;
+  LinuxPerfProvider& operator=(const LinuxPerfProvider&) = delete;
+
+  // Builds one block for the objects that the query names ("Global " or a list of object
+  // name indexes separated by blanks); valid until the next Build.
+  const std::vector<std::uint8_t>& Build(std::string_view queryText);
+
+ private:
+  struct State;
+  std::unique_ptr<State> s_;
+};
+
+// The resource map value ".Translated": a CM_RESOURCE_LIST whose memory ranges add up to
+// the given byte count, each range small enough for its 32-bit length field.
+std::string MemoryResourceList(std::uint64_t bytes);
+// MemTotal in bytes; 0 when /proc/meminfo cannot be read.
+std::uint64_t PhysicalMemoryTotal();
+
+// The process-wide Linux source behind the performance data service.
+PerfDataSource& LinuxPerfDataSource();
+
+}  // namespace platform
