@@ -74,8 +74,9 @@ TEST_F(SettingsFile, HexadecimalAndUnreadableIntegers) {
 }
 
 TEST_F(SettingsFile, OnlyTheWordFalseIsFalse) {
-  Load("[Settings]\nSmooth=FALSE\nGetHostNames=fAlSe\nIncludeOtherIos=0\n"
-       "LogProcesses=no\nAlwaysOnTop=\nShowPseudoProcesses=True\n");
+  Load(
+      "[Settings]\nSmooth=FALSE\nGetHostNames=fAlSe\nIncludeOtherIos=0\n"
+      "LogProcesses=no\nAlwaysOnTop=\nShowPseudoProcesses=True\n");
   EXPECT_FALSE(Settings.Smooth);
   EXPECT_FALSE(Settings.GetHostNames);
   EXPECT_TRUE(Settings.IncludeOtherIos);
@@ -87,8 +88,9 @@ TEST_F(SettingsFile, OnlyTheWordFalseIsFalse) {
 }
 
 TEST_F(SettingsFile, ThresholdLevelsFallBackOneByOne) {
-  Load("[Settings]\nCpuInuseRed=101\nCpuInuseYellow=80\nDiskBusyRed=75\nDiskBusyYellow=75\n"
-       "MemoryMBytesRed=-1\nMemoryMBytesYellow=5000\nNetworkBusyRed=3\nNetworkBusyYellow=50\n");
+  Load(
+      "[Settings]\nCpuInuseRed=101\nCpuInuseYellow=80\nDiskBusyRed=75\nDiskBusyYellow=75\n"
+      "MemoryMBytesRed=-1\nMemoryMBytesYellow=5000\nNetworkBusyRed=3\nNetworkBusyYellow=50\n");
   EXPECT_EQ(Settings.CpuInuse.Red, 90);
   EXPECT_EQ(Settings.CpuInuse.Yellow, 80);
   EXPECT_EQ(Settings.DiskBusy.Green, 0);  // equal levels count as rising
@@ -101,7 +103,8 @@ TEST_F(SettingsFile, ThresholdLevelsFallBackOneByOne) {
 }
 
 TEST_F(SettingsFile, GarbageLoadsWithDefaults) {
-  std::string body = "\x01\x02\xff\n[Settings\nInterval\n=5\nInterval=1500\nInterval=3000\nSmoothCount=";
+  std::string body =
+      "\x01\x02\xff\n[Settings\nInterval\n=5\nInterval=1500\nInterval=3000\nSmoothCount=";
   body += std::string(100000, '7');
   body.append("\nWidth=\0\n", 9);
   Load(body);
@@ -132,7 +135,8 @@ TEST_F(SettingsFile, SavingChangedFlagsWritesOnlyThoseAndLoadsThemBack) {
   Settings.Width = 800;
   SaveSettingsTo(path());
   const std::string text = dir.Read("Ombrix.ini");
-  EXPECT_EQ(text.find("[Settings]\nSmooth=False\nSmoothCount=99\nLogProcesses=True\nCpuInuseRed="), 0u);
+  EXPECT_EQ(text.find("[Settings]\nSmooth=False\nSmoothCount=99\nLogProcesses=True\nCpuInuseRed="),
+            0u);
   EXPECT_EQ(text.find("GetHostNames"), std::string::npos);
   EXPECT_EQ(text.find("IncludeOtherIos"), std::string::npos);
 
