@@ -1,0 +1,169 @@
+#include <gtest/gtest.h>
+#include <QAbstractButton>
+#include <QApplication>
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTimer>
+
+#include <memory>
+
+#include "setup/MainForm.h"
+#include "tests/support/TempDir.h"
+
+namespace {
+
+using ombrix::setup::TForm1;
+using ombrix::testing::TempDir;
+
+class QtEnvironment : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    static int argc = 1;
+    static char name[] = "setup_form_tests";
+    static char* argv[] = {name, nullptr};
+    app_ = std::make_unique<QApplication>(argc, argv);
+  }
+  void TearDown() override { app_.reset(); }
+
+ private:
+  std::unique_ptr<QApplication> app_;
+};
+
+[[maybe_unused]] auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+
+const char* kScript =
+    "[Settings]\nName=Demo App\nCompany=Acme\nDirectory=/opt/#COMPANY/#APP_NAME\n"
+    "Exename=demo\nShortCuts=demo Demo\nLicenseFile=license.txt\n";
+
+// Answers the next message box.
+void Answer(QMessageBox::StandardButton button) {
+  QTimer::singleShot(0, [button] {
+    if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()))
+      box->button(button)->click();
+  });
+}
+
+QStringList Items(QListWidget* list) {
+  QStringList items;
+  for (int i = 0; i < list->count(); ++i) items << list->item(i)->text();
+  return items;
+}
+
+class Form : public ::testing::Test {
+ protected:
+  std::unique_ptr<TForm1> Open(const std::string& program, const std::string& script = kScript) {
+    if (!script.empty()) dir.Write("setup.inf", script);
+    auto form = std::make_unique<TForm1>(dir.File(program));
+    form->show();
+    return form;
+  }
+  TempDir dir;
+};
+
+TEST_F(Form, InstallModeExpandsTextsAndWalksThePages) {
+  auto form = Open("setup2.exe");
+  EXPECT_FALSE(form->UninstallMode());
+  EXPECT_EQ(form->windowTitle(), "Demo App Setup");
+  EXPECT_EQ(form->WelcomeTitle->text(), "Demo App Setup");
+  EXPECT_EQ(form->WelcomeText->text(), "This program will install Demo App on your computer.");
+  EXPECT_EQ(form->DirectoryText->text(), "Install Demo App to:");
+  EXPECT_EQ(form->InstallDirectory->text(), "/opt/Acme/Demo App");
+  EXPECT_EQ(form->AddShortCutsOption->text(), "Add Demo App to the Start Menu.");
+  EXPECT_TRUE(form->LicenseButton->isHidden());  // license.txt is not in the folder
+  EXPECT_FALSE(form->BackButton->isEnabled());
+
+  form->NextButton->click();
+  EXPECT_EQ(form->CurrentPage(), 1);
+  EXPECT_TRUE(form->BackButton->isEnabled());
+  form->NextButton->click();
+  EXPECT_EQ(form->CurrentPage(), 2);
+  form->NextButton->click();
+  EXPECT_EQ(form->CurrentPage(), 3);
+  EXPECT_EQ(form->NextButton->text(), "Install");
+  EXPECT_EQ(Items(form->ConfirmDetails),
+            (QStringList{"Installation Directory:", "  /opt/Acme/Demo App",
+                         "Start Menu Shortcuts:", "  Will be created for the current user only"}));
+  form->BackButton->click();
+  EXPECT_EQ(form->CurrentPage(), 2);
+  EXPECT_EQ(form->NextButton->text(), "Next");
+}
+
+TEST_F(Form, LicenceButtonShowsWhenTheFileIsThere) {
+  dir.Write("license.txt", "terms");
+  auto form = Open("setup");
+  EXPECT_FALSE(form->LicenseButton->isHidden());
+}
+
+TEST_F(Form, CommonOptionFollowsTheShortcutOption) {
+  auto form = Open("setup");
+  form->CommonOption->setChecked(true);
+  form->AddShortCutsOption->click();  // off
+  EXPECT_FALSE(form->CommonOption->isEnabled());
+  EXPECT_FALSE(form->CommonOption->isChecked());
+  form->AddShortCutsOption->click();  // on again
+  EXPECT_TRUE(form->CommonOption->isEnabled());
+  EXPECT_FALSE(form->CommonOption->isChecked());
+}
+
+TEST_F(Form, ConfirmListWithEverythingOnAndALongPath) {
+  auto form = Open("setup");
+  form->AddToStartupOption->setChecked(true);
+  form->StartNowOption->setChecked(true);
+  form->CommonOption->setChecked(true);
+  form->InstallDirectory->setText(
+      "/opt/A Very Long Company Name Incorporated/An Application With A Long Name/Version 1");
+  form->ShowPage(3);
+  const QStringList items = Items(form->ConfirmDetails);
+  ASSERT_GT(items.size(), 6);  // the path wraps into several lines
+  EXPECT_EQ(items.last(), "The application will be started when the install completes");
+  EXPECT_TRUE(items[1].startsWith("  /opt/A Very"));
+  form->InstallDirectory->setText("/opt/" + QString(80, 'x'));
+  form->ShowPage(3);
+  EXPECT_EQ(form->ConfirmDetails->count(), 6);  // no spaces: one line, however long
+}
+
+TEST_F(Form, ConfirmedCancelShowsTheCanceledPage) {
+  auto form = Open("setup");
+  Answer(QMessageBox::No);
+  form->CancelButton->click();
+  EXPECT_EQ(form->CurrentPage(), 0);
+  Answer(QMessageBox::Yes);
+  form->CancelButton->click();
+  EXPECT_EQ(form->CurrentPage(), 6);
+  EXPECT_EQ(form->ErrorTitle->text(), "Installation Canceled");
+  EXPECT_TRUE(form->ErrorText->text().startsWith("The installation was canceled."));
+  EXPECT_EQ(form->NextButton->text(), "Exit");
+  EXPECT_FALSE(form->CancelButton->isEnabled());
+}
+
+TEST_F(Form, UninstallModeIgnoresTheLetterCaseOfItsName) {
+  auto form = Open("Uninstall.EXE");
+  EXPECT_TRUE(form->UninstallMode());
+  EXPECT_EQ(form->windowTitle(), "Demo App Uninstall");
+  EXPECT_EQ(form->WelcomeTitle->text(), "Demo App Uninstall");
+  EXPECT_EQ(form->NextButton->text(), "Uninstall");
+  EXPECT_TRUE(form->BackButton->isHidden());
+  EXPECT_TRUE(form->LicenseButton->isHidden());
+  form->CancelButton->click();  // closes at once, no question
+  EXPECT_FALSE(form->isVisible());
+}
+
+TEST_F(Form, AMissingScriptShowsTheErrorPage) {
+  auto form = Open("setup", "");
+  EXPECT_EQ(form->CurrentPage(), 6);
+  EXPECT_EQ(form->windowTitle(), "Setup");
+  EXPECT_EQ(form->ErrorTitle->text(), "Installation Error");
+  EXPECT_EQ(form->ErrorText->text(),
+            "The installation settings file was not found or is invalid.\n\nThe application was "
+            "not successfully installed.  You must run this setup program again to complete the "
+            "installation.\n\nClick Exit to exit this program.");
+  auto uninstaller = Open("uninstall.exe", "");
+  EXPECT_EQ(uninstaller->ErrorTitle->text(), "Uninstall Error");
+}
+
+}  // namespace
