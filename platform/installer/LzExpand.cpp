@@ -2,6 +2,7 @@
 
 #include <mspack.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <array>
 #include <cstring>
@@ -102,8 +103,13 @@ std::unique_ptr<LzFile> LzCreate(const std::string& path) {
 
 std::int64_t LzCopy(LzFile& source, LzFile& dest) {
   if (source.file_ == nullptr || dest.file_ == nullptr) return LzErrorHandles;
-  if (source.compressed_) return Expand(source.path_, dest.file_, dest.path_);
-  return CopyPlain(source.file_, dest.file_);
+  const std::int64_t result = source.compressed_ ? Expand(source.path_, dest.file_, dest.path_)
+                                                 : CopyPlain(source.file_, dest.file_);
+  // Programs must stay programs: the copy gets the source's permission bits.
+  struct stat st {};
+  if (result >= 0 && fstat(fileno(source.file_), &st) == 0)
+    fchmod(fileno(dest.file_), st.st_mode & 0777);
+  return result;
 }
 
 void LzClose(std::unique_ptr<LzFile>& file) {

@@ -1,6 +1,7 @@
 #include "platform/installer/LzExpand.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <string>
 
@@ -36,6 +37,21 @@ TEST(LzExpand, CopiesPlainFilesByteForByte) {
   dir.Write("empty", "");
   EXPECT_EQ(CopyFile(dir, "empty", "copy3"), 0);
   EXPECT_TRUE(platform::LzOpenRead(dir.File("copy3")) != nullptr);
+}
+
+TEST(LzExpand, CopiesKeepTheSourcesPermissions) {
+  TempDir dir;
+  dir.Write("prog", "#!/bin/sh\n");
+  chmod(dir.File("prog").c_str(), 0750);
+  dir.Write("prog.sh_", SzddLiterals("#!/bin/sh\nexit 0\n"));
+  chmod(dir.File("prog.sh_").c_str(), 0755);
+  ASSERT_GE(CopyFile(dir, "prog", "copy"), 0);
+  ASSERT_GE(CopyFile(dir, "prog.sh_", "prog.sh"), 0);
+  struct stat st {};
+  ASSERT_EQ(stat(dir.File("copy").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0750u);
+  ASSERT_EQ(stat(dir.File("prog.sh").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0755u);
 }
 
 TEST(LzExpand, ExpandsLiteralsAndBackReferences) {
