@@ -24,9 +24,16 @@ std::string Upper(std::string s) {
 
 bool TScript::ReadScript(const std::string& sourceDir) {
   const std::string path = sourceDir + "setup.inf";
-  valid_ = platform::FileExists(path);
-  if (!valid_) return false;
-  ini_ = platform::IniFile::Load(path);
+  if (!platform::FileExists(path)) {
+    valid_ = false;
+    return false;
+  }
+  return ReadSettings(platform::IniFile::Load(path));
+}
+
+bool TScript::ReadSettings(const platform::IniFile& ini) {
+  ini_ = ini;
+  valid_ = true;
 
   Logo = ReadKey("Logo");
   Company = ReadKey("Company");

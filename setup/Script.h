@@ -30,6 +30,8 @@ class TScript {
   // Reads sourceDir + "setup.inf" (sourceDir ends in "/"); true when the file exists and
   // every required key has a value.
   bool ReadScript(const std::string& sourceDir);
+  // The same for a script already parsed.
+  bool ReadSettings(const platform::IniFile& ini);
   std::string ExpandPlaceholders(const std::string& s) const;
 
  private:
