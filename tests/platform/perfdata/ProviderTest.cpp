@@ -1,0 +1,256 @@
+// The Linux provider: genuine blocks in the published layout, the query text, the short
+// buffer answer, the name table and the memory resource map.
+#include <gtest/gtest.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <set>
+
+#include "platform/perfdata/LinuxProvider.h"
+#include "platform/perfdata/NameTable.h"
+#include "platform/perfdata/PerfBlockWriter.h"
+#include "platform/perfdata/PerfDataKey.h"
+#include "platform/perfdata/PerfLayout.h"
+
+namespace platform {
+namespace {
+
+template <typename T>
+T At(const std::vector<std::uint8_t>& b, std::size_t at) {
+  T v;
+  EXPECT_LE(at + sizeof v, b.size());
+  std::memcpy(&v, b.data() + std::min(at, b.size() - sizeof v), sizeof v);
+  return v;
+}
+
+std::vector<std::uint8_t> Query(const std::string& text) {
+  std::vector<std::uint8_t> buf(1 << 20);
+  std::uint32_t bytes = 0;
+  EXPECT_EQ(QueryPerformanceData(text, buf.data(), static_cast<std::uint32_t>(buf.size()), &bytes),
+            ERROR_SUCCESS);
+  buf.resize(bytes);
+  return buf;
+}
+
+struct Counter {
+  std::uint32_t Index, Type, Size, Offset;
+};
+struct Object {
+  std::size_t At;
+  std::uint32_t Index;
+  std::int32_t Instances;
+  std::vector<Counter> Counters;
+};
+
+// Walks the block by the published layout alone and checks its invariants on the way.
+std::vector<Object> Objects(const std::vector<std::uint8_t>& b) {
+  std::vector<Object> out;
+  std::size_t at = At<std::uint32_t>(b, 24);
+  for (std::uint32_t n = At<std::uint32_t>(b, 28); n > 0; --n) {
+    Object o{at, At<std::uint32_t>(b, at + 12), At<std::int32_t>(b, at + 40), {}};
+    EXPECT_EQ(At<std::uint32_t>(b, at + 8), 64u);
+    EXPECT_EQ(At<std::uint32_t>(b, at + 28), 100u);  // NOVICE
+    EXPECT_EQ(At<std::int64_t>(b, at + 48), At<std::int64_t>(b, 56));
+    EXPECT_EQ(At<std::int64_t>(b, at + 56), 1'000'000'000);
+    std::size_t def = at + 64;
+    for (std::uint32_t k = At<std::uint32_t>(b, at + 32); k > 0; --k) {
+      Counter c{At<std::uint32_t>(b, def + 4), At<std::uint32_t>(b, def + 28),
+                At<std::uint32_t>(b, def + 32), At<std::uint32_t>(b, def + 36)};
+      EXPECT_EQ(c.Size, (c.Type & PERF_SIZE_MASK) == PERF_SIZE_LARGE ? 8u : 4u);
+      EXPECT_GE(c.Offset, 8u);           // after ByteLength and its padding
+      EXPECT_EQ(c.Offset % c.Size, 0u);  // 64-bit counters 8-aligned
+      o.Counters.push_back(c);
+      def += At<std::uint32_t>(b, def);
+    }
+    EXPECT_EQ(def, at + At<std::uint32_t>(b, at + 4));
+    std::size_t inst = def;
+    for (std::int32_t i = 0; i < o.Instances; ++i) {
+      const std::uint32_t length = At<std::uint32_t>(b, inst);
+      EXPECT_EQ(length % 8, 0u);
+      EXPECT_EQ(At<std::uint32_t>(b, inst + 16), 24u);
+      const std::size_t block = inst + length;
+      EXPECT_EQ(block % 8, 0u);
+      inst = block + At<std::uint32_t>(b, block);
+    }
+    if (o.Instances > 0) {
+      EXPECT_EQ(inst, at + At<std::uint32_t>(b, at));
+    }
+    out.push_back(o);
+    at += At<std::uint32_t>(b, at);
+  }
+  EXPECT_EQ(at, b.size());
+  return out;
+}
+
+TEST(LinuxProvider, GlobalBlockInThePublishedLayout) {
+  const auto b = Query("Global ");
+  ASSERT_GE(b.size(), 88u);
+  EXPECT_EQ(std::memcmp(b.data(), u"PERF", 8), 0);
+  EXPECT_EQ(At<std::uint32_t>(b, 8), 1u);
+  EXPECT_EQ(At<std::uint32_t>(b, 12), 1u);
+  EXPECT_EQ(At<std::uint32_t>(b, 16), 1u);
+  EXPECT_EQ(At<std::uint32_t>(b, 20), b.size());
+  EXPECT_EQ(At<std::uint32_t>(b, 24) % 8, 0u);
+  EXPECT_EQ(At<std::int64_t>(b, 64), 1'000'000'000);
+  timeval now{};
+  gettimeofday(&now, nullptr);
+  const std::int64_t fileTime = now.tv_sec * 10'000'000LL + 116444736000000000LL;
+  EXPECT_NEAR(static_cast<double>(At<std::int64_t>(b, 72)), static_cast<double>(fileTime), 5e7);
+  EXPECT_EQ(
+      At<std::uint16_t>(b, 36), 1900 + [] {
+        time_t t = time(nullptr);
+        tm u{};
+        gmtime_r(&t, &u);
+        return u.tm_year;
+      }());
+  char host[256] = {};
+  gethostname(host, sizeof host - 1);
+  const std::uint32_t nameAt = At<std::uint32_t>(b, 84);
+  EXPECT_EQ(At<std::uint32_t>(b, 80), 2 * (std::strlen(host) + 1));
+  EXPECT_EQ(At<char16_t>(b, nameAt), static_cast<char16_t>(host[0]));
+
+  const auto objects = Objects(b);
+  std::vector<std::uint32_t> order;
+  for (const Object& o : objects) order.push_back(o.Index);
+  EXPECT_EQ(order, (std::vector<std::uint32_t>{2, 4, 238, 230, 232, 236, 510}));
+  EXPECT_EQ(objects[0].Instances, PERF_NO_INSTANCES);
+  EXPECT_EQ(objects[1].Instances, PERF_NO_INSTANCES);
+  EXPECT_EQ(objects[2].Instances, sysconf(_SC_NPROCESSORS_ONLN) + 1);
+  EXPECT_GE(objects[3].Instances, 2);  // "System" and this test at least
+  EXPECT_GE(objects[5].Instances, 1);  // "_Total" at least
+  // Every index the provider emits has an English name.
+  for (const Object& o : objects) {
+    EXPECT_NE(EnglishNameOf(o.Index), nullptr) << o.Index;
+    for (const Counter& c : o.Counters) EXPECT_NE(EnglishNameOf(c.Index), nullptr) << c.Index;
+  }
+}
+
+TEST(LinuxProvider, QueryTextSelectsObjectsAndKeepsTheirOrder) {
+  auto indexes = [](const std::string& q) {
+    std::vector<std::uint32_t> v;
+    for (const Object& o : Objects(Query(q))) v.push_back(o.Index);
+    return v;
+  };
+  EXPECT_EQ(indexes("238 "), (std::vector<std::uint32_t>{238}));
+  EXPECT_EQ(indexes("510 2 999 "), (std::vector<std::uint32_t>{2, 510}));
+  EXPECT_TRUE(indexes("").empty());
+  EXPECT_EQ(indexes("2 4 238 230 232 236 510 ").size(), 7u);
+}
+
+TEST(LinuxProvider, ShortBufferGetsTheSizeAndThenTheSameBlock) {
+  std::vector<std::uint8_t> small(100);
+  std::uint32_t needed = 0;
+  ASSERT_EQ(QueryPerformanceData("Global ", small.data(), 100, &needed), ERROR_MORE_DATA);
+  EXPECT_GT(needed, 100u);
+  std::vector<std::uint8_t> big(needed);
+  std::uint32_t bytes = 0;
+  ASSERT_EQ(QueryPerformanceData("Global ", big.data(), needed, &bytes), ERROR_SUCCESS);
+  EXPECT_EQ(bytes, needed);
+  // The retry is answered with the snapshot that did not fit, not with a new one.
+  const auto again = Query("Global ");
+  EXPECT_NE(At<std::int64_t>(again, 56), At<std::int64_t>(big, 56));
+  std::vector<std::uint8_t> one(100);
+  ASSERT_EQ(QueryPerformanceData("238 ", one.data(), 100, &needed), ERROR_MORE_DATA);
+  const auto other = Query("2 ");  // another query text gets a fresh block
+  EXPECT_EQ(Objects(other).size(), 1u);
+}
+
+TEST(LinuxProvider, SystemProcessorTimeNeverFalls) {
+  auto systemCpu = [] {
+    const auto b = Query("230 ");
+    const auto objects = Objects(b);
+    const std::size_t first = objects[0].At + At<std::uint32_t>(b, objects[0].At + 4);
+    return At<std::int64_t>(b, first + At<std::uint32_t>(b, first) + objects[0].Counters[0].Offset);
+  };
+  std::int64_t last = systemCpu();
+  for (int i = 0; i < 5; ++i) {
+    usleep(20'000);
+    const std::int64_t now = systemCpu();
+    EXPECT_GE(now, last);
+    last = now;
+  }
+}
+
+TEST(NameTable, PairsEndedByAnEmptyString) {
+  std::vector<char> buf(65536);
+  std::uint32_t bytes = 0;
+  ASSERT_EQ(OpenNameTable(), 0u);
+  ASSERT_EQ(QueryNameTable("Counters", buf.data(), 65536, &bytes), 0u);
+  std::vector<std::string> parts;
+  std::size_t at = 0;
+  while (at < bytes && buf[at] != '\0') {
+    parts.emplace_back(&buf[at]);
+    at += parts.back().size() + 1;
+  }
+  EXPECT_EQ(at, bytes - 1);  // the empty string ends the table
+  ASSERT_EQ(parts.size() % 2, 0u);
+  std::set<std::string> names;
+  for (std::size_t i = 0; i < parts.size(); i += 2) names.insert(parts[i] + "=" + parts[i + 1]);
+  for (const char* e : {"238=Processor", "230=Process", "232=Thread", "236=LogicalDisk",
+                        "510=Network Interface", "6=% Processor Time", "784=ID Process",
+                        "804=ID Thread", "2=System", "4=Memory", "44=Processor Queue Length"})
+    EXPECT_TRUE(names.count(e)) << e;
+  ASSERT_EQ(QueryNameTable("Help", buf.data(), 65536, &bytes), 0u);
+  EXPECT_EQ(std::string(buf.data()), "3");  // help indexes follow their names' indexes
+  EXPECT_EQ(QueryNameTable("Counters", buf.data(), 10, &bytes), ERROR_MORE_DATA);
+  EXPECT_EQ(QueryNameTable("Other", buf.data(), 65536, &bytes), ERROR_FILE_NOT_FOUND);
+}
+
+TEST(ResourceMap, RangesFitTheirLengthFieldsAndAddUp) {
+  const std::uint64_t total = 25'276'157'952;
+  const std::string list = MemoryResourceList(total);
+  std::uint32_t count;
+  std::memcpy(&count, list.data() + 16, 4);
+  EXPECT_EQ(count, 6u);
+  EXPECT_EQ(list.size(), 20u + 16u * count);
+  std::uint64_t sum = 0, expectedStart = 0;
+  for (std::uint32_t i = 0; i < count; ++i) {
+    EXPECT_EQ(list[20 + 16 * i], CmResourceTypeMemory);
+    std::uint64_t start;
+    std::uint32_t length;
+    std::memcpy(&start, list.data() + 24 + 16 * i, 8);
+    std::memcpy(&length, list.data() + 32 + 16 * i, 4);
+    EXPECT_EQ(start, expectedStart);
+    expectedStart += length;
+    sum += length;
+  }
+  EXPECT_EQ(sum, total);
+  EXPECT_EQ(MemoryResourceList(0).size(), 20u);
+  std::vector<std::uint8_t> buf(1024);
+  std::uint32_t bytes = 0;
+  ASSERT_EQ(QueryResourceMap(".Translated", buf.data(), 1024, &bytes), 0u);
+  EXPECT_GT(PhysicalMemoryTotal(), 0u);
+  EXPECT_EQ(bytes, MemoryResourceList(PhysicalMemoryTotal()).size());
+}
+
+TEST(Connect, OnlyThisMachineUnderAnyOfItsNames) {
+  char host[256] = {};
+  gethostname(host, sizeof host - 1);
+  std::string upper(host);
+  for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  EXPECT_EQ(ConnectPerformanceData(""), 0u);
+  EXPECT_EQ(ConnectPerformanceData("LocalHost"), 0u);
+  EXPECT_EQ(ConnectPerformanceData(upper), 0u);
+  EXPECT_EQ(ConnectPerformanceData("elsewhere.example"), ERROR_BAD_NETPATH);
+}
+
+TEST(PerfBlockWriter, ObjectWithoutInstancesAddedHasZero) {
+  PerfBlockWriter w;
+  PerfBlockTimes times;
+  times.PerfFreq = 1'000'000'000;
+  w.BeginBlock(times, "h");
+  w.BeginObject(236);
+  w.AddCounter(198, PERF_COUNTER_BULK_COUNT);
+  w.EndObject();
+  const auto& b = w.EndBlock();
+  const auto objects = Objects(b);
+  ASSERT_EQ(objects.size(), 1u);
+  EXPECT_EQ(objects[0].Instances, 0);
+  std::u16string s;
+  PerfBlockWriter::Utf16Of("a\xC3\xA9\xF0\x9F\x98\x80\xFF", s);
+  EXPECT_EQ(s, (std::u16string{u'a', u'\u00E9', 0xD83D, 0xDE00, 0xFFFD, 0}));
+}
+
+}  // namespace
+}  // namespace platform
