@@ -57,6 +57,11 @@ std::string Lower(std::string s) {
 
 void TLineDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
                           const QModelIndex& index) const {
+  TForm1::UninstallMessagesDrawItem(painter, option, index);
+}
+
+void TForm1::UninstallMessagesDrawItem(QPainter* painter, const QStyleOptionViewItem& option,
+                                       const QModelIndex& index) {
   const bool selected = (option.state & QStyle::State_Selected) != 0;
   painter->fillRect(option.rect, selected ? option.palette.highlight() : option.palette.button());
   QColor color = option.palette.color(QPalette::WindowText);

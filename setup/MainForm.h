@@ -65,6 +65,9 @@ class TForm1 : public QDialog, public TSetupView {
   void ReadMeButtonClick();
   void LicenseButtonClick();
   void AddShortCutsOptionClick();
+  // Draws a line of either list: the kind's colour on the list's face.
+  static void UninstallMessagesDrawItem(QPainter* painter, const QStyleOptionViewItem& option,
+                                        const QModelIndex& index);
 
   // Controls, named as the pages name them.
   QLabel* Image1;

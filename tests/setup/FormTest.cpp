@@ -7,8 +7,10 @@
 #include <QListWidget>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QTest>
 #include <QTimer>
 
+#include <cstdlib>
 #include <memory>
 
 #include "setup/MainForm.h"
@@ -40,12 +42,26 @@ const char* kScript =
     "[Settings]\nName=Demo App\nCompany=Acme\nDirectory=/opt/#COMPANY/#APP_NAME\n"
     "Exename=demo\nShortCuts=demo Demo\nLicenseFile=license.txt\n";
 
-// Answers the next message box.
-void Answer(QMessageBox::StandardButton button) {
-  QTimer::singleShot(0, [button] {
-    if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()))
+// Answers the next message box; the text it asked lands in *asked.
+void Answer(QMessageBox::StandardButton button, QString* asked = nullptr) {
+  QTimer::singleShot(0, [button, asked] {
+    if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+      if (asked != nullptr) *asked = box->text();
       box->button(button)->click();
+    }
   });
+}
+
+// Counts pixels that are clearly of one colour (the text is antialiased).
+int Pixels(const QImage& image, QColor want) {
+  int n = 0;
+  for (int y = 0; y < image.height(); ++y)
+    for (int x = 0; x < image.width(); ++x) {
+      const QColor c = image.pixelColor(x, y);
+      n += std::abs(c.red() - want.red()) < 60 && std::abs(c.green() - want.green()) < 60 &&
+           std::abs(c.blue() - want.blue()) < 60;
+    }
+  return n;
 }
 
 QStringList Items(QListWidget* list) {
@@ -139,6 +155,28 @@ TEST_F(Form, ConfirmedCancelShowsTheCanceledPage) {
   EXPECT_TRUE(form->ErrorText->text().startsWith("The installation was canceled."));
   EXPECT_EQ(form->NextButton->text(), "Exit");
   EXPECT_FALSE(form->CancelButton->isEnabled());
+}
+
+TEST_F(Form, EscapeOnWelcomeAsksTheCancelQuestion) {
+  auto form = Open("setup");
+  QString asked;
+  Answer(QMessageBox::No, &asked);
+  QTest::keyClick(form.get(), Qt::Key_Escape);
+  EXPECT_EQ(asked, "Are you sure you want to cancel the installation of Demo App?");
+  EXPECT_EQ(form->CurrentPage(), 0);
+  EXPECT_TRUE(form->isVisible());
+}
+
+TEST_F(Form, ListLinesAreDrawnInTheirKindsColour) {
+  auto form = Open("setup");
+  form->ShowPage(3);  // normal and blue note lines
+  QImage image = form->ConfirmDetails->viewport()->grab().toImage();
+  EXPECT_GT(Pixels(image, QColor(0, 0, 255)), 20);
+  EXPECT_EQ(Pixels(image, QColor(255, 0, 0)), 0);
+  EXPECT_GT(Pixels(image, QColor(0, 0, 0)), 20);
+  form->AddLine("An error line", ombrix::setup::lkError);
+  image = form->ConfirmDetails->viewport()->grab().toImage();
+  EXPECT_GT(Pixels(image, QColor(255, 0, 0)), 20);
 }
 
 TEST_F(Form, UninstallModeIgnoresTheLetterCaseOfItsName) {
