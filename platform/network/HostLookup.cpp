@@ -97,7 +97,8 @@ class TQueuedHostLookup final : public THostLookup {
     for (;;) {
       queue->wake.wait(guard, [&] { return queue->stopping || !queue->waiting.empty(); });
       if (queue->stopping) return;
-      const auto [task, address] = queue->waiting.front();
+      const LookupTask task = queue->waiting.front().first;
+      const std::uint32_t address = queue->waiting.front().second;
       queue->waiting.pop_front();
       guard.unlock();
       int error = 0;

@@ -2,6 +2,8 @@
 #include <ifaddrs.h>
 #include <netinet/in.h>
 
+#include <cstring>
+
 #include "platform/network/NetworkInfo.h"
 
 namespace platform {
@@ -12,8 +14,9 @@ std::vector<std::uint32_t> LocalIPv4Addresses() {
   if (getifaddrs(&list) != 0) return addresses;
   for (const ifaddrs* a = list; a != nullptr; a = a->ifa_next) {
     if (a->ifa_addr == nullptr || a->ifa_addr->sa_family != AF_INET) continue;
-    const auto* in = reinterpret_cast<const sockaddr_in*>(a->ifa_addr);
-    addresses.push_back(ntohl(in->sin_addr.s_addr));
+    sockaddr_in in;
+    std::memcpy(&in, a->ifa_addr, sizeof in);
+    addresses.push_back(ntohl(in.sin_addr.s_addr));
   }
   freeifaddrs(list);
   return addresses;

@@ -6,6 +6,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <charconv>
@@ -30,7 +31,11 @@ bool MappedV4(const std::uint32_t words[4], std::uint32_t& v4) {
 
 class TNetlinkSocket {
  public:
-  TNetlinkSocket() : fd_(socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_SOCK_DIAG)) {}
+  TNetlinkSocket() : fd_(socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_SOCK_DIAG)) {
+    // A kernel that takes the request but never answers must not hold the caller up.
+    const timeval limit{2, 0};
+    if (fd_ >= 0) setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+  }
   ~TNetlinkSocket() {
     if (fd_ >= 0) close(fd_);
   }
@@ -79,19 +84,25 @@ void AddDiagRow(const inet_diag_msg& msg, std::vector<TTcpSocket>& out) {
 bool DumpFamily(std::uint8_t family, std::vector<TTcpSocket>& out) {
   TNetlinkSocket nl;
   if (nl.fd() < 0 || !SendDumpRequest(nl.fd(), family)) return false;
-  alignas(nlmsghdr) char buffer[32768];
+  char buffer[32768];
   for (;;) {
     const ssize_t got = recv(nl.fd(), buffer, sizeof buffer, 0);
     if (got <= 0) return false;
-    auto length = static_cast<unsigned int>(got);
-    for (auto* h = reinterpret_cast<nlmsghdr*>(buffer); NLMSG_OK(h, length);
-         h = NLMSG_NEXT(h, length)) {
-      if (h->nlmsg_type == NLMSG_DONE) return true;
-      if (h->nlmsg_type == NLMSG_ERROR) return false;
-      if (h->nlmsg_len < NLMSG_LENGTH(sizeof(inet_diag_msg))) continue;
-      inet_diag_msg msg;
-      std::memcpy(&msg, NLMSG_DATA(h), sizeof msg);
-      AddDiagRow(msg, out);
+    // Messages are copied out of the buffer rather than cast in place.
+    const auto length = static_cast<std::size_t>(got);
+    std::size_t offset = 0;
+    while (offset + sizeof(nlmsghdr) <= length) {
+      nlmsghdr header;
+      std::memcpy(&header, buffer + offset, sizeof header);
+      if (header.nlmsg_len < sizeof header || header.nlmsg_len > length - offset) break;
+      if (header.nlmsg_type == NLMSG_DONE) return true;
+      if (header.nlmsg_type == NLMSG_ERROR) return false;
+      if (header.nlmsg_len >= NLMSG_LENGTH(sizeof(inet_diag_msg))) {
+        inet_diag_msg msg;
+        std::memcpy(&msg, buffer + offset + NLMSG_HDRLEN, sizeof msg);
+        AddDiagRow(msg, out);
+      }
+      offset += NLMSG_ALIGN(header.nlmsg_len);
     }
   }
 }
