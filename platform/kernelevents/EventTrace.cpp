@@ -1,0 +1,63 @@
+#include "platform/kernelevents/EventTrace.h"
+
+#include <atomic>
+
+#include "platform/kernelevents/KernelLogger.h"
+#include "platform/kernelevents/LinuxEventSource.h"
+
+namespace platform {
+namespace {
+
+std::atomic<TEventTracing*> g_tracing{nullptr};
+
+TEventTracing& LinuxTracing() {
+  static TKernelLogger logger([] { return std::make_unique<TLinuxEventSource>(); });
+  return logger;
+}
+
+}  // namespace
+
+std::uint32_t EnableFlagOfClass(const GUID& guid) {
+  if (guid == DiskIoGuid) return EVENT_TRACE_FLAG_DISK_IO;
+  if (guid == FileIoGuid) return EVENT_TRACE_FLAG_DISK_FILE_IO;
+  if (guid == ProcessGuid) return EVENT_TRACE_FLAG_PROCESS;
+  if (guid == ThreadGuid) return EVENT_TRACE_FLAG_THREAD;
+  if (guid == RegistryGuid) return EVENT_TRACE_FLAG_REGISTRY;
+  if (guid == TcpIpGuid || guid == UdpIpGuid) return EVENT_TRACE_FLAG_NETWORK_TCPIP;
+  return 0;
+}
+
+void SetEventTracing(TEventTracing* tracing) {
+  g_tracing.store(tracing);
+}
+
+TEventTracing& EventTracing() {
+  TEventTracing* installed = g_tracing.load();
+  return installed != nullptr ? *installed : LinuxTracing();
+}
+
+std::uint32_t StartTrace(TRACEHANDLE* session, std::string_view name,
+                         EVENT_TRACE_PROPERTIES* properties) {
+  return EventTracing().StartTrace(session, name, properties);
+}
+std::uint32_t ControlTrace(TRACEHANDLE session, std::string_view name,
+                           EVENT_TRACE_PROPERTIES* properties, std::uint32_t control) {
+  return EventTracing().ControlTrace(session, name, properties, control);
+}
+TRACEHANDLE OpenTrace(EVENT_TRACE_LOGFILE* logfile) {
+  return EventTracing().OpenTrace(logfile);
+}
+std::uint32_t SetTraceCallback(const GUID& guid, TraceEventCallback callback) {
+  return EventTracing().SetTraceCallback(guid, callback);
+}
+std::uint32_t RemoveTraceCallback(const GUID& guid) {
+  return EventTracing().RemoveTraceCallback(guid);
+}
+std::uint32_t ProcessTrace(const TRACEHANDLE* handles, std::uint32_t count) {
+  return EventTracing().ProcessTrace(handles, count);
+}
+std::uint32_t CloseTrace(TRACEHANDLE consumer) {
+  return EventTracing().CloseTrace(consumer);
+}
+
+}  // namespace platform

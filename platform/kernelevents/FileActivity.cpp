@@ -1,0 +1,208 @@
+#include "platform/kernelevents/FileActivity.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <climits>
+#include <tuple>
+
+#include "platform/kernelevents/ProcessNames.h"
+#include "platform/kernelevents/ProcessStarts.h"
+
+namespace platform {
+namespace {
+
+constexpr std::string_view kDeleted = " (deleted)";
+
+// The value of "key:" in a /proc file of "key:\tvalue" lines.
+std::optional<std::uint64_t> FieldOf(std::string_view text, std::string_view key, int base) {
+  std::size_t at = 0;
+  while (at < text.size()) {
+    const std::size_t end = std::min(text.find('\n', at), text.size());
+    std::string_view line = text.substr(at, end - at);
+    at = end + 1;
+    if (!line.starts_with(key) || line.size() <= key.size() || line[key.size()] != ':') continue;
+    line.remove_prefix(key.size() + 1);
+    while (!line.empty() && (line.front() == ' ' || line.front() == '\t')) line.remove_prefix(1);
+    while (!line.empty() && (line.back() == ' ' || line.back() == '\t')) line.remove_suffix(1);
+    std::uint64_t value = 0;
+    const auto [ptr, ec] = std::from_chars(line.data(), line.data() + line.size(), value, base);
+    if (ec != std::errc() || ptr != line.data() + line.size()) return std::nullopt;
+    return value;
+  }
+  return std::nullopt;
+}
+
+std::string ReadLink(const std::string& path) {
+  char target[PATH_MAX];
+  const ssize_t n = readlink(path.c_str(), target, sizeof target);
+  return n > 0 && static_cast<std::size_t>(n) < sizeof target
+             ? std::string(target, static_cast<std::size_t>(n))
+             : std::string();
+}
+
+std::vector<std::string> SortedBlockDevices() {
+  std::vector<std::string> names;
+  if (DIR* dir = opendir("/sys/block")) {
+    while (const dirent* entry = readdir(dir))
+      if (entry->d_name[0] != '.') names.emplace_back(entry->d_name);
+    closedir(dir);
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// Number of the whole disk behind a block device "MAJ:MIN", in the order of /sys/block.
+std::uint32_t DiskNumberOf(const std::string& device) {
+  const std::string sys = "/sys/dev/block/" + device;
+  std::string target = ReadLink(sys);
+  struct stat info {};
+  if (stat((sys + "/partition").c_str(), &info) == 0) target.resize(target.rfind('/'));
+  const std::string disk = target.substr(target.rfind('/') + 1);
+  const auto names = SortedBlockDevices();
+  const auto found = std::find(names.begin(), names.end(), disk);
+  return static_cast<std::uint32_t>(found == names.end() ? 0 : found - names.begin());
+}
+
+}  // namespace
+
+std::optional<TFdInfo> ParseFdInfo(std::string_view text) {
+  const auto pos = FieldOf(text, "pos", 10);
+  const auto flags = FieldOf(text, "flags", 8);
+  const auto mount = FieldOf(text, "mnt_id", 10);
+  const auto inode = FieldOf(text, "ino", 10);
+  if (!pos || !flags || !mount || !inode || *mount > UINT32_MAX || *flags > UINT32_MAX)
+    return std::nullopt;
+  return TFdInfo{*pos, static_cast<std::uint32_t>(*flags), static_cast<std::uint32_t>(*mount),
+                 *inode};
+}
+
+bool IsTrackedPath(std::string_view target) {
+  return target.starts_with('/') && !target.ends_with(kDeleted);
+}
+
+TFileActivity::TFileActivity(bool diskRecords, bool nameRecords)
+    : diskRecords_(diskRecords), nameRecords_(nameRecords) {}
+
+int TFileActivity::Open() {
+  DIR* dir = opendir("/proc");
+  if (dir == nullptr) return errno;
+  closedir(dir);
+  std::vector<TEventRecord> baseline;
+  Poll(baseline);  // positions reached before we started are not ours to count
+  return 0;
+}
+
+const TFileActivity::Mount* TFileActivity::FindMount(std::uint32_t mountId) {
+  auto found = mounts_.find(mountId);
+  if (found != mounts_.end()) return &found->second;
+  // A mount we have not met yet: read the table again.
+  const auto table = ReadProcFile("/proc/self/mountinfo");
+  if (!table) return nullptr;
+  std::size_t at = 0;
+  while (at < table->size()) {
+    const std::size_t end = std::min(table->find('\n', at), table->size());
+    const std::string line = table->substr(at, end - at);
+    at = end + 1;
+    const std::size_t first = line.find(' ');
+    const std::size_t second = line.find(' ', first + 1);
+    const std::size_t third = line.find(' ', second + 1);
+    if (third == std::string::npos) continue;
+    std::uint32_t id = 0;
+    std::from_chars(line.data(), line.data() + first, id);
+    if (mounts_.contains(id)) continue;
+    const std::string device = line.substr(second + 1, third - second - 1);
+    struct stat info {};
+    Mount mount;
+    mount.Block =
+        !device.starts_with("0:") && stat(("/sys/dev/block/" + device).c_str(), &info) == 0;
+    if (mount.Block) mount.DiskNumber = DiskNumberOf(device);
+    mounts_.emplace(id, mount);
+  }
+  found = mounts_.find(mountId);
+  if (found == mounts_.end()) found = mounts_.emplace(mountId, Mount{}).first;  // another namespace
+  return &found->second;
+}
+
+std::uint32_t TFileActivity::FileObjectOf(std::uint32_t mountId, std::uint64_t inode, bool& isNew) {
+  const auto [it, inserted] = fileObjects_.try_emplace({mountId, inode}, nextFileObject_);
+  isNew = inserted;
+  if (inserted && ++nextFileObject_ == OTHER_FILE_OBJECT) nextFileObject_ = 1;
+  return it->second;
+}
+
+void TFileActivity::Walk(std::uint32_t pid, Process& process, bool baseline, bool writesLead,
+                         std::vector<TEventRecord>& out) {
+  const std::string folder = "/proc/" + std::to_string(pid);
+  DIR* dir = opendir((folder + "/fd").c_str());
+  if (dir == nullptr) return;
+  std::map<int, OpenFile> now;
+  std::set<std::tuple<std::uint32_t, std::uint64_t, std::uint64_t>> counted;
+  while (const dirent* entry = readdir(dir)) {
+    if (entry->d_name[0] == '.') continue;
+    const std::string path = ReadLink(folder + "/fd/" + entry->d_name);
+    if (!IsTrackedPath(path)) continue;
+    const auto text = ReadProcFile(folder + "/fdinfo/" + entry->d_name);
+    const auto info = text ? ParseFdInfo(*text) : std::nullopt;
+    if (!info) continue;
+    const Mount* mount = FindMount(info->MountId);
+    if (mount == nullptr || !mount->Block) continue;
+    const int fd = std::atoi(entry->d_name);
+    const auto previous = process.Files.find(fd);
+    std::uint64_t from = 0;
+    // The same descriptor on the same file with the same open flags is taken as the same open;
+    // a position that went back was rewound (or the file reopened), and counts from 0.
+    if (previous != process.Files.end() && previous->second.MountId == info->MountId &&
+        previous->second.Inode == info->Inode && previous->second.Flags == info->Flags)
+      from = previous->second.Pos <= info->Pos ? previous->second.Pos : 0;
+    else if (baseline || (info->Flags & O_APPEND) != 0)
+      from = info->Pos;  // opened before we looked, or positioned at the end by the open
+    now[fd] = OpenFile{info->MountId, info->Inode, info->Pos, info->Flags};
+    if (info->Pos <= from) continue;
+    // Duplicated descriptors share one position: count it once.
+    if (!counted.emplace(info->MountId, info->Inode, info->Pos).second) continue;
+    bool isNew = false;
+    const std::uint32_t object = FileObjectOf(info->MountId, info->Inode, isNew);
+    if (isNew && nameRecords_) out.push_back(FileNameRecord(pid, object, path));
+    if (!diskRecords_) continue;
+    const int mode = static_cast<int>(info->Flags) & O_ACCMODE;
+    const bool write = mode == O_WRONLY || (mode == O_RDWR && writesLead);
+    for (std::uint64_t offset = from; offset < info->Pos;) {
+      const auto chunk =
+          static_cast<std::uint32_t>(std::min<std::uint64_t>(info->Pos - offset, 0xFFFFFFFFu));
+      out.push_back(DiskIoRecord(write ? EVENT_TYPE_DISK_WRITE : EVENT_TYPE_DISK_READ, pid,
+                                 mount->DiskNumber, chunk, 0, offset, object));
+      offset += chunk;
+    }
+  }
+  closedir(dir);
+  process.Files = std::move(now);
+}
+
+void TFileActivity::Poll(std::vector<TEventRecord>& out) {
+  const bool baseline = generation_++ == 0;
+  for (const std::uint32_t pid : ListProcesses()) {
+    const auto io = ReadProcFile("/proc/" + std::to_string(pid) + "/io");
+    const auto readChars = io ? FieldOf(*io, "rchar", 10) : std::nullopt;
+    const auto writeChars = io ? FieldOf(*io, "wchar", 10) : std::nullopt;
+    if (!readChars || !writeChars) continue;  // gone, or not ours to look into
+    const auto [it, inserted] = processes_.try_emplace(pid);
+    Process& process = it->second;
+    process.Seen = generation_;
+    // Only a process that read or wrote something since the last poll can have moved a file.
+    const bool changed =
+        inserted || *readChars != process.ReadChars || *writeChars != process.WriteChars;
+    const bool writesLead = *writeChars - process.WriteChars >= *readChars - process.ReadChars;
+    process.ReadChars = *readChars;
+    process.WriteChars = *writeChars;
+    if (changed) Walk(pid, process, baseline, writesLead, out);
+  }
+  std::erase_if(processes_, [&](const auto& entry) { return entry.second.Seen != generation_; });
+}
+
+}  // namespace platform

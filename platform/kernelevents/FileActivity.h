@@ -1,0 +1,64 @@
+// File I/O per process and file from the open files in /proc: each poll, the growth of an open
+// file's position becomes a disk I/O record, preceded by a name record the first time its file
+// is seen. Only regular files on block-device filesystems count.
+#pragma once
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/kernelevents/EventRecord.h"
+
+namespace platform {
+
+// The fields of /proc/PID/fdinfo/FD that the scan uses.
+struct TFdInfo {
+  std::uint64_t Pos = 0;
+  std::uint32_t Flags = 0;  // open flags, octal in the file
+  std::uint32_t MountId = 0;
+  std::uint64_t Inode = 0;
+};
+std::optional<TFdInfo> ParseFdInfo(std::string_view text);
+
+// Regular files only; symbolic link target and the " (deleted)" mark decide.
+bool IsTrackedPath(std::string_view target);
+
+class TFileActivity {
+ public:
+  TFileActivity(bool diskRecords, bool nameRecords);
+  int Open();  // 0, or the errno when /proc cannot be read
+  void Poll(std::vector<TEventRecord>& out);
+
+ private:
+  struct Mount {
+    bool Block = false;
+    std::uint32_t DiskNumber = 0;
+  };
+  struct OpenFile {
+    std::uint32_t MountId = 0;
+    std::uint64_t Inode = 0;
+    std::uint64_t Pos = 0;
+    std::uint32_t Flags = 0;
+  };
+  struct Process {
+    std::uint64_t ReadChars = 0, WriteChars = 0;
+    std::uint64_t Seen = 0;
+    std::map<int, OpenFile> Files;  // by descriptor
+  };
+  void Walk(std::uint32_t pid, Process& process, bool baseline, bool writesLead,
+            std::vector<TEventRecord>& out);
+  const Mount* FindMount(std::uint32_t mountId);
+  std::uint32_t FileObjectOf(std::uint32_t mountId, std::uint64_t inode, bool& isNew);
+
+  bool diskRecords_, nameRecords_;
+  std::uint64_t generation_ = 0;
+  std::map<std::uint32_t, Process> processes_;
+  std::map<std::uint32_t, Mount> mounts_;
+  std::map<std::pair<std::uint32_t, std::uint64_t>, std::uint32_t> fileObjects_;
+  std::uint32_t nextFileObject_ = 1;
+};
+
+}  // namespace platform

@@ -1,0 +1,142 @@
+#include "platform/kernelevents/ProcessStarts.h"
+
+#include <dirent.h>
+#include <linux/cn_proc.h>
+#include <linux/connector.h>
+#include <linux/netlink.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "platform/kernelevents/ProcessNames.h"
+
+namespace platform {
+namespace {
+
+constexpr int kReceiveBuffer = 4 << 20;  // bursts of forks must not overrun it
+
+}  // namespace
+
+std::optional<TEventRecord> StartRecordOf(std::uint32_t pid, bool useParentName) {
+  const auto stat = ReadProcStat(pid);
+  if (!stat || (stat->Flags & PF_KTHREAD_FLAG) != 0 || stat->State == 'Z') return std::nullopt;
+  std::string name;
+  if (useParentName) {
+    const auto parent = ReadProcStat(stat->ParentId);
+    if (stat->ParentId == SYSTEM_PROCESS || (parent && (parent->Flags & PF_KTHREAD_FLAG) != 0))
+      return std::nullopt;
+    name = ProcessInstanceName(stat->ParentId);
+  }
+  if (name.empty()) name = ProcessInstanceName(pid);
+  const auto uid = ProcessUid(pid);
+  if (name.empty() || !uid) return std::nullopt;  // ended while we looked
+  return ProcessStartRecord(pid, stat->ParentId, *uid, name);
+}
+
+std::vector<std::uint32_t> ListProcesses() {
+  std::vector<std::uint32_t> pids;
+  DIR* dir = opendir("/proc");
+  if (dir == nullptr) return pids;
+  while (const dirent* entry = readdir(dir)) {
+    std::uint32_t pid = 0;
+    const char* p = entry->d_name;
+    for (; *p >= '0' && *p <= '9'; ++p) pid = pid * 10 + static_cast<std::uint32_t>(*p - '0');
+    if (*p == '\0' && p != entry->d_name) pids.push_back(pid);
+  }
+  closedir(dir);
+  return pids;
+}
+
+TProcConnector::~TProcConnector() {
+  if (fd_ >= 0) close(fd_);
+}
+
+int TProcConnector::Open() {
+  fd_ = socket(AF_NETLINK, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, NETLINK_CONNECTOR);
+  if (fd_ < 0) return errno;
+  if (setsockopt(fd_, SOL_SOCKET, SO_RCVBUFFORCE, &kReceiveBuffer, sizeof kReceiveBuffer) != 0)
+    setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &kReceiveBuffer, sizeof kReceiveBuffer);
+  sockaddr_nl address{};
+  address.nl_family = AF_NETLINK;
+  address.nl_groups = CN_IDX_PROC;
+  // nlmsghdr, cn_msg and the operation, back to back.
+  alignas(nlmsghdr) char request[NLMSG_LENGTH(sizeof(cn_msg) + sizeof(proc_cn_mcast_op))] = {};
+  auto* header = reinterpret_cast<nlmsghdr*>(request);
+  header->nlmsg_len = sizeof request;
+  header->nlmsg_type = NLMSG_DONE;
+  auto* message = static_cast<cn_msg*>(NLMSG_DATA(header));
+  message->id = {CN_IDX_PROC, CN_VAL_PROC};
+  message->len = sizeof(proc_cn_mcast_op);
+  const proc_cn_mcast_op op = PROC_CN_MCAST_LISTEN;
+  std::memcpy(message->data, &op, sizeof op);
+  if (bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+      send(fd_, &request, sizeof request, 0) < 0) {
+    const int error = errno;
+    close(fd_);
+    fd_ = -1;
+    return error;
+  }
+  return 0;
+}
+
+void TProcConnector::Read(std::vector<TEventRecord>& out) {
+  alignas(nlmsghdr) char buffer[16384];
+  for (;;) {
+    const ssize_t n = recv(fd_, buffer, sizeof buffer, 0);
+    if (n < 0) {
+      if (errno == ENOBUFS) {  // the kernel dropped messages; go on with the next ones
+        ++lost_;
+        continue;
+      }
+      return;  // EAGAIN: drained
+    }
+    auto remaining = static_cast<std::size_t>(n);
+    for (auto* header = reinterpret_cast<nlmsghdr*>(buffer);
+         remaining >= sizeof(nlmsghdr) && NLMSG_OK(header, remaining);
+         header = NLMSG_NEXT(header, remaining)) {
+      if (header->nlmsg_len < NLMSG_LENGTH(sizeof(cn_msg))) continue;
+      const auto* message = static_cast<const cn_msg*>(NLMSG_DATA(header));
+      const std::size_t room = header->nlmsg_len - NLMSG_LENGTH(sizeof(cn_msg));
+      Decode(message->data, std::min<std::size_t>(message->len, room), out);
+    }
+  }
+}
+
+void TProcConnector::Decode(const void* data, std::size_t length, std::vector<TEventRecord>& out) {
+  proc_event event{};
+  if (length < offsetof(proc_event, event_data)) return;
+  std::memcpy(&event, data, std::min(length, sizeof event));
+  std::optional<TEventRecord> record;
+  if (event.what == proc_event::PROC_EVENT_FORK) {
+    const auto& fork = event.event_data.fork;
+    // A new thread of an existing process is not a start.
+    if (fork.child_pid != fork.child_tgid) return;
+    record = StartRecordOf(static_cast<std::uint32_t>(fork.child_tgid), true);
+  } else if (event.what == proc_event::PROC_EVENT_EXEC) {
+    record = StartRecordOf(static_cast<std::uint32_t>(event.event_data.exec.process_tgid), false);
+  }
+  if (record) out.push_back(std::move(*record));
+}
+
+void TProcessScan::Open() {
+  const auto self = ReadProcStat(static_cast<std::uint32_t>(getpid()));
+  since_ = self ? self->StartTime : 0;
+  const auto pids = ListProcesses();
+  known_ = std::set<std::uint32_t>(pids.begin(), pids.end());
+}
+
+void TProcessScan::Poll(std::vector<TEventRecord>& out) {
+  std::set<std::uint32_t> now;
+  for (const std::uint32_t pid : ListProcesses()) {
+    now.insert(pid);
+    if (known_.contains(pid)) continue;
+    const auto stat = ReadProcStat(pid);
+    if (!stat || stat->StartTime < since_) continue;
+    if (auto record = StartRecordOf(pid, false)) out.push_back(std::move(*record));
+  }
+  known_ = std::move(now);
+}
+
+}  // namespace platform

@@ -1,0 +1,49 @@
+// Process start records: from the kernel's process connector when the process may listen to it,
+// otherwise from the difference between successive /proc listings (which misses processes
+// that live less than one poll).
+#pragma once
+#include <cstdint>
+#include <optional>
+#include <set>
+#include <vector>
+
+#include "platform/kernelevents/EventRecord.h"
+
+namespace platform {
+
+// The start record of pid as it is now, with its parent's name for a fork that has not run a
+// new program yet; nothing for kernel threads or a process already gone.
+std::optional<TEventRecord> StartRecordOf(std::uint32_t pid, bool useParentName);
+
+class TProcConnector {
+ public:
+  TProcConnector() = default;
+  ~TProcConnector();
+  TProcConnector(const TProcConnector&) = delete;
+  TProcConnector& operator=(const TProcConnector&) = delete;
+
+  int Open();  // 0, or the errno that stopped it
+  int Fd() const { return fd_; }
+  // Reads every pending message without blocking.
+  void Read(std::vector<TEventRecord>& out);
+  std::uint64_t Lost() const { return lost_; }  // overruns of the receive buffer
+
+ private:
+  void Decode(const void* message, std::size_t length, std::vector<TEventRecord>& out);
+  int fd_ = -1;
+  std::uint64_t lost_ = 0;
+};
+
+class TProcessScan {
+ public:
+  void Open();  // remembers the processes that exist now and the time of this start
+  void Poll(std::vector<TEventRecord>& out);
+
+ private:
+  std::set<std::uint32_t> known_;
+  std::uint64_t since_ = 0;  // our own start, in clock ticks after boot
+};
+
+std::vector<std::uint32_t> ListProcesses();
+
+}  // namespace platform

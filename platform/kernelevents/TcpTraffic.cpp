@@ -1,0 +1,229 @@
+#include "platform/kernelevents/TcpTraffic.h"
+
+#include <arpa/inet.h>
+#include <dirent.h>
+#include <linux/inet_diag.h>
+#include <linux/netlink.h>
+#include <linux/rtnetlink.h>
+#include <linux/sock_diag.h>
+#include <linux/tcp.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <string>
+
+#include "platform/kernelevents/ProcessStarts.h"
+
+namespace platform {
+namespace {
+
+// Every state but listening and time-wait: neither carries traffic counters of its own.
+constexpr std::uint32_t kStates = 0xFFF & ~((1u << 10) | (1u << 6));
+constexpr std::size_t kBytesEnd = offsetof(tcp_info, tcpi_bytes_sent) + sizeof(__u64);
+
+std::optional<std::uint32_t> V4Address(std::uint8_t family, const __be32 (&address)[4]) {
+  if (family == AF_INET) return ntohl(address[0]);
+  if (family == AF_INET6 && address[0] == 0 && address[1] == 0 && address[2] == htonl(0xFFFF))
+    return ntohl(address[3]);
+  return std::nullopt;  // a true IPv6 peer has no place in the 32-bit address fields
+}
+
+void EmitDelta(std::uint8_t type, std::uint32_t pid, std::uint64_t bytes, std::uint32_t daddr,
+               std::uint32_t saddr, std::uint16_t dport, std::uint16_t sport,
+               std::vector<TEventRecord>& out) {
+  while (bytes > 0) {
+    const auto chunk = static_cast<std::uint32_t>(std::min<std::uint64_t>(bytes, 0xFFFFFFFFu));
+    out.push_back(NetworkRecord(TcpIpGuid, type, pid, chunk, daddr, saddr, dport, sport));
+    bytes -= chunk;
+  }
+}
+
+// Socket inodes of every process we may look into.
+std::map<std::uint32_t, std::uint32_t> ScanSocketOwners() {
+  std::map<std::uint32_t, std::uint32_t> owners;
+  char target[64];
+  for (const std::uint32_t pid : ListProcesses()) {
+    const std::string folder = "/proc/" + std::to_string(pid) + "/fd";
+    DIR* dir = opendir(folder.c_str());
+    if (dir == nullptr) continue;
+    while (const dirent* entry = readdir(dir)) {
+      if (entry->d_name[0] == '.') continue;
+      const std::string link = folder + "/" + entry->d_name;
+      const ssize_t n = readlink(link.c_str(), target, sizeof target - 1);
+      if (n <= 8 || std::strncmp(target, "socket:[", 8) != 0) continue;
+      target[n] = '\0';
+      owners.emplace(static_cast<std::uint32_t>(std::strtoul(target + 8, nullptr, 10)), pid);
+    }
+    closedir(dir);
+  }
+  return owners;
+}
+
+}  // namespace
+
+std::optional<TTcpSample> DecodeTcpDiag(const void* payload, std::size_t length) {
+  if (length < sizeof(inet_diag_msg)) return std::nullopt;
+  inet_diag_msg message{};
+  std::memcpy(&message, payload, sizeof message);
+  const auto local = V4Address(message.idiag_family, message.id.idiag_src);
+  const auto remote = V4Address(message.idiag_family, message.id.idiag_dst);
+  if (!local || !remote) return std::nullopt;
+  TTcpSample sample;
+  sample.Cookie =
+      static_cast<std::uint64_t>(message.id.idiag_cookie[1]) << 32 | message.id.idiag_cookie[0];
+  sample.Inode = message.idiag_inode;
+  sample.LocalAddr = *local;
+  sample.RemoteAddr = *remote;
+  sample.LocalPort = ntohs(message.id.idiag_sport);
+  sample.RemotePort = ntohs(message.id.idiag_dport);
+
+  const auto* bytes = static_cast<const std::uint8_t*>(payload);
+  std::size_t at = NLMSG_ALIGN(sizeof(inet_diag_msg));
+  while (at + sizeof(rtattr) <= length) {
+    rtattr attribute{};
+    std::memcpy(&attribute, bytes + at, sizeof attribute);
+    if (attribute.rta_len < sizeof(rtattr) || attribute.rta_len > length - at) break;
+    const std::size_t size = attribute.rta_len - RTA_LENGTH(0);
+    if (attribute.rta_type == INET_DIAG_INFO && size >= kBytesEnd) {
+      tcp_info info{};
+      std::memcpy(&info, bytes + at + RTA_LENGTH(0), std::min(size, sizeof info));
+      sample.BytesSent = info.tcpi_bytes_sent;
+      sample.BytesReceived = info.tcpi_bytes_received;
+      return sample;
+    }
+    at += RTA_ALIGN(attribute.rta_len);
+  }
+  return std::nullopt;
+}
+
+TTcpTraffic::~TTcpTraffic() {
+  if (dumpFd_ >= 0) close(dumpFd_);
+  if (destroyFd_ >= 0) close(destroyFd_);
+}
+
+int TTcpTraffic::Open() {
+  dumpFd_ = socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_SOCK_DIAG);
+  if (dumpFd_ < 0) return errno;
+  // Connections that close between two polls: without these groups their last bytes are lost.
+  destroyFd_ = socket(AF_NETLINK, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, NETLINK_SOCK_DIAG);
+  if (destroyFd_ >= 0) {
+    sockaddr_nl address{};
+    address.nl_family = AF_NETLINK;
+    const int groups[] = {SKNLGRP_INET_TCP_DESTROY, SKNLGRP_INET6_TCP_DESTROY};
+    bool joined = bind(destroyFd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    for (const int group : groups)
+      joined = joined && setsockopt(destroyFd_, SOL_NETLINK, NETLINK_ADD_MEMBERSHIP, &group,
+                                    sizeof group) == 0;
+    if (!joined) {
+      close(destroyFd_);
+      destroyFd_ = -1;
+    }
+  }
+  std::vector<TEventRecord> baseline;
+  Poll(baseline);  // what flowed before we started is not ours to count
+  return 0;
+}
+
+void TTcpTraffic::Dump(int family, std::vector<TTcpSample>& samples) {
+  struct {
+    nlmsghdr header;
+    inet_diag_req_v2 request;
+  } message{};
+  message.header.nlmsg_len = sizeof message;
+  message.header.nlmsg_type = SOCK_DIAG_BY_FAMILY;
+  message.header.nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
+  message.header.nlmsg_seq = ++sequence_;
+  message.request.sdiag_family = static_cast<std::uint8_t>(family);
+  message.request.sdiag_protocol = IPPROTO_TCP;
+  message.request.idiag_ext = 1 << (INET_DIAG_INFO - 1);
+  message.request.idiag_states = kStates;
+  if (send(dumpFd_, &message, sizeof message, 0) < 0) return;
+
+  alignas(nlmsghdr) char buffer[32768];
+  for (;;) {
+    const ssize_t n = recv(dumpFd_, buffer, sizeof buffer, 0);
+    if (n <= 0) return;
+    auto remaining = static_cast<std::size_t>(n);
+    for (auto* header = reinterpret_cast<nlmsghdr*>(buffer); NLMSG_OK(header, remaining);
+         header = NLMSG_NEXT(header, remaining)) {
+      if (header->nlmsg_seq != sequence_) continue;  // a late answer to an older dump
+      if (header->nlmsg_type == NLMSG_DONE || header->nlmsg_type == NLMSG_ERROR) return;
+      if (header->nlmsg_type != SOCK_DIAG_BY_FAMILY) continue;
+      if (auto sample = DecodeTcpDiag(NLMSG_DATA(header), header->nlmsg_len - NLMSG_LENGTH(0)))
+        samples.push_back(*sample);
+    }
+  }
+}
+
+void TTcpTraffic::Account(const TTcpSample& sample, Connection& connection,
+                          std::vector<TEventRecord>& out) {
+  if (sample.BytesSent > connection.Sent)
+    EmitDelta(EVENT_TYPE_NET_SEND, connection.Pid, sample.BytesSent - connection.Sent,
+              sample.RemoteAddr, sample.LocalAddr, sample.RemotePort, sample.LocalPort, out);
+  if (sample.BytesReceived > connection.Received)
+    EmitDelta(EVENT_TYPE_NET_RECV, connection.Pid, sample.BytesReceived - connection.Received,
+              sample.LocalAddr, sample.RemoteAddr, sample.LocalPort, sample.RemotePort, out);
+  connection.Sent = std::max(connection.Sent, sample.BytesSent);
+  connection.Received = std::max(connection.Received, sample.BytesReceived);
+}
+
+void TTcpTraffic::ResolvePids(std::vector<TTcpSample>& fresh) {
+  bool unknown = false;
+  for (const TTcpSample& sample : fresh)
+    unknown = unknown || (sample.Inode != 0 && !owners_.contains(sample.Inode));
+  if (unknown) owners_ = ScanSocketOwners();  // one scan serves every new connection
+  for (const TTcpSample& sample : fresh) {
+    const auto owner = owners_.find(sample.Inode);
+    connections_[sample.Cookie].Pid = owner == owners_.end() ? NO_PROCESS : owner->second;
+  }
+}
+
+void TTcpTraffic::Poll(std::vector<TEventRecord>& out) {
+  if (dumpFd_ < 0) return;
+  const bool baseline = generation_++ == 0;
+  std::vector<TTcpSample> samples;
+  Dump(AF_INET, samples);
+  Dump(AF_INET6, samples);
+  std::vector<TTcpSample> fresh;
+  for (const TTcpSample& sample : samples)
+    if (!connections_.contains(sample.Cookie)) fresh.push_back(sample);
+  ResolvePids(fresh);
+  for (const TTcpSample& sample : samples) {
+    Connection& connection = connections_[sample.Cookie];
+    connection.Seen = generation_;
+    if (baseline) {
+      connection.Sent = sample.BytesSent;
+      connection.Received = sample.BytesReceived;
+    } else {
+      Account(sample, connection, out);
+    }
+  }
+  std::erase_if(connections_, [&](const auto& entry) { return entry.second.Seen != generation_; });
+}
+
+void TTcpTraffic::ReadDestroyed(std::vector<TEventRecord>& out) {
+  if (destroyFd_ < 0) return;
+  alignas(nlmsghdr) char buffer[16384];
+  for (;;) {
+    const ssize_t n = recv(destroyFd_, buffer, sizeof buffer, 0);
+    if (n < 0 && errno == ENOBUFS) continue;
+    if (n <= 0) return;
+    auto remaining = static_cast<std::size_t>(n);
+    for (auto* header = reinterpret_cast<nlmsghdr*>(buffer); NLMSG_OK(header, remaining);
+         header = NLMSG_NEXT(header, remaining)) {
+      if (header->nlmsg_type != SOCK_DIAG_BY_FAMILY) continue;
+      const auto sample = DecodeTcpDiag(NLMSG_DATA(header), header->nlmsg_len - NLMSG_LENGTH(0));
+      if (!sample) continue;
+      // Its inode is gone already; only a connection a poll has seen has a known owner.
+      const auto found = connections_.find(sample->Cookie);
+      if (found == connections_.end()) continue;
+      Account(*sample, found->second, out);
+      connections_.erase(found);
+    }
+  }
+}
+
+}  // namespace platform

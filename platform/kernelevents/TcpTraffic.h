@@ -1,0 +1,57 @@
+// TCP traffic per connection from socket diagnostics: each poll dumps the connections and turns
+// the growth of their byte counters into send and receive records; the destroy notifications
+// bring the last growth of connections that close between polls.
+#pragma once
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <vector>
+
+#include "platform/kernelevents/EventRecord.h"
+
+namespace platform {
+
+// One connection as the diagnostics report it; addresses and ports in host byte order.
+struct TTcpSample {
+  std::uint64_t Cookie = 0;
+  std::uint32_t Inode = 0;
+  std::uint32_t LocalAddr = 0, RemoteAddr = 0;
+  std::uint16_t LocalPort = 0, RemotePort = 0;
+  std::uint64_t BytesSent = 0, BytesReceived = 0;
+};
+
+// Decodes one SOCK_DIAG_BY_FAMILY answer (the netlink payload); nothing for sockets that are
+// not IPv4 (IPv6 only when v4-mapped) or carry no TCP counters.
+std::optional<TTcpSample> DecodeTcpDiag(const void* payload, std::size_t length);
+
+class TTcpTraffic {
+ public:
+  TTcpTraffic() = default;
+  ~TTcpTraffic();
+  TTcpTraffic(const TTcpTraffic&) = delete;
+  TTcpTraffic& operator=(const TTcpTraffic&) = delete;
+
+  int Open();                                   // 0, or the errno that stopped the dump socket
+  int DestroyFd() const { return destroyFd_; }  // -1 when the destroy groups are not joined
+  void Poll(std::vector<TEventRecord>& out);
+  void ReadDestroyed(std::vector<TEventRecord>& out);
+
+ private:
+  struct Connection {
+    std::uint64_t Sent = 0, Received = 0;
+    std::uint32_t Pid = NO_PROCESS;
+    std::uint64_t Seen = 0;  // poll generation
+  };
+  void Dump(int family, std::vector<TTcpSample>& samples);
+  void Account(const TTcpSample& sample, Connection& connection, std::vector<TEventRecord>& out);
+  void ResolvePids(std::vector<TTcpSample>& fresh);
+
+  int dumpFd_ = -1;
+  int destroyFd_ = -1;
+  std::uint32_t sequence_ = 0;
+  std::uint64_t generation_ = 0;
+  std::map<std::uint64_t, Connection> connections_;  // by socket cookie
+  std::map<std::uint32_t, std::uint32_t> owners_;    // socket inode -> pid
+};
+
+}  // namespace platform

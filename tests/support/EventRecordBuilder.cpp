@@ -1,0 +1,86 @@
+#include "tests/support/EventRecordBuilder.h"
+
+namespace ombrix::testing {
+
+using namespace platform;
+
+std::uint32_t Ip(std::uint8_t a, std::uint8_t b, std::uint8_t c, std::uint8_t d) {
+  return std::uint32_t{a} << 24 | std::uint32_t{b} << 16 | std::uint32_t{c} << 8 | d;
+}
+
+TEventRecord DiskIo(std::uint32_t pid, std::uint32_t fileObject, std::uint32_t bytes,
+                    std::uint32_t response, std::uint32_t disk, std::uint8_t type) {
+  return DiskIoRecord(type, pid, disk, bytes, response, 0, fileObject);
+}
+
+TEventRecord FileName(std::uint32_t fileObject, std::string_view utf8Name) {
+  return FileNameRecord(0, fileObject, utf8Name);
+}
+
+TEventRecord FileNameUnits(std::uint32_t fileObject, std::u16string_view units, bool terminated) {
+  std::vector<std::uint8_t> data(fileio::FileName, 0);
+  PutU32(data, fileio::FileObject, fileObject);
+  for (const char16_t unit : units) {
+    data.push_back(static_cast<std::uint8_t>(unit));
+    data.push_back(static_cast<std::uint8_t>(unit >> 8));
+  }
+  if (terminated) data.insert(data.end(), {0, 0});
+  return MakeRecord(FileIoGuid, EVENT_TYPE_FILE_NAME, 0, std::move(data));
+}
+
+TEventRecord ProcessStart(std::uint32_t pid, std::string_view image, std::uint32_t parent,
+                          std::uint32_t uid) {
+  return ProcessStartRecord(pid, parent, uid, image);
+}
+
+TEventRecord ProcessStartWithSid(std::uint32_t pid, std::string_view image,
+                                 std::uint8_t subAuthorities, bool emptySidPointer,
+                                 bool terminated) {
+  const std::size_t sidLength = emptySidPointer ? 0 : process::SidHeader + 4u * subAuthorities;
+  std::vector<std::uint8_t> data(process::Sid + sidLength, 0);
+  PutU32(data, process::ProcessId, pid);
+  PutU32(data, process::ParentId, 1);
+  if (!emptySidPointer) {
+    PutU32(data, process::UserSidPointer, 0x12345678);
+    data[process::Sid] = 1;
+    data[process::Sid + 1] = subAuthorities;
+    data[process::Sid + 7] = 5;
+    for (std::uint8_t k = 0; k < subAuthorities; ++k)
+      PutU32(data, process::Sid + process::SidHeader + 4u * k, 21u + k);
+  }
+  data.insert(data.end(), image.begin(), image.end());
+  if (terminated) data.push_back(0);
+  return MakeRecord(ProcessGuid, EVENT_TYPE_PROCESS_START, pid, std::move(data));
+}
+
+TEventRecord ProcessEnd(std::uint32_t pid) {
+  TEventRecord record = ProcessStartRecord(pid, 1, 0, "ended");
+  record.Header.Class.Type = 2;
+  return record;
+}
+
+TEventRecord Tcp(std::uint8_t type, std::uint32_t pid, std::uint32_t size, std::uint32_t daddr,
+                 std::uint32_t saddr, std::uint16_t dport, std::uint16_t sport) {
+  return NetworkRecord(TcpIpGuid, type, pid, size, daddr, saddr, dport, sport);
+}
+
+TEventRecord Udp(std::uint8_t type, std::uint32_t pid, std::uint32_t size, std::uint32_t daddr,
+                 std::uint32_t saddr, std::uint16_t dport, std::uint16_t sport) {
+  return NetworkRecord(UdpIpGuid, type, pid, size, daddr, saddr, dport, sport);
+}
+
+TEventRecord Registry(std::uint32_t pid) {
+  return MakeRecord(RegistryGuid, 10, pid, {});
+}
+
+TEventRecord Raw(const GUID& guid, std::uint8_t type, std::uint32_t headerPid,
+                 std::vector<std::uint8_t> data) {
+  return MakeRecord(guid, type, headerPid, std::move(data));
+}
+
+TEventRecord Truncated(TEventRecord record, std::size_t length) {
+  if (record.Data.size() > length) record.Data.resize(length);
+  return record;
+}
+
+}  // namespace ombrix::testing
