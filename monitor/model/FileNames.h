@@ -8,6 +8,7 @@
 
 namespace ombrix {
 
+// Call every operation with ModelLock held.
 class TFileNameTable {
  public:
   static constexpr std::uint32_t OtherObject = 0xFFFFFFFF;

@@ -26,6 +26,7 @@ std::string HexProcessId(std::uint32_t id);
 // one second.
 double RateSeconds(std::uint32_t fromTick, std::uint32_t toTick);
 
+// The common part of every entity. Call every operation with ModelLock held.
 class TInfo {
  public:
   // Tables is the core the entity lives in: it supplies the process-name lookup and the
@@ -65,6 +66,7 @@ class TInfo {
   TEntityTables* Tables;
 };
 
+// One process, keyed by id. Call with ModelLock held.
 class TProcessInfo : public TInfo {
  public:
   TProcessInfo(TEntityTables* tables, std::uint32_t id);
@@ -101,6 +103,7 @@ class TProcessInfo : public TInfo {
   bool SawNetwork = false;
 };
 
+// One logical disk, keyed by name. Call with ModelLock held.
 class TDiskInfo : public TInfo {
  public:
   TDiskInfo(TEntityTables* tables, const std::string& name);
@@ -116,6 +119,7 @@ class TDiskInfo : public TInfo {
   TAverage QueueDepthAvg;
 };
 
+// One file object of one process. Call with ModelLock held.
 class TFileInfo : public TInfo {
  public:
   // Created by the first disk I/O of (processId, fileObject); finds or creates its process.
@@ -150,6 +154,7 @@ class TFileInfo : public TInfo {
   TAverage ResponseAvg;
 };
 
+// One remote end (address and port) of one process. Call with ModelLock held.
 class TSocketInfo : public TInfo {
  public:
   // Finds or creates its process and starts the name lookup of the remote address early.
@@ -179,6 +184,7 @@ class TSocketInfo : public TInfo {
   TAverage ByteRateAvg;
 };
 
+// One network adapter, keyed by name. Call with ModelLock held.
 class TAdapterInfo : public TInfo {
  public:
   TAdapterInfo(TEntityTables* tables, const std::string& name);
@@ -193,7 +199,7 @@ class TAdapterInfo : public TInfo {
   TAverage ErrorRateAvg;
 };
 
-// The machine's memory; one instance, owned by the shell.
+// The machine's memory; one instance, owned by the shell. Call with ModelLock held.
 class TMemoryInfo {
  public:
   std::int64_t MemoryUsed() const;

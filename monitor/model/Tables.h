@@ -27,6 +27,7 @@ class TCompletionLog {
   virtual void SocketDone(TSocketInfo& socket) = 0;
 };
 
+// Call every operation with ModelLock held.
 class TEntityTables {
  public:
   TEntityTables() = default;

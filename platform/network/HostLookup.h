@@ -19,7 +19,8 @@ class THostLookup {
   virtual ~THostLookup() = default;
   // Installs the one receiver of completions (the table that owns the service).
   virtual void SetCompletion(Completion completion) = 0;
-  // Starts a lookup of an IPv4 address in host byte order; 0 when it could not start.
+  // Start and Cancel may come from any thread, one call at a time (the caller serialises
+  // them). Starts a lookup of an IPv4 address in host byte order; 0 when it could not start.
   virtual LookupTask Start(std::uint32_t address) = 0;
   // The lookup's answer, should one still come, is dropped.
   virtual void Cancel(LookupTask task) = 0;
