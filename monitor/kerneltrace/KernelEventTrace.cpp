@@ -187,6 +187,7 @@ bool TKernelEventTrace::ProcessEvents() {
 void TKernelEventTrace::Execute() {
   WakeEvent.Wait();
   while (!Terminated) {
+    ++passes_;
     ProcessEvents();
     WakeEvent.Wait();
   }

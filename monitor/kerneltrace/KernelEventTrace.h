@@ -38,6 +38,10 @@ class TKernelEventTrace {
   bool Start();
   void Stop();
 
+  // Passes of the consumer thread through ProcessEvents so far (for diagnosis: a stopped trace
+  // makes none).
+  std::uint64_t Passes() const { return passes_; }
+
   // Status of the last platform call; after a Start that succeeded with some event source
   // missing (for want of a privilege), the errno of the first such source.
   std::atomic<std::uint32_t> LastStatus{0};
@@ -68,6 +72,7 @@ class TKernelEventTrace {
   std::atomic<platform::TRACEHANDLE> SessionHandle{platform::INVALID_TRACE_HANDLE};
   std::uint32_t SourceStatus = 0;
   std::atomic<bool> Terminated{false};
+  std::atomic<std::uint64_t> passes_{0};
   std::thread Thread;
 };
 
