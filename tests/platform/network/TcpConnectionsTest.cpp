@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <string>
 #include <vector>
 
 #include "platform/network/NetworkInfo.h"
@@ -90,10 +91,24 @@ class LoopbackConnection {
   int server_ = -1;
 };
 
+// The rows as text, for the message of a failed expectation.
+std::string Describe(const std::vector<TTcpRow>& rows) {
+  std::string text;
+  for (const TTcpRow& r : rows) {
+    text += std::to_string(ntohs(static_cast<std::uint16_t>(r.LocalPort))) + "->" +
+            std::to_string(ntohs(static_cast<std::uint16_t>(r.RemotePort))) + " pid " +
+            std::to_string(r.OwningPid) + "\n";
+  }
+  return text;
+}
+
 TEST(TcpConnections, ProcFilesShowBothEndsOfOurConnection) {
   LoopbackConnection connection;
   ASSERT_TRUE(connection.ok());
-  EXPECT_EQ(connection.EndsIn(platform::ProcTcpConnections()), 2);
+  const std::vector<TTcpRow> rows = platform::ProcTcpConnections();
+  EXPECT_EQ(connection.EndsIn(rows), 2)
+      << "ports " << connection.clientPort << "->" << connection.serverPort << "\n"
+      << Describe(rows);
 }
 
 TEST(TcpConnections, NetlinkShowsBothEndsOfOurConnection) {
