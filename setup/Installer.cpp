@@ -99,6 +99,9 @@ bool TInstaller::CopyEntry(const std::string& word, TCopyMode mode) {
       !view_.AskYesNo(dest + " already exists.  Do you want to replace it?"))
     return true;
 
+  // Installing into the source folder: creating the destination would empty the source.
+  if (platform::SameFile(source, dest) || platform::SameFile(in->Path(), dest)) return true;
+
   auto out = platform::LzCreate(dest);
   if (!out) {
     platform::LzClose(in);

@@ -19,6 +19,9 @@ bool DeleteRegularFile(const std::string& path);
 
 bool FolderExists(const std::string& path);
 
+// True when both names lead to one and the same existing file.
+bool SameFile(const std::string& a, const std::string& b);
+
 // Removes a folder that is empty.
 bool RemoveEmptyFolder(const std::string& path);
 

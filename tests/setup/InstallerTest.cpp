@@ -137,6 +137,14 @@ TEST_F(Install, WordsAreReducedToTheirFileName) {
   EXPECT_FALSE(installer.CopyEntry("..", cmRequired));
 }
 
+TEST_F(Install, InstallingIntoTheSourceFolderKeepsTheFiles) {
+  script.RegisterUninstall = false;
+  ASSERT_TRUE(installer.RunInstall(tmp.File("src")));
+  EXPECT_TRUE(view.Errors.empty());
+  EXPECT_EQ(tmp.Read("src/data.bin"), std::string("\x00\x01\x02 data", 8));
+  EXPECT_EQ(tmp.Read("src/app"), "#!/bin/sh\nexit 0\n");
+}
+
 TEST_F(Install, DestinationAndCopyFailuresStop) {
   installer.InstallDir = Dir();
   fs::create_directories(tmp.File("inst/data.bin"));  // a folder in the file's place
