@@ -183,6 +183,7 @@ TObjectType::TObjectType(TDataBlock& owner)
 
 void TObjectType::Clear() {
   object_ = kNoPosition;
+  indexed_ = false;
   counterIterator_ = kNoPosition;
   countersLeft_ = 0;
   instance_.Clear();
@@ -319,9 +320,51 @@ void TObjectType::MatchCounter(const TCounter& current) {
   }
 }
 
-// Scans this (previous) object's instances for the current one: same name bytes and, for
-// processes and threads, the same id. The first match wins.
+// The match key of an instance: its name bytes and, for processes and threads, its id.
+std::uint64_t TObjectType::InstanceKey(const TDataBlock& block, std::uint32_t instance,
+                                       std::uint32_t counterBlock) const {
+  const std::uint32_t length =
+      block.U32(instance + FIELD(PERF_INSTANCE_DEFINITION, NameLength), "instance");
+  const std::uint64_t at =
+      std::uint64_t{instance} +
+      block.U32(instance + FIELD(PERF_INSTANCE_DEFINITION, NameOffset), "instance");
+  block.Require(at, length, "instance name");
+  std::uint64_t h = 1469598103934665603ull ^ length;  // FNV-1a
+  for (const std::uint8_t* p = block.Data() + at; p != block.Data() + at + length; ++p)
+    h = (h ^ *p) * 1099511628211ull;
+  if (id_.HasDefinition())
+    h = (h ^
+         static_cast<std::uint64_t>(ReadCounter(owner_, id_.Definition(), block, counterBlock))) *
+        1099511628211ull;
+  return h;
+}
+
+void TObjectType::BuildIndex() {
+  index_.clear();
+  std::uint32_t at = FirstInstance();
+  for (std::int32_t i = NumInstances(); i > 0; --i) {
+    instance_.Set(at);
+    index_.push_back({InstanceKey(owner_, at, instance_.CounterBlockPosition()), at});
+    at = instance_.Next();
+  }
+  std::sort(index_.begin(), index_.end());
+  indexed_ = true;
+}
+
+bool TObjectType::Matches(std::uint32_t at, const std::uint8_t* name, std::uint32_t nameLength,
+                          std::int64_t id) {
+  instance_.Set(at);
+  const std::uint64_t prevName = std::uint64_t{at} + instance_.NameOffset();
+  return instance_.NameLength() == nameLength &&
+         std::memcmp(owner_.Data() + prevName, name, nameLength) == 0 &&
+         (!id_.HasDefinition() ||
+          ReadCounter(owner_, id_.Definition(), owner_, instance_.CounterBlockPosition()) == id);
+}
+
+// Looks for the current instance among this (previous) object's instances: same name bytes
+// and, for processes and threads, the same id. The first match in block order wins.
 bool TObjectType::MatchInstance(const TInstance& current) {
+  constexpr std::int32_t kIndexFrom = 16;  // below this a plain scan is cheaper
   instance_.Clear();
   if (!HasObject()) return false;
   const std::int32_t count = NumInstances();
@@ -333,15 +376,20 @@ bool TObjectType::MatchInstance(const TInstance& current) {
   std::int64_t id = 0;
   if (id_.HasDefinition())
     id = ReadCounter(owner_, id_.Definition(), curBlock, current.CounterBlockPosition());
+  if (count >= kIndexFrom) {
+    if (!indexed_) BuildIndex();
+    const std::uint64_t key =
+        InstanceKey(curBlock, current.Definition(), current.CounterBlockPosition());
+    // Entries of one key are in block order, so the first true match is the first match.
+    for (auto it = std::lower_bound(index_.begin(), index_.end(), IndexEntry{key, 0});
+         it != index_.end() && it->Key == key; ++it)
+      if (Matches(it->Position, name, nameLength, id)) return true;
+    instance_.Clear();
+    return false;
+  }
   std::uint32_t at = FirstInstance();
   for (std::int32_t i = 0; i < count; ++i) {
-    instance_.Set(at);
-    const std::uint64_t prevName = std::uint64_t{at} + instance_.NameOffset();
-    if (instance_.NameLength() == nameLength &&
-        std::memcmp(owner_.Data() + prevName, name, nameLength) == 0 &&
-        (!id_.HasDefinition() ||
-         ReadCounter(owner_, id_.Definition(), owner_, instance_.CounterBlockPosition()) == id))
-      return true;
+    if (Matches(at, name, nameLength, id)) return true;
     at = instance_.Next();
   }
   instance_.Clear();

@@ -116,6 +116,17 @@ class TObjectType {
   void MatchCounter(const TCounter& current);
   bool MatchInstance(const TInstance& current);
 
+  // Large objects keep an index of their instances by name and id while they stand as the
+  // previous block's object, so matching stays linear in the number of instances. Its
+  // storage is kept from walk to walk.
+  struct IndexEntry {
+    std::uint64_t Key;
+    std::uint32_t Position;
+    bool operator<(const IndexEntry& o) const {
+      return Key != o.Key ? Key < o.Key : Position < o.Position;
+    }
+  };
+
  private:
   friend class TCounter;
   friend class TInstance;
@@ -123,6 +134,13 @@ class TObjectType {
   std::uint32_t object_ = kNoPosition;
   std::uint32_t counterIterator_ = kNoPosition;
   std::uint32_t countersLeft_ = 0;  // definitions from the iterator to the end
+  std::vector<IndexEntry> index_;
+  bool indexed_ = false;
+  std::uint64_t InstanceKey(const TDataBlock& block, std::uint32_t instance,
+                            std::uint32_t counterBlock) const;
+  void BuildIndex();
+  bool Matches(std::uint32_t at, const std::uint8_t* name, std::uint32_t nameLength,
+               std::int64_t id);
   TInstance instance_;
   TCounter counter_;
   TCounter base_;

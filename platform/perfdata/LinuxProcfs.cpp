@@ -12,8 +12,12 @@ FileReader::FileReader() {
 }
 
 std::string_view FileReader::Read(const char* path) {
+  return ReadAt(AT_FDCWD, path);
+}
+
+std::string_view FileReader::ReadAt(int dirFd, const char* path) {
   ok_ = false;
-  const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+  const int fd = ::openat(dirFd, path, O_RDONLY | O_CLOEXEC);
   if (fd < 0) return {};
   std::size_t used = 0;
   for (;;) {

@@ -13,6 +13,8 @@ class FileReader {
   FileReader();
   // The file's text, valid until the next Read; empty when it cannot be read.
   std::string_view Read(const char* path);
+  // The same relative to an open directory (saves the lookup of that directory).
+  std::string_view ReadAt(int dirFd, const char* path);
   bool Ok() const { return ok_; }
 
  private:

@@ -1,6 +1,7 @@
 #include "platform/perfdata/LinuxProvider.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <sys/sysmacros.h>
@@ -163,16 +164,19 @@ struct LinuxPerfProvider::State {
   std::unordered_map<std::uint32_t, PidEntry> Pids;
   std::uint64_t Generation = 0;
   std::uint64_t SystemCpuTicks = 0;  // kernel threads' accumulator: only grows
+  int ProcFd = -1;                   // /proc, for lookups relative to it
 
   State();
+  ~State();
+  std::string_view ReadProc(std::uint32_t pid, const char* file);
   PerfBlockTimes Now() const;
   void ReadStat();
   void ReadInterruptColumns(const char* path, bool soft);
   void ReadMemory();
   void ReadProcesses(bool threads);
   bool ReadProcess(std::uint32_t pid, bool threads, std::uint64_t& systemTicks);
-  std::int64_t ReadSwitches(const char* path);
-  void ReadThreads(std::uint32_t pid);
+  static std::int64_t Switches(std::string_view schedstat);
+  void ReadThreads(std::uint32_t pid, std::uint64_t count);
   void ReadDisks();
   void ReadNets();
   void WriteSystem();
@@ -184,7 +188,18 @@ struct LinuxPerfProvider::State {
   void WriteNet();
 };
 
+LinuxPerfProvider::State::~State() {
+  if (ProcFd >= 0) close(ProcFd);
+}
+
+// Reads /proc/<pid>/<file>.
+std::string_view LinuxPerfProvider::State::ReadProc(std::uint32_t pid, const char* file) {
+  std::snprintf(Path, sizeof Path, "%u/%s", pid, file);
+  return File.ReadAt(ProcFd, Path);
+}
+
 LinuxPerfProvider::State::State() {
+  ProcFd = open("/proc", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   char host[256] = {};
   if (gethostname(host, sizeof host - 1) == 0) HostName = host;
   const long tck = sysconf(_SC_CLK_TCK);
@@ -275,25 +290,33 @@ void LinuxPerfProvider::State::ReadMemory() {
   SwapOuts = procfs::KeyedValue(vm, "pswpout");
 }
 
-std::int64_t LinuxPerfProvider::State::ReadSwitches(const char* path) {
+std::int64_t LinuxPerfProvider::State::Switches(std::string_view t) {
   // The third field of schedstat counts the times the task ran: one per switch to it.
-  std::string_view t = File.Read(path);
   NextNumber(t);
   NextNumber(t);
   return ToInt64(NextNumber(t));
 }
 
-void LinuxPerfProvider::State::ReadThreads(std::uint32_t pid) {
-  std::snprintf(Path, sizeof Path, "/proc/%u/task", pid);
-  DIR* dir = opendir(Path);
-  if (!dir) return;
+void LinuxPerfProvider::State::ReadThreads(std::uint32_t pid, std::uint64_t count) {
+  if (count == 1) {
+    // The only thread is the process itself: no need to list its task folder.
+    Threads.push_back({pid, Switches(ReadProc(pid, "schedstat"))});
+    return;
+  }
+  std::snprintf(Path, sizeof Path, "%u/task", pid);
+  const int fd = openat(ProcFd, Path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  DIR* dir = fd >= 0 ? fdopendir(fd) : nullptr;
+  if (!dir) {
+    if (fd >= 0) close(fd);
+    return;
+  }
   while (dirent* e = readdir(dir)) {
     if (!IsDigits(e->d_name)) continue;
-    std::snprintf(Path, sizeof Path, "/proc/%u/task/%s/schedstat", pid, e->d_name);
     ThreadRow t;
     std::string_view name = e->d_name;
     t.Tid = static_cast<std::uint32_t>(NextNumber(name));
-    t.Switches = ReadSwitches(Path);
+    std::snprintf(Path, sizeof Path, "%u/task/%u/schedstat", pid, t.Tid);
+    t.Switches = Switches(File.ReadAt(ProcFd, Path));
     Threads.push_back(t);
   }
   closedir(dir);
@@ -302,8 +325,7 @@ void LinuxPerfProvider::State::ReadThreads(std::uint32_t pid) {
 // One process; false when it is left out of this block (ended, zombie, pid reused).
 bool LinuxPerfProvider::State::ReadProcess(std::uint32_t pid, bool threads,
                                            std::uint64_t& systemTicks) {
-  std::snprintf(Path, sizeof Path, "/proc/%u/stat", pid);
-  const procfs::ProcStat st = procfs::ParseProcStat(File.Read(Path));
+  const procfs::ProcStat st = procfs::ParseProcStat(ReadProc(pid, "stat"));
   if (!st.Ok || st.State == 'Z') return false;
   const std::uint64_t ticks = st.UTime + st.STime;
   auto [it, fresh] = Pids.try_emplace(pid);
@@ -314,10 +336,7 @@ bool LinuxPerfProvider::State::ReadProcess(std::uint32_t pid, bool threads,
   if (st.Flags & procfs::PF_KTHREAD) {
     // Only positive steps count: a plain sum would fall whenever a kernel worker exits.
     if (ticks > before) systemTicks += ticks - before;
-    if (threads) {
-      std::snprintf(Path, sizeof Path, "/proc/%u/schedstat", pid);
-      KernelThreads.push_back({pid, ReadSwitches(Path)});
-    }
+    if (threads) KernelThreads.push_back({pid, Switches(ReadProc(pid, "schedstat"))});
     return true;
   }
   // A reused pid stays out of one block, so that the old process is seen to end.
@@ -338,20 +357,18 @@ bool LinuxPerfProvider::State::ReadProcess(std::uint32_t pid, bool threads,
       if (exe.starts_with(st.Comm)) p.Name.assign(exe);
     }
   }
-  std::snprintf(Path, sizeof Path, "/proc/%u/statm", pid);
-  std::string_view statm = File.Read(Path);
+  std::string_view statm = ReadProc(pid, "statm");
   NextNumber(statm);
   const std::uint64_t resident = NextNumber(statm);
   const std::uint64_t shared = NextNumber(statm);
   p.WorkingSet = ToInt64(resident) * PageSize;
   p.Private = ToInt64(resident > shared ? resident - shared : 0) * PageSize;
-  std::snprintf(Path, sizeof Path, "/proc/%u/io", pid);
-  const std::string_view io = File.Read(Path);  // refused for other users' processes
+  const std::string_view io = ReadProc(pid, "io");  // refused for other users' processes
   p.IoOps = ToInt64(procfs::KeyedValue(io, "syscr") + procfs::KeyedValue(io, "syscw"));
   p.IoBytes = ToInt64(procfs::KeyedValue(io, "rchar") + procfs::KeyedValue(io, "wchar"));
   if (threads) {
     p.FirstThread = Threads.size();
-    ReadThreads(pid);
+    ReadThreads(pid, st.NumThreads);
     p.Threads = Threads.size() - p.FirstThread;
   }
   return true;

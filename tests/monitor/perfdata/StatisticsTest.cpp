@@ -297,6 +297,48 @@ TEST(StatisticsMatch, OtherObjectsMatchTheFirstInstanceOfTheName) {
   EXPECT_EQ(v[3].PreviousRaw, 1);
 }
 
+// Many instances: the same first-match rules hold with duplicates spread over the object.
+TEST(StatisticsMatch, LargeObjectsKeepTheFirstMatchRules) {
+  FakePerfSource source;
+  TPerformanceData reader;
+  auto block = [](std::int64_t time, std::int64_t add) {
+    PerfBlockSpec b;
+    b.PerfTime = time;
+    std::vector<PerfInstanceSpec> procs;
+    PerfObjectSpec disks;
+    disks.Index = 236;
+    disks.Counters = {{212, RAW}};
+    disks.HasInstances = true;
+    for (int i = 0; i < 40; ++i) {
+      // Forty processes of two names, pids in reverse order in the later block.
+      const std::int64_t pid = add == 0 ? 1000 + i : 1039 - i;
+      procs.push_back(Proc(pid % 2 ? "odd" : "even", pid * 10 + add, 100 + add, pid));
+      disks.Instances.push_back({i % 3 ? "/" : "/home", {i + add}});
+    }
+    b.Objects = {ProcessObject(procs), disks};
+    return BuildPerfBlock(b);
+  };
+  source.Blocks = {block(1, 0), block(2, 50)};
+  reader.Sample();
+  reader.Sample();
+  const auto v = Walk(reader);
+  int processes = 0, disks = 0;
+  for (const Visit& x : v) {
+    if (x.Object == 230 && x.Counter == 6) {
+      const std::int64_t pid = (x.Raw - 50) / 10;
+      EXPECT_EQ(x.PreviousRaw, pid * 10) << x.Instance;  // the same process, found by its id
+      EXPECT_DOUBLE_EQ(x.Value, 100.0 * 50 / 50);
+      ++processes;
+    }
+    if (x.Object == 236) {
+      EXPECT_EQ(x.PreviousRaw, x.Instance == "/" ? 1 : 0);  // the first "/" and "/home"
+      ++disks;
+    }
+  }
+  EXPECT_EQ(processes, 40);
+  EXPECT_EQ(disks, 40);
+}
+
 TEST(StatisticsMatch, AProcessWithoutPreviousInstanceHasNoPreviousValues) {
   FakePerfSource source;
   TPerformanceData reader;
