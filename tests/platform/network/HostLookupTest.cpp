@@ -7,7 +7,11 @@
 #include <QElapsedTimer>
 #include <QThread>
 #include <map>
+#include <mutex>
 #include <string>
+
+#include "monitor/network/AddressTable.h"
+#include "monitor/settings/Settings.h"
 
 namespace {
 
@@ -96,6 +100,31 @@ TEST(HostLookup, DestroyingWithLookupsPendingReturnsAndDropsTheAnswers) {
   ASSERT_TRUE(RunUntil([&] { return probed; }));
   QCoreApplication::processEvents();
   EXPECT_EQ(answered, 0);
+}
+
+}  // namespace
+
+namespace {
+
+// The address table over the real service: the name arrives through the event loop and is
+// stored under the table's lock.
+TEST(HostLookup, AddressTableLearnsTheLoopbackName) {
+  App();
+  const ombrix::TSettings saved = ombrix::Settings;
+  ombrix::Settings.GetHostNames = true;
+  std::recursive_mutex lock;
+  ombrix::TAddressTable table(platform::CreateHostLookup(), lock);
+  const auto hostName = [&] {
+    std::lock_guard guard(lock);
+    return table.HostNameOf(Loopback);
+  };
+  EXPECT_EQ(hostName(), "127.0.0.1");
+  ASSERT_TRUE(RunUntil([&] { return hostName() != "127.0.0.1"; }));
+  EXPECT_EQ(hostName(), "localhost");
+  std::lock_guard guard(lock);
+  EXPECT_TRUE(table.Entries()[0]->Resolved);
+  EXPECT_EQ(table.Entries()[0]->LookupBuffer, nullptr);
+  ombrix::Settings = saved;
 }
 
 }  // namespace
