@@ -456,12 +456,13 @@ void TDataBlock::Accept(std::uint32_t bytes) {
                            " bytes are too short for its header");
   }
   valid_ = true;
-  owner_.fetchedBytes_ = bytes;
+  owner_.fetchedBytes_ = dataSize_;
   const TDataBlock& other = *other_;
   const std::int64_t freq = PerfFreq();
-  if (other.valid_ && freq > 0)
-    intervalSeconds_ =
-        static_cast<double>(PerfTime() - other.PerfTime()) / static_cast<double>(freq);
+  std::int64_t elapsed = 0;
+  // Times so far apart that their difference overflows cannot be an interval.
+  if (other.valid_ && freq > 0 && !__builtin_sub_overflow(PerfTime(), other.PerfTime(), &elapsed))
+    intervalSeconds_ = static_cast<double>(elapsed) / static_cast<double>(freq);
 }
 
 void TDataBlock::Fetch(const std::string& queryText) {

@@ -141,6 +141,24 @@ std::string_view NextToken(std::string_view& s) {
   return tok;
 }
 
+// The process instance name: comm, or the executable's file name when comm may have been
+// cut to 15 bytes and the file name starts with it.
+std::string NameFromComm(std::uint32_t pid, std::string_view comm) {
+  std::string name(comm);
+  if (comm.size() != 15) return name;
+  char link[64];
+  std::snprintf(link, sizeof link, "/proc/%u/exe", pid);
+  char target[PATH_MAX];
+  const ssize_t n = readlink(link, target, sizeof target - 1);
+  if (n <= 0) return name;
+  std::string_view exe(target, static_cast<std::size_t>(n));
+  if (exe.ends_with(" (deleted)")) exe.remove_suffix(10);
+  if (const std::size_t slash = exe.rfind('/'); slash != std::string_view::npos)
+    exe.remove_prefix(slash + 1);
+  if (exe.starts_with(comm)) name.assign(exe);
+  return name;
+}
+
 }  // namespace
 
 struct LinuxPerfProvider::State {
@@ -343,20 +361,8 @@ bool LinuxPerfProvider::State::ReadProcess(std::uint32_t pid, bool threads,
   if (reused) return false;
   ProcessRow& p = Processes.emplace_back();
   p.Pid = pid;
-  p.Name.assign(st.Comm);
+  p.Name = NameFromComm(pid, st.Comm);
   p.Cpu = ToInt64(ticks) * Tick;
-  if (st.Comm.size() == 15) {
-    // The kernel cuts comm to 15 bytes; the executable's file name is the full one.
-    std::snprintf(Path, sizeof Path, "/proc/%u/exe", pid);
-    char target[PATH_MAX];
-    const ssize_t n = readlink(Path, target, sizeof target - 1);
-    if (n > 0) {
-      std::string_view exe(target, static_cast<std::size_t>(n));
-      if (exe.ends_with(" (deleted)")) exe.remove_suffix(10);
-      exe.remove_prefix(exe.rfind('/') == std::string_view::npos ? 0 : exe.rfind('/') + 1);
-      if (exe.starts_with(st.Comm)) p.Name.assign(exe);
-    }
-  }
   std::string_view statm = ReadProc(pid, "statm");
   NextNumber(statm);
   const std::uint64_t resident = NextNumber(statm);
@@ -697,6 +703,16 @@ const std::vector<std::uint8_t>& LinuxPerfProvider::Build(std::string_view query
   if (w.Disk) s.WriteDisk();
   if (w.Net) s.WriteNet();
   return s.Writer.EndBlock();
+}
+
+std::string ProcessInstanceName(std::uint32_t pid) {
+  procfs::FileReader file;
+  char path[64];
+  std::snprintf(path, sizeof path, "/proc/%u/stat", pid);
+  const procfs::ProcStat st = procfs::ParseProcStat(file.Read(path));
+  if (!st.Ok) return {};
+  if (st.Flags & procfs::PF_KTHREAD) return "System";
+  return NameFromComm(pid, st.Comm);
 }
 
 std::string MemoryResourceList(std::uint64_t bytes) {

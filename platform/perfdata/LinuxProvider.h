@@ -28,6 +28,11 @@ class LinuxPerfProvider {
   std::unique_ptr<State> s_;
 };
 
+// The name under which the provider lists a process ("System" for kernel threads); empty
+// when the process is gone. Event sources name new processes by the same rule, so that a
+// process keeps its name between an event and the next sample.
+std::string ProcessInstanceName(std::uint32_t pid);
+
 // The resource map value ".Translated": a CM_RESOURCE_LIST whose memory ranges add up to
 // the given byte count, each range small enough for its 32-bit length field.
 std::string MemoryResourceList(std::uint64_t bytes);

@@ -172,6 +172,11 @@ TEST(LinuxProvider, SystemProcessorTimeNeverFalls) {
   }
 }
 
+TEST(LinuxProvider, ProcessNamesFollowOneRule) {
+  EXPECT_EQ(ProcessInstanceName(static_cast<std::uint32_t>(getpid())), "platform_perfdata_tests");
+  EXPECT_EQ(ProcessInstanceName(0x7FFFFFF0), "");
+}
+
 TEST(NameTable, PairsEndedByAnEmptyString) {
   std::vector<char> buf(65536);
   std::uint32_t bytes = 0;
