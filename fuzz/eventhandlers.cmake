@@ -1,0 +1,1 @@
+ombrix_add_fuzzer(fuzz_eventhandlers SOURCES EventHandlersFuzz.cpp LIBS ombrix_eventhandlers)
