@@ -28,6 +28,11 @@ wait_for() {  # wait_for SECONDS COMMAND...: until the command succeeds
   return 1
 }
 shot() { [ -n "$shots" ] && { sleep 0.3; "$gs" screenshot "$shots/$1.png" "$2" >/dev/null || true; }; }
+# Keys go to the focused window: wait until the new window has the focus.
+activate() {
+  wait_for 5 sh -c "[ \"\$(xdotool getactivewindow 2>/dev/null)\" = $1 ]" && return 0
+  xdotool windowactivate --sync "$1" >/dev/null 2>&1
+}
 gone() { ! kill -0 "$1" 2>/dev/null || grep -q '^[^ ]* ([^)]*) Z' "/proc/$1/stat" 2>/dev/null; }
 [ -n "$shots" ] && mkdir -p "$shots"
 
@@ -65,7 +70,7 @@ session=1
 "$src/setup" >"$work/setup.log" 2>&1 &
 pids+=($!); setup_pid=$!
 win=$("$gs" wait-window "^$app Setup\$" 15) || fail "setup window did not appear"
-wait_for 5 sh -c "[ \"\$(xdotool getactivewindow 2>/dev/null)\" = $win ]" || xdotool windowactivate "$win"
+activate "$win"
 shot 1-welcome "$win"
 for page in 2-directory 3-options 4-confirm; do
   xdotool key Return; shot "$page" "$win"
@@ -101,6 +106,7 @@ grep -q "UninstallString	s	%22" "$keyfile" || fail "no UninstallString"
 "$inst/uninstall.exe" >"$work/uninstall.log" 2>&1 &
 pids+=($!); un_pid=$!
 win=$("$gs" wait-window "^$app Uninstall\$" 15) || fail "uninstall window did not appear"
+activate "$win"
 shot 7-uninstall-welcome "$win"
 xdotool key Return   # Uninstall
 wait_for 20 sh -c "[ ! -e \"$keyfile\" ]" || fail "the entry was not removed"
@@ -117,6 +123,7 @@ mkdir -p "$work/empty" && cp "$setup_bin" "$work/empty/setup"
 "$work/empty/setup" >/dev/null 2>&1 &
 pids+=($!); err_pid=$!
 win=$("$gs" wait-window '^Setup$' 15) || fail "error window did not appear"
+activate "$win"
 shot 6-error "$win"
 xdotool key Return
 wait_for 10 gone "$err_pid" || fail "setup did not end on Exit"
