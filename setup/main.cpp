@@ -7,7 +7,6 @@
 int main(int argc, char* argv[]) {
   QApplication app(argc, argv);
   QApplication::setApplicationName("Setup Program");
-  QApplication::setApplicationDisplayName("Setup Program");
   QApplication::setWindowIcon(QIcon(":/setup/setup.png"));
   ombrix::setup::TForm1 form(platform::ProgramPath());
   form.show();
