@@ -1,0 +1,146 @@
+#include "monitor/shell/views/DrawGrid.h"
+
+#include <QHeaderView>
+#include <QMouseEvent>
+
+namespace ombrix {
+
+void TGridModel::SetShape(int rowCount, int columnCount) {
+  const int rows = std::max(1, rowCount - 1);
+  if (columnCount != columns_) {
+    beginResetModel();
+    rows_ = rows;
+    columns_ = columnCount;
+    endResetModel();
+    return;
+  }
+  // Growing or shrinking at the end keeps the scroll position, which a reset would lose.
+  if (rows > rows_) {
+    beginInsertRows(QModelIndex(), rows_, rows - 1);
+    rows_ = rows;
+    endInsertRows();
+  } else if (rows < rows_) {
+    beginRemoveRows(QModelIndex(), rows, rows_ - 1);
+    rows_ = rows;
+    endRemoveRows();
+  }
+}
+
+void TGridModel::HeaderChanged() {
+  if (columns_ > 0) emit headerDataChanged(Qt::Horizontal, 0, columns_ - 1);
+}
+
+int TGridModel::rowCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : rows_;
+}
+
+int TGridModel::columnCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : columns_;
+}
+
+QVariant TGridModel::data(const QModelIndex& index, int role) const {
+  // The text serves accessibility and tests; painting goes through the delegate.
+  if (!index.isValid() || role != Qt::DisplayRole || !CellText) return {};
+  return CellText(index.column(), index.row() + 1);
+}
+
+QVariant TGridModel::headerData(int section, Qt::Orientation orientation, int role) const {
+  if (orientation != Qt::Horizontal || !HeaderData) return {};
+  return HeaderData(section, role);
+}
+
+Qt::ItemFlags TGridModel::flags(const QModelIndex& index) const {
+  if (!index.isValid()) return Qt::NoItemFlags;
+  return Qt::ItemIsEnabled | Qt::ItemIsSelectable;
+}
+
+TGridDelegate::TGridDelegate(DrawCellFn draw, QObject* parent)
+    : QStyledItemDelegate(parent), draw_(std::move(draw)) {}
+
+void TGridDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
+                          const QModelIndex& index) const {
+  const bool selected = (option.state & QStyle::State_Selected) != 0;
+  draw_(*painter, index.column(), index.row() + 1, option.rect, selected);
+}
+
+TDrawGrid::TDrawGrid(QWidget* parent) : QTableView(parent), model_(new TGridModel(this)) {
+  setModel(model_);
+  setSelectionMode(QAbstractItemView::SingleSelection);
+  setSelectionBehavior(QAbstractItemView::SelectItems);
+  setEditTriggers(QAbstractItemView::NoEditTriggers);
+  setShowGrid(true);
+  setWordWrap(false);
+  setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
+  verticalHeader()->hide();
+  horizontalHeader()->setStretchLastSection(false);
+  // Header clicks sort (on release, any button) instead of selecting a column.
+  horizontalHeader()->setSectionsClickable(false);
+  horizontalHeader()->setHighlightSections(false);
+  horizontalHeader()->setSortIndicatorShown(false);
+  horizontalHeader()->viewport()->installEventFilter(this);
+  SetRowHeight();
+  connect(selectionModel(), &QItemSelectionModel::currentChanged, this,
+          [this](const QModelIndex& current) {
+            if (current.isValid()) emit CellSelected(current.column(), current.row() + 1);
+          });
+}
+
+int TDrawGrid::CurrentRow() const {
+  const QModelIndex current = currentIndex();
+  return current.isValid() ? current.row() + 1 : 0;
+}
+
+int TDrawGrid::CurrentColumn() const {
+  const QModelIndex current = currentIndex();
+  return current.isValid() ? current.column() : 0;
+}
+
+void TDrawGrid::SelectCell(int row, int column) {
+  if (column < 0) column = CurrentColumn();
+  const QModelIndex index = model_->index(row - 1, column);
+  if (!index.isValid()) return;
+  selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect);
+  scrollTo(index);
+}
+
+void TDrawGrid::SelectNone() {
+  selectionModel()->clearSelection();
+  selectionModel()->setCurrentIndex(QModelIndex(), QItemSelectionModel::NoUpdate);
+  scrollToTop();
+}
+
+bool TDrawGrid::eventFilter(QObject* watched, QEvent* event) {
+  if (watched != horizontalHeader()->viewport()) return QTableView::eventFilter(watched, event);
+  if (event->type() == QEvent::MouseButtonPress) {
+    pressWidths_ = SectionWidths();
+  } else if (event->type() == QEvent::MouseButtonRelease) {
+    // Releasing after dragging a column border resizes; it does not sort.
+    const bool resized = SectionWidths() != pressWidths_;
+    const auto* mouse = static_cast<QMouseEvent*>(event);
+    const int column = horizontalHeader()->logicalIndexAt(mouse->position().toPoint());
+    if (column >= 0 && !resized) emit HeaderMouseUp(column);
+  }
+  return QTableView::eventFilter(watched, event);
+}
+
+std::vector<int> TDrawGrid::SectionWidths() const {
+  std::vector<int> widths;
+  for (int i = 0; i < horizontalHeader()->count(); ++i)
+    widths.push_back(horizontalHeader()->sectionSize(i));
+  return widths;
+}
+
+void TDrawGrid::changeEvent(QEvent* event) {
+  QTableView::changeEvent(event);
+  if (event->type() == QEvent::FontChange) SetRowHeight();
+}
+
+void TDrawGrid::SetRowHeight() {
+  // 17 pixels as designed, taller when the font needs it: text sits 2 pixels below the top.
+  const int height = std::max(17, fontMetrics().height() + 4);
+  verticalHeader()->setMinimumSectionSize(1);
+  verticalHeader()->setDefaultSectionSize(height);
+  verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+}
+
+}  // namespace ombrix

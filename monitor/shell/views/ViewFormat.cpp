@@ -1,0 +1,89 @@
+#include "monitor/shell/views/ViewFormat.h"
+
+#include <cmath>
+
+namespace ombrix {
+
+namespace {
+
+QLocale WithoutGroups(QLocale locale) {
+  locale.setNumberOptions(locale.numberOptions() | QLocale::OmitGroupSeparator);
+  return locale;
+}
+
+QLocale WithGroups(QLocale locale) {
+  locale.setNumberOptions(locale.numberOptions() & ~QLocale::OmitGroupSeparator);
+  return locale;
+}
+
+QString TwoDigits(std::uint32_t n) {
+  return QStringLiteral("%1").arg(n, 2, 10, QLatin1Char('0'));
+}
+
+}  // namespace
+
+QString FormatPlain(double value, const QLocale& locale) {
+  return WithGroups(locale).toString(value, 'f', 2);
+}
+
+QString FormatPercent(double value, const QLocale& locale) {
+  return WithoutGroups(locale).toString(value, 'f', 2) + QLatin1Char('%');
+}
+
+QString FormatKilobytes(double bytes, const QLocale& locale) {
+  return WithGroups(locale).toString(bytes / 1024.0, 'f', 0) + QStringLiteral(" K");
+}
+
+QString FormatInteger(std::int64_t value) {
+  return QString::number(value);
+}
+
+QString FormatBandwidth(std::int64_t bitsPerSecond) {
+  if (bitsPerSecond < 1000) return QString::number(bitsPerSecond) + QStringLiteral(" b");
+  if (bitsPerSecond < 1000000) return QString::number(bitsPerSecond / 1000) + QStringLiteral(" Kb");
+  return QString::number(bitsPerSecond / 1000000) + QStringLiteral(" Mb");
+}
+
+QString FormatDuration(std::uint32_t milliseconds) {
+  const std::uint32_t seconds = milliseconds / 1000;
+  return TwoDigits(seconds / 3600) + QLatin1Char(':') + TwoDigits(seconds / 60 % 60) +
+         QLatin1Char(':') + TwoDigits(seconds % 60);
+}
+
+bool FixedColour(TCellColour colour, TRgb& rgb) {
+  switch (colour) {
+    case TCellColour::SortBlue:
+      rgb = {0, 0, 255};
+      return true;
+    case TCellColour::SortLightBlue:
+      rgb = {166, 202, 240};
+      return true;
+    case TCellColour::SortMaroon:
+      rgb = {128, 0, 0};
+      return true;
+    case TCellColour::SortLightRed:
+      rgb = {255, 196, 196};
+      return true;
+    default:
+      return false;
+  }
+}
+
+TCellColour CellBackground(int row, bool selected) {
+  if (row == 0) return TCellColour::ButtonFace;
+  if (selected) return TCellColour::Highlight;
+  return row % 2 != 0 ? TCellColour::Window : TCellColour::InfoBackground;
+}
+
+TCellColour CellTextColour(int column, int row, bool selected, double value, int sortColumn,
+                           bool sortDescending) {
+  const bool positive = value > 0;
+  if (selected && row > 0) return TCellColour::HighlightedText;
+  if (column == sortColumn) {
+    if (sortDescending) return positive ? TCellColour::SortBlue : TCellColour::SortLightBlue;
+    return positive ? TCellColour::SortMaroon : TCellColour::SortLightRed;
+  }
+  return positive ? TCellColour::WindowText : TCellColour::GrayText;
+}
+
+}  // namespace ombrix

@@ -1,0 +1,87 @@
+// The five views of the main window: the view buttons, the interval/overall choice, the
+// process filter, the grid with its sorting and selection, the status line of the selected
+// row and the web search on a process name. The window places the controls and calls the
+// handlers; every handler takes ModelLock while it reads entities.
+#pragma once
+#include <QObject>
+#include <QUrl>
+#include <functional>
+
+#include "monitor/shell/views/DrawGrid.h"
+
+class QComboBox;
+class QMenu;
+class QAction;
+class QPainter;
+class QToolButton;
+class QButtonGroup;
+
+namespace ombrix {
+
+class TEntityTables;
+
+class TViews : public QObject {
+  Q_OBJECT
+
+ public:
+  // Creates the view buttons and ProcessList inside panel2 (appended to its box layout)
+  // and the grid with its pop-up menu inside window.
+  TViews(TEntityTables& tables, QWidget* window, QWidget* panel2);
+
+  QToolButton* ProcessButton;
+  QToolButton* DiskButton;
+  QToolButton* FileButton;
+  QToolButton* AdapterButton;
+  QToolButton* SocketButton;
+  QToolButton* IntervalButton;
+  QToolButton* OverallButton;
+  QComboBox* ProcessList;
+  TDrawGrid* DrawGrid1;
+  QMenu* MainPopup;
+  QAction* GoogleMenu;
+
+  // Where the views speak: the window's caption and StatusPanel, and the shell's "open".
+  std::function<void(const QString&)> SetCaption;
+  std::function<void(const QString&)> SetStatusText;
+  std::function<void(const QUrl&)> OpenUrl;
+
+  int CurrentView = 0;
+  int SortColumn = 0;
+  bool SortDescending = false;
+
+  // Handlers, named after the components they serve.
+  void ProcessButtonClick(int tag);
+  void IntervalButtonClick();
+  void ProcessListChange(int index);
+  void DrawGrid1MouseUp(int column);  // released over the header row
+  void DrawGrid1SelectCell(int column, int row);
+  bool DrawGrid1ContextPopup(const QPoint& viewportPos);  // true: MainPopup may open
+  void DrawGrid1DblClick();
+  void GoogleMenuClick();
+  void DrawGrid1DrawCell(QPainter& painter, int column, int row, const QRect& rect, bool selected);
+
+  // Rebuilds the rows and re-selects the selected entity unless keepTop.
+  void Refresh(bool keepTop);
+  // Buttons, caption and columns of CurrentView.
+  void SetViewControls();
+  // Column widths and the filter list's place for the window's client width.
+  void LayoutColumns(int clientWidth);
+  // Repaints the current rows with their entities' current figures.
+  void Repaint();
+  bool Overall() const;
+
+ private:
+  void CreateButtons(QWidget* panel2);
+  void ApplyProcessFilter();
+  void SetStatusLine(int row);
+  QVariant HeaderData(int column, int role) const;
+  QString CellText(int column, int row);
+
+  TEntityTables& tables_;
+  QWidget* window_;
+  QButtonGroup* viewGroup_;
+  int clientWidth_;
+  bool refreshing_ = false;
+};
+
+}  // namespace ombrix
