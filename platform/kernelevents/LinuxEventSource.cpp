@@ -93,8 +93,9 @@ void TLinuxEventSource::Poll(std::vector<TEventRecord>& out) {
       [[maybe_unused]] const ssize_t n = read(wakeFd_, &count, sizeof count);
       return;
     }
-    if (fds[1].revents & POLLIN) connector_->Read(out);
-    if (fds[2].revents & POLLIN) tcp_->ReadDestroyed(out);
+    // An overrun shows as an error on the socket; reading clears it and goes on.
+    if (fds[1].revents & (POLLIN | POLLERR)) connector_->Read(out);
+    if (fds[2].revents & (POLLIN | POLLERR)) tcp_->ReadDestroyed(out);
   }
   if (NowMs() >= nextPollMs_) {
     PollPeriodic(out);

@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/kernelevents/NetlinkMessages.h"
 #include "platform/kernelevents/ProcessNames.h"
 
 namespace platform {
@@ -62,9 +63,10 @@ int TProcConnector::Open() {
   address.nl_family = AF_NETLINK;
   address.nl_groups = CN_IDX_PROC;
   // nlmsghdr, cn_msg and the operation, back to back.
-  alignas(nlmsghdr) char request[NLMSG_LENGTH(sizeof(cn_msg) + sizeof(proc_cn_mcast_op))] = {};
-  auto* header = reinterpret_cast<nlmsghdr*>(request);
-  header->nlmsg_len = sizeof request;
+  constexpr std::size_t kLength = NLMSG_LENGTH(sizeof(cn_msg) + sizeof(proc_cn_mcast_op));
+  nlmsghdr request[(kLength + sizeof(nlmsghdr) - 1) / sizeof(nlmsghdr)] = {};
+  nlmsghdr* header = request;
+  header->nlmsg_len = kLength;
   header->nlmsg_type = NLMSG_DONE;
   auto* message = static_cast<cn_msg*>(NLMSG_DATA(header));
   message->id = {CN_IDX_PROC, CN_VAL_PROC};
@@ -72,7 +74,7 @@ int TProcConnector::Open() {
   const proc_cn_mcast_op op = PROC_CN_MCAST_LISTEN;
   std::memcpy(message->data, &op, sizeof op);
   if (bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-      send(fd_, &request, sizeof request, 0) < 0) {
+      send(fd_, request, kLength, 0) < 0) {
     const int error = errno;
     close(fd_);
     fd_ = -1;
@@ -82,7 +84,7 @@ int TProcConnector::Open() {
 }
 
 void TProcConnector::Read(std::vector<TEventRecord>& out) {
-  alignas(nlmsghdr) char buffer[16384];
+  nlmsghdr buffer[16384 / sizeof(nlmsghdr)];
   for (;;) {
     const ssize_t n = recv(fd_, buffer, sizeof buffer, 0);
     if (n < 0) {
@@ -92,15 +94,16 @@ void TProcConnector::Read(std::vector<TEventRecord>& out) {
       }
       return;  // EAGAIN: drained
     }
-    auto remaining = static_cast<std::size_t>(n);
-    for (auto* header = reinterpret_cast<nlmsghdr*>(buffer);
-         remaining >= sizeof(nlmsghdr) && NLMSG_OK(header, remaining);
-         header = NLMSG_NEXT(header, remaining)) {
-      if (header->nlmsg_len < NLMSG_LENGTH(sizeof(cn_msg))) continue;
-      const auto* message = static_cast<const cn_msg*>(NLMSG_DATA(header));
-      const std::size_t room = header->nlmsg_len - NLMSG_LENGTH(sizeof(cn_msg));
-      Decode(message->data, std::min<std::size_t>(message->len, room), out);
-    }
+    ForEachNetlinkMessage(buffer, static_cast<std::size_t>(n),
+                          [&](const nlmsghdr&, const std::uint8_t* payload, std::size_t length) {
+                            if (length < sizeof(cn_msg)) return true;
+                            cn_msg message{};
+                            std::memcpy(&message, payload, sizeof message);
+                            const std::size_t room = length - sizeof(cn_msg);
+                            Decode(payload + sizeof(cn_msg),
+                                   std::min<std::size_t>(message.len, room), out);
+                            return true;
+                          });
   }
 }
 

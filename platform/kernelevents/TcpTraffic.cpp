@@ -15,6 +15,7 @@
 #include <cstring>
 #include <string>
 
+#include "platform/kernelevents/NetlinkMessages.h"
 #include "platform/kernelevents/ProcessStarts.h"
 
 namespace platform {
@@ -22,7 +23,7 @@ namespace {
 
 // Every state but listening and time-wait: neither carries traffic counters of its own.
 constexpr std::uint32_t kStates = 0xFFF & ~((1u << 10) | (1u << 6));
-constexpr std::size_t kBytesEnd = offsetof(tcp_info, tcpi_bytes_sent) + sizeof(__u64);
+constexpr std::size_t kBytesEnd = offsetof(tcp_info, tcpi_bytes_received) + sizeof(__u64);
 
 std::optional<std::uint32_t> V4Address(std::uint8_t family, const __be32 (&address)[4]) {
   if (family == AF_INET) return ntohl(address[0]);
@@ -90,7 +91,9 @@ std::optional<TTcpSample> DecodeTcpDiag(const void* payload, std::size_t length)
     if (attribute.rta_type == INET_DIAG_INFO && size >= kBytesEnd) {
       tcp_info info{};
       std::memcpy(&info, bytes + at + RTA_LENGTH(0), std::min(size, sizeof info));
-      sample.BytesSent = info.tcpi_bytes_sent;
+      // Acknowledged rather than sent bytes: retransmissions are not the application's data.
+      // The count includes one byte for the SYN and one for the FIN.
+      sample.BytesSent = info.tcpi_bytes_acked;
       sample.BytesReceived = info.tcpi_bytes_received;
       return sample;
     }
@@ -107,6 +110,9 @@ TTcpTraffic::~TTcpTraffic() {
 int TTcpTraffic::Open() {
   dumpFd_ = socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_SOCK_DIAG);
   if (dumpFd_ < 0) return errno;
+  // A dump that never ends must not hold the consumer thread for good.
+  const timeval limit{1, 0};
+  setsockopt(dumpFd_, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
   // Connections that close between two polls: without these groups their last bytes are lost.
   destroyFd_ = socket(AF_NETLINK, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, NETLINK_SOCK_DIAG);
   if (destroyFd_ >= 0) {
@@ -142,19 +148,24 @@ void TTcpTraffic::Dump(int family, std::vector<TTcpSample>& samples) {
   message.request.idiag_states = kStates;
   if (send(dumpFd_, &message, sizeof message, 0) < 0) return;
 
-  alignas(nlmsghdr) char buffer[32768];
+  nlmsghdr buffer[32768 / sizeof(nlmsghdr)];
   for (;;) {
     const ssize_t n = recv(dumpFd_, buffer, sizeof buffer, 0);
     if (n <= 0) return;
-    auto remaining = static_cast<std::size_t>(n);
-    for (auto* header = reinterpret_cast<nlmsghdr*>(buffer); NLMSG_OK(header, remaining);
-         header = NLMSG_NEXT(header, remaining)) {
-      if (header->nlmsg_seq != sequence_) continue;  // a late answer to an older dump
-      if (header->nlmsg_type == NLMSG_DONE || header->nlmsg_type == NLMSG_ERROR) return;
-      if (header->nlmsg_type != SOCK_DIAG_BY_FAMILY) continue;
-      if (auto sample = DecodeTcpDiag(NLMSG_DATA(header), header->nlmsg_len - NLMSG_LENGTH(0)))
-        samples.push_back(*sample);
-    }
+    bool done = false;
+    ForEachNetlinkMessage(
+        buffer, static_cast<std::size_t>(n),
+        [&](const nlmsghdr& header, const std::uint8_t* payload, std::size_t length) {
+          if (header.nlmsg_seq != sequence_) return true;  // an older dump
+          if (header.nlmsg_type == NLMSG_DONE || header.nlmsg_type == NLMSG_ERROR) {
+            done = true;
+            return false;
+          }
+          if (header.nlmsg_type == SOCK_DIAG_BY_FAMILY)
+            if (auto sample = DecodeTcpDiag(payload, length)) samples.push_back(*sample);
+          return true;
+        });
+    if (done) return;
   }
 }
 
@@ -193,11 +204,13 @@ void TTcpTraffic::Poll(std::vector<TEventRecord>& out) {
   ResolvePids(fresh);
   for (const TTcpSample& sample : samples) {
     Connection& connection = connections_[sample.Cookie];
+    const bool isNew = connection.Seen == 0;
     connection.Seen = generation_;
     if (baseline) {
       connection.Sent = sample.BytesSent;
       connection.Received = sample.BytesReceived;
     } else {
+      if (isNew) connection.Sent = 1;  // the SYN of a new connection is no data
       Account(sample, connection, out);
     }
   }
@@ -206,23 +219,24 @@ void TTcpTraffic::Poll(std::vector<TEventRecord>& out) {
 
 void TTcpTraffic::ReadDestroyed(std::vector<TEventRecord>& out) {
   if (destroyFd_ < 0) return;
-  alignas(nlmsghdr) char buffer[16384];
+  nlmsghdr buffer[16384 / sizeof(nlmsghdr)];
   for (;;) {
     const ssize_t n = recv(destroyFd_, buffer, sizeof buffer, 0);
     if (n < 0 && errno == ENOBUFS) continue;
     if (n <= 0) return;
-    auto remaining = static_cast<std::size_t>(n);
-    for (auto* header = reinterpret_cast<nlmsghdr*>(buffer); NLMSG_OK(header, remaining);
-         header = NLMSG_NEXT(header, remaining)) {
-      if (header->nlmsg_type != SOCK_DIAG_BY_FAMILY) continue;
-      const auto sample = DecodeTcpDiag(NLMSG_DATA(header), header->nlmsg_len - NLMSG_LENGTH(0));
-      if (!sample) continue;
-      // Its inode is gone already; only a connection a poll has seen has a known owner.
-      const auto found = connections_.find(sample->Cookie);
-      if (found == connections_.end()) continue;
-      Account(*sample, found->second, out);
-      connections_.erase(found);
-    }
+    ForEachNetlinkMessage(
+        buffer, static_cast<std::size_t>(n),
+        [&](const nlmsghdr& header, const std::uint8_t* payload, std::size_t length) {
+          if (header.nlmsg_type != SOCK_DIAG_BY_FAMILY) return true;
+          const auto sample = DecodeTcpDiag(payload, length);
+          if (!sample) return true;
+          // Its inode is gone already; only a connection a poll has seen has a known owner.
+          const auto found = connections_.find(sample->Cookie);
+          if (found == connections_.end()) return true;
+          Account(*sample, found->second, out);
+          connections_.erase(found);
+          return true;
+        });
   }
 }
 

@@ -94,7 +94,7 @@ std::vector<std::uint8_t> DiagMessage(std::uint8_t family, const std::uint32_t (
   std::memcpy(bytes.data(), &message, sizeof message);
   if (infoSize == 0) return bytes;
   tcp_info info{};
-  info.tcpi_bytes_sent = 3002;
+  info.tcpi_bytes_acked = 3002;  // 3000 bytes, the SYN and the FIN
   info.tcpi_bytes_received = 123456;
   rtattr attribute{};
   attribute.rta_type = INET_DIAG_INFO;

@@ -1,0 +1,161 @@
+// The periodic Linux sources, watching this test's own process (no privilege needed): the
+// open-file scan's accounting of positions, and the /proc listing used when the process
+// connector is refused.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstring>
+
+#include "platform/kernelevents/FileActivity.h"
+#include "platform/kernelevents/ProcessStarts.h"
+#include "platform/paths/Paths.h"
+
+extern char** environ;
+
+namespace {
+
+using namespace platform;
+
+std::uint32_t U32(const TEventRecord& r, std::size_t at) {
+  std::uint32_t v = 0;
+  std::memcpy(&v, r.Data.data() + at, 4);
+  return v;
+}
+
+// Records about one file of this process: its name records, and the bytes its disk records
+// carry by type.
+struct TFileRecords {
+  int Names = 0;
+  std::uint64_t Read = 0, Written = 0;
+  std::vector<std::uint64_t> Offsets;
+};
+
+class FileActivityTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    folder = ProgramDir();
+    if (!folder.ends_with('/')) folder += '/';
+    folder += "ktrace-files-XXXXXX";
+    ASSERT_NE(mkdtemp(folder.data()), nullptr);
+    path = folder + "/f.bin";
+    ASSERT_EQ(files.Open(), 0);
+  }
+  void TearDown() override {
+    unlink(path.c_str());
+    rmdir(folder.c_str());
+  }
+
+  // One poll, keeping what concerns our file: its name record fixes the file object.
+  TFileRecords Poll() {
+    std::vector<TEventRecord> out;
+    files.Poll(out);
+    TFileRecords seen;
+    const auto self = static_cast<std::uint32_t>(getpid());
+    for (const TEventRecord& r : out) {
+      if (r.Header.ProcessId != self) continue;
+      if (r.Header.Guid == FileIoGuid && NameOf(r) == path) {
+        object = U32(r, 0);
+        ++seen.Names;
+      } else if (r.Header.Guid == DiskIoGuid && U32(r, 24) == object) {
+        (r.Header.Class.Type == EVENT_TYPE_DISK_WRITE ? seen.Written : seen.Read) += U32(r, 8);
+        seen.Offsets.push_back(U32(r, 16));
+      }
+    }
+    return seen;
+  }
+  static std::string NameOf(const TEventRecord& r) {
+    std::string name;
+    for (std::size_t at = 4; at + 1 < r.Data.size() && (r.Data[at] | r.Data[at + 1]); at += 2)
+      name.push_back(static_cast<char>(r.Data[at]));
+    return name;
+  }
+  void Write(int fd, std::size_t bytes) {
+    const std::vector<char> block(bytes, 'w');
+    ASSERT_EQ(write(fd, block.data(), bytes), static_cast<ssize_t>(bytes));
+  }
+
+  std::string folder, path;
+  std::uint32_t object = OTHER_FILE_OBJECT;
+  TFileActivity files{true, true};
+};
+
+TEST_F(FileActivityTest, GrowthOfAnOpenFileIsNamedOnceThenCounted) {
+  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  ASSERT_GE(fd, 0);
+  Write(fd, 10000);
+  TFileRecords first = Poll();
+  EXPECT_EQ(first.Names, 1);
+  EXPECT_EQ(first.Written, 10000u);
+  Write(fd, 5000);
+  TFileRecords second = Poll();
+  EXPECT_EQ(second.Names, 0) << "named once per file";
+  EXPECT_EQ(second.Written, 5000u);
+  EXPECT_EQ(second.Offsets, std::vector<std::uint64_t>{10000});
+  EXPECT_EQ(Poll().Written, 0u) << "no growth, no record";
+  close(fd);
+}
+
+TEST_F(FileActivityTest, RewindReopenAndDuplicates) {
+  int fd = open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0600);
+  ASSERT_GE(fd, 0);
+  Write(fd, 8192);
+  const int copy = dup(fd);  // one open file, two descriptors
+  // Read and write share a descriptor opened for both; which one moved it is a guess from the
+  // process's counters (and this process reads /proc), so only the sum is certain.
+  TFileRecords seen = Poll();
+  EXPECT_EQ(seen.Read + seen.Written, 8192u) << "a duplicated descriptor is counted once";
+  lseek(fd, 0, SEEK_SET);
+  std::vector<char> buffer(4096);
+  ASSERT_EQ(read(fd, buffer.data(), buffer.size()), 4096);
+  seen = Poll();
+  EXPECT_EQ(seen.Read + seen.Written, 4096u) << "a rewound position counts from the start";
+  close(copy);
+  close(fd);
+
+  // The same descriptor number on the same file, opened again for reading.
+  fd = open(path.c_str(), O_RDONLY);
+  ASSERT_GE(fd, 0);
+  while (read(fd, buffer.data(), buffer.size()) > 0) {
+  }
+  EXPECT_EQ(Poll().Read, 8192u);
+  close(fd);
+
+  // Opening for append starts at the end, which we never saw: the file's size must not count.
+  fd = open(path.c_str(), O_WRONLY | O_APPEND);
+  ASSERT_GE(fd, 0);
+  Write(fd, 100);
+  EXPECT_EQ(Poll().Written, 0u);
+  Write(fd, 100);
+  EXPECT_EQ(Poll().Written, 100u);
+  close(fd);
+}
+
+TEST(ProcessScan, NewProcessShowsWithItsName) {
+  TProcessScan scan;
+  scan.Open();
+  pid_t child = 0;
+  char program[] = "/bin/sleep";
+  char argument[] = "2";
+  char* argv[] = {program, argument, nullptr};
+  ASSERT_EQ(posix_spawn(&child, program, nullptr, nullptr, argv, environ), 0);
+  // posix_spawn returns once the child runs the new program, so its name is settled.
+  std::vector<TEventRecord> out;
+  scan.Poll(out);
+  std::string image;
+  for (const TEventRecord& r : out)
+    if (U32(r, 4) == static_cast<std::uint32_t>(child))
+      image = reinterpret_cast<const char*>(r.Data.data() + 44);
+  std::vector<TEventRecord> again;
+  scan.Poll(again);
+  kill(child, SIGTERM);
+  waitpid(child, nullptr, 0);
+  EXPECT_EQ(image, "sleep");
+  for (const TEventRecord& r : again)
+    EXPECT_NE(U32(r, 4), static_cast<std::uint32_t>(child)) << "reported once";
+}
+
+}  // namespace
