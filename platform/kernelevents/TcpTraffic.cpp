@@ -11,6 +11,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <string>
@@ -32,13 +33,20 @@ std::optional<std::uint32_t> V4Address(std::uint8_t family, const __be32 (&addre
   return std::nullopt;  // a true IPv6 peer has no place in the 32-bit address fields
 }
 
+// The growth of a counter over one poll, as records of at most 64 KiB each (about what one
+// send or receive call moves), so that packet rates resemble per-call counts; a huge growth
+// is spread over at most 64 records.
 void EmitDelta(std::uint8_t type, std::uint32_t pid, std::uint64_t bytes, std::uint32_t daddr,
                std::uint32_t saddr, std::uint16_t dport, std::uint16_t sport,
                std::vector<TEventRecord>& out) {
+  constexpr std::uint64_t kRecordBytes = 65536, kMaxRecords = 64;
+  const std::uint64_t records = std::min(kMaxRecords, (bytes + kRecordBytes - 1) / kRecordBytes);
+  const std::uint64_t each = records == 0 ? 0 : (bytes + records - 1) / records;
   while (bytes > 0) {
-    const auto chunk = static_cast<std::uint32_t>(std::min<std::uint64_t>(bytes, 0xFFFFFFFFu));
-    out.push_back(NetworkRecord(TcpIpGuid, type, pid, chunk, daddr, saddr, dport, sport));
-    bytes -= chunk;
+    const std::uint64_t size = std::min({bytes, each, std::uint64_t{0xFFFFFFFF}});
+    out.push_back(NetworkRecord(TcpIpGuid, type, pid, static_cast<std::uint32_t>(size), daddr,
+                                saddr, dport, sport));
+    bytes -= size;
   }
 }
 

@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <functional>
@@ -152,13 +153,18 @@ TEST_F(LiveSource, LoopbackTransferShowsAsSocketBytes) {
 
   const auto self = static_cast<std::uint32_t>(getpid());
   std::uint64_t sent = 0, received = 0;
+  std::uint32_t largest = 0;
   const bool seen = WaitFor([&](const std::vector<TEventRecord>& records) {
     sent = received = 0;
+    largest = 0;
     for (const TEventRecord& r : records) {
       if (r.Header.Guid != TcpIpGuid || U32(r, 0) != self) continue;
       const std::uint16_t dport = ntohs(static_cast<std::uint16_t>(r.Data[16] | r.Data[17] << 8));
       const std::uint16_t sport = ntohs(static_cast<std::uint16_t>(r.Data[18] | r.Data[19] << 8));
-      if (r.Header.Class.Type == EVENT_TYPE_NET_SEND && dport == port) sent += U32(r, 4);
+      if (r.Header.Class.Type == EVENT_TYPE_NET_SEND && dport == port) {
+        sent += U32(r, 4);
+        largest = std::max(largest, U32(r, 4));
+      }
       if (r.Header.Class.Type == EVENT_TYPE_NET_RECV && sport != port && dport == port)
         received += U32(r, 4);
     }
@@ -169,6 +175,7 @@ TEST_F(LiveSource, LoopbackTransferShowsAsSocketBytes) {
   close(server);
   EXPECT_TRUE(seen) << "sent " << sent << ", received " << received;
   EXPECT_LE(sent, kBytes + 16) << "no more than the payload and the connection's SYN/FIN";
+  EXPECT_LE(largest, 65536u) << "a poll's growth comes as records of at most 64 KiB";
 }
 
 TEST_F(LiveSource, FileWrittenAndReadShowsWithItsName) {
