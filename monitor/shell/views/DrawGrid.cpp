@@ -1,7 +1,9 @@
 #include "monitor/shell/views/DrawGrid.h"
 
 #include <QHeaderView>
+#include <QHelpEvent>
 #include <QMouseEvent>
+#include <QToolTip>
 
 namespace ombrix {
 
@@ -61,6 +63,18 @@ void TGridDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
                           const QModelIndex& index) const {
   const bool selected = (option.state & QStyle::State_Selected) != 0;
   draw_(*painter, index.column(), index.row() + 1, option.rect, selected);
+}
+
+bool TGridDelegate::helpEvent(QHelpEvent* event, QAbstractItemView* view,
+                              const QStyleOptionViewItem& option, const QModelIndex& index) {
+  if (event->type() != QEvent::ToolTip || !index.isValid()) return false;
+  const QString text = index.data().toString();
+  if (!text.isEmpty() && view->fontMetrics().horizontalAdvance(text) + 4 > option.rect.width()) {
+    QToolTip::showText(event->globalPos(), text, view->viewport(), option.rect);
+  } else {
+    QToolTip::hideText();
+  }
+  return true;
 }
 
 TDrawGrid::TDrawGrid(QWidget* parent) : QTableView(parent), model_(new TGridModel(this)) {

@@ -46,6 +46,9 @@ class TGridDelegate : public QStyledItemDelegate {
   TGridDelegate(DrawCellFn draw, QObject* parent);
   void paint(QPainter* painter, const QStyleOptionViewItem& option,
              const QModelIndex& index) const override;
+  // A cell too narrow for its text shows the whole text as a tool tip.
+  bool helpEvent(QHelpEvent* event, QAbstractItemView* view, const QStyleOptionViewItem& option,
+                 const QModelIndex& index) override;
 
  private:
   DrawCellFn draw_;

@@ -51,9 +51,10 @@ QToolButton* ToggleButton(QWidget* parent, const QString& text, int image) {
   button->setToolTip(text);
   button->setCheckable(true);
   button->setAutoRaise(true);
+  // View buttons show their picture only, so the tool bar leaves room for ProcessList.
   if (image >= 0) {
     button->setIcon(ImageListIcon(image));
-    button->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    button->setToolButtonStyle(Qt::ToolButtonIconOnly);
   }
   return button;
 }
