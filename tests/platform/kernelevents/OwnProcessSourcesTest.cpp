@@ -8,9 +8,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 
 #include "platform/kernelevents/FileActivity.h"
+#include "platform/kernelevents/LinuxEventSource.h"
 #include "platform/kernelevents/ProcessStarts.h"
 #include "platform/paths/Paths.h"
 
@@ -156,6 +158,54 @@ TEST(ProcessScan, NewProcessShowsWithItsName) {
   EXPECT_EQ(image, "sleep");
   for (const TEventRecord& r : again)
     EXPECT_NE(U32(r, 4), static_cast<std::uint32_t>(child)) << "reported once";
+}
+
+}  // namespace
+
+namespace {
+
+// In a process without privileges: the process connector is refused, Open still succeeds with
+// that errno, and process starts come from the /proc listing. Returns the failing step, 0 when
+// all went as expected.
+int UnprivilegedProcessStarts() {
+  TLinuxEventSource source(50);
+  const TSourceOpenResult opened =
+      source.Open(EVENT_TRACE_FLAG_PROCESS | EVENT_TRACE_FLAG_NETWORK_TCPIP);
+  if (!opened.Opened) return 1;
+  if (opened.FirstError != EPERM) return 2;
+  pid_t child = 0;
+  char program[] = "/bin/sleep";
+  char argument[] = "1";
+  char* argv[] = {program, argument, nullptr};
+  if (posix_spawn(&child, program, nullptr, nullptr, argv, environ) != 0) return 3;
+  bool seen = false;
+  for (int poll = 0; poll < 100 && !seen; ++poll) {
+    std::vector<TEventRecord> out;
+    source.Poll(out);
+    for (const TEventRecord& r : out)
+      seen =
+          seen || (r.Header.Guid == ProcessGuid && U32(r, 4) == static_cast<std::uint32_t>(child));
+  }
+  waitpid(child, nullptr, 0);
+  return seen ? 0 : 4;
+}
+
+TEST(Unprivileged, SourcesThatNeedPrivilegeAreReportedAndReplaced) {
+  if (geteuid() != 0) {
+    EXPECT_EQ(UnprivilegedProcessStarts(), 0);
+    return;
+  }
+  // As root, check it in a child that gives up root first.
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    if (setgid(65534) != 0 || setuid(65534) != 0) _exit(10);
+    _exit(UnprivilegedProcessStarts());
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "failed step (see UnprivilegedProcessStarts)";
 }
 
 }  // namespace
