@@ -4,6 +4,7 @@
 #include <QHBoxLayout>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QSystemTrayIcon>
 
 #include "monitor/shell/images/ImageList.h"
 
@@ -83,6 +84,13 @@ void ApplyMenuStates(const TTrayMenuItems& items, const TStates& states) {
   for (const auto& [action, state] : pairs) {
     if (action != nullptr) action->setIcon(ImageListIcon(state));
   }
+}
+
+void ShowStates(const TStates& states, TStatePanel* panel, const TTrayMenuItems* menu,
+                QSystemTrayIcon* tray) {
+  if (panel != nullptr) panel->ShowStates(states);
+  if (menu != nullptr) ApplyMenuStates(*menu, states);
+  if (tray != nullptr) tray->setIcon(ImageListIcon(states.Overall));
 }
 
 }  // namespace ombrix

@@ -6,6 +6,7 @@
 #include "monitor/shell/indicators/Indicators.h"
 
 class QAction;
+class QSystemTrayIcon;
 
 namespace ombrix {
 
@@ -67,5 +68,11 @@ struct TTrayMenuItems {
 void ApplyTrayCaptions(const TTrayMenuItems& items, const TTrayCaptions& captions);
 // Each indicator item shows the disc of its resource's state.
 void ApplyMenuStates(const TTrayMenuItems& items, const TStates& states);
+
+// Shows computed states: on the state icons when panel is given (the window is shown), on
+// the indicator items when menu is given (the menu is opening), and the worst of them as
+// the tray icon.
+void ShowStates(const TStates& states, TStatePanel* panel, const TTrayMenuItems* menu,
+                QSystemTrayIcon* tray);
 
 }  // namespace ombrix

@@ -5,6 +5,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QSignalSpy>
+#include <QSystemTrayIcon>
 #include <QTest>
 
 #include "monitor/shell/images/ImageList.h"
@@ -65,6 +66,26 @@ TEST(TrayMenu, CaptionsAndStateImagesReachTheMenuItems) {
   EXPECT_GT(red.pixelColor(8, 8).red(), red.pixelColor(8, 8).green());
   EXPECT_GT(green.pixelColor(8, 8).green(), green.pixelColor(8, 8).red());
   EXPECT_TRUE(elapsed.icon().isNull());  // not an indicator
+}
+
+TEST(TrayMenu, TheTrayIconShowsTheWorstStateWhileTheIconsKeepTheirOwn) {
+  TStatePanel panel;
+  QAction processor, memory, disk, network;
+  const TTrayMenuItems items{nullptr, &processor, &memory, &disk, &network, nullptr};
+  QSystemTrayIcon tray;
+  TStates states;
+  states.Disk = stRed;
+  states.Overall = stRed;
+  ShowStates(states, &panel, nullptr, &tray);
+  EXPECT_EQ(panel.ProcessorState->State(), stGreen);
+  EXPECT_EQ(panel.DiskState->State(), stRed);
+  EXPECT_TRUE(disk.icon().isNull());  // the menu only when it opens
+  const QImage icon = tray.icon().pixmap(16, 16).toImage();
+  EXPECT_GT(icon.pixelColor(8, 8).red(), icon.pixelColor(8, 8).green() + 80);
+  states.Disk = states.Overall = stYellow;
+  ShowStates(states, nullptr, &items, &tray);
+  EXPECT_EQ(panel.DiskState->State(), stRed);  // hidden window: icons untouched
+  EXPECT_FALSE(disk.icon().isNull());
 }
 
 TEST(TrayTip, CarriageReturnsBecomeLineBreaksOnlyForDisplay) {
