@@ -1,31 +1,109 @@
-// ombrix-cli: the text front end over the monitor's core.
-//
-// For now it shows the settings in force and the memory manager's state; the sampling
-// cycle joins it when the core's tick is in place.
+// ombrix-cli: the text front end over the monitor's core. It samples like the window does
+// and prints the chosen view and the indicator texts after every tick.
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QTimer>
+#include <atomic>
+#include <csignal>
 #include <cstdio>
 #include <exception>
 
-#include "monitor/diagnostics/TextFile.h"
-#include "monitor/model/Average.h"
+#include "monitor/cli/CliFrontEnd.h"
+#include "monitor/kerneltrace/KernelEventTrace.h"
+#include "monitor/model/ModelLock.h"
 #include "monitor/settings/Settings.h"
 #include "platform/paths/Paths.h"
 
-int main() {
-  using namespace ombrix;
+namespace {
+
+using namespace ombrix;
+
+// 0 running, SIGINT: the user's exit (logged), SIGTERM: the end of the session (not).
+std::atomic<int> StopSignal{0};
+
+void OnSignal(int signal) {
+  StopSignal = signal;
+}
+
+void PrintStats(TMonitorCore& core, double tickMs) {
+  const TEventCounts& n = core.EventCounts();
+  const TKernelEventTrace* trace = core.KernelTrace();
+  std::printf(
+      "Kernel events: %s, status %u; delivered: disk %llu, file %llu, process %llu, "
+      "network %llu, registry %llu; dropped: not reported by the source\n",
+      core.TraceStarted() ? "kernel logger running" : "no trace (performance data only)",
+      trace != nullptr ? static_cast<unsigned>(trace->LastStatus) : 0u,
+      static_cast<unsigned long long>(n.DiskIo.load()),
+      static_cast<unsigned long long>(n.FileIo.load()),
+      static_cast<unsigned long long>(n.Process.load()),
+      static_cast<unsigned long long>(n.Network.load()),
+      static_cast<unsigned long long>(n.Registry.load()));
+  std::printf("Tick: %.3f ms\n\n", tickMs);
+  std::fflush(stdout);
+}
+
+int Run(int argc, char** argv, const TCliOptions& options) {
+  QCoreApplication app(argc, argv);
+  SettingsOwner = platform::ProgramDir() + "Ombrix";
+  const std::string program = platform::ProgramPath();
+  OpenProcessLog(platform::ProgramFile("Ombrix.log"), program);
+  CreateKernelTrace();
+  int result = 0;
+  {
+    TCliFrontEnd frontEnd(options, stdout);
+    TMonitorCore core(frontEnd, KernelTrace);
+    frontEnd.SetCore(&core);
+    core.FormCreate();
+
+    std::signal(SIGINT, OnSignal);
+    std::signal(SIGTERM, OnSignal);
+    std::int64_t samples = 0;
+    QTimer timer1;
+    timer1.setInterval(options.Interval > 0 ? options.Interval : Settings.Interval);
+    QObject::connect(&timer1, &QTimer::timeout, [&] {
+      QElapsedTimer clock;
+      clock.start();
+      core.Timer1Timer();
+      const double ms = static_cast<double>(clock.nsecsElapsed()) / 1e6;
+      if (options.Stats) PrintStats(core, ms);
+      if (options.Samples > 0 && ++samples >= options.Samples) app.quit();
+    });
+    // Signals only set a flag; the loop looks at it between ticks.
+    QTimer watch;
+    watch.setInterval(100);
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+      if (StopSignal != 0) app.quit();
+    });
+    timer1.start();
+    watch.start();
+    result = app.exec();
+    timer1.stop();
+    core.StopTrace();
+    if (StopSignal != SIGTERM) core.WriteStopRecord();
+  }
+  FreeKernelTrace();
+  CloseProcessLog();
+  return result;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  TCliOptions options;
+  std::string error;
+  std::vector<std::string> args(argv + 1, argv + argc);
+  if (!ParseCliOptions(args, options, error)) {
+    std::fprintf(stderr, "ombrix-cli: %s\n\n%s", error.c_str(), CliUsage().c_str());
+    return 2;
+  }
+  if (options.Help) {
+    std::fputs(CliUsage().c_str(), stdout);
+    return 0;
+  }
   try {
-    SettingsOwner = platform::ProgramDir() + "Ombrix";
-    LoadSettings(0);
-    ApplySmoothing();
-    const auto where = platform::SettingsFile(SettingsOwner);
-    std::printf("Ombrix %s\n", TimeStampText().c_str());
-    std::printf("Settings file: %s\n", where.Load.c_str());
-    std::printf("Interval: %d ms, smoothing over %d intervals\n", Settings.Interval,
-                SmoothingWindow());
-    std::printf("Heap Info:%s\n", HeapStatusLine().c_str());
-    std::printf("The sampling cycle is not built yet; nothing more to show.\n");
+    return Run(argc, argv, options);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "%s\n", e.what());
     return 1;
   }
-  return 0;
 }

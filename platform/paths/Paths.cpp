@@ -77,14 +77,39 @@ SettingsFileLocation ChooseSettingsFile(const SettingsFileFacts& facts) {
   return where;
 }
 
-SettingsFileLocation SettingsFile(const std::string& programPath) {
+namespace {
+
+SettingsFileFacts RealFacts(const std::string& programPath) {
   SettingsFileFacts facts;
   facts.ProgramPath = programPath.empty() ? ProgramPath() : programPath;
   facts.ProgramDirWritable = DirectoryWritable(ExtractFilePath(facts.ProgramPath));
   if (const char* x = std::getenv("XDG_CONFIG_HOME")) facts.XdgConfigHome = x;
   if (const char* h = std::getenv("HOME")) facts.Home = h;
+  if (const char* s = std::getenv("XDG_STATE_HOME")) facts.XdgStateHome = s;
   facts.Exists = FileExists;
-  return ChooseSettingsFile(facts);
+  return facts;
+}
+
+}  // namespace
+
+SettingsFileLocation SettingsFile(const std::string& programPath) {
+  return ChooseSettingsFile(RealFacts(programPath));
+}
+
+std::string ChooseProgramFile(const SettingsFileFacts& facts, const std::string& fileName) {
+  const std::string beside = ExtractFilePath(facts.ProgramPath) + fileName;
+  std::string state = facts.XdgStateHome;
+  if (state.empty() || state.front() != '/')  // relative values are to be ignored
+    state = facts.Home.empty() ? std::string() : facts.Home + "/.local/state";
+  if (facts.ProgramDirWritable || state.empty()) return beside;
+  return state + "/Ombrix/" + fileName;
+}
+
+std::string ProgramFile(const std::string& fileName, const std::string& programPath) {
+  const SettingsFileFacts facts = RealFacts(programPath);
+  const std::string file = ChooseProgramFile(facts, fileName);
+  if (!facts.ProgramDirWritable) ForceDirectories(ExtractFilePath(file));
+  return file;
 }
 
 }  // namespace platform

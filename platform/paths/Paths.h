@@ -33,11 +33,20 @@ struct SettingsFileFacts {
   bool ProgramDirWritable = true;  // may the user write beside the program?
   std::string XdgConfigHome;       // $XDG_CONFIG_HOME, may be empty
   std::string Home;                // $HOME
+  std::string XdgStateHome;        // $XDG_STATE_HOME, may be empty
   std::function<bool(const std::string&)> Exists;
 };
 
 SettingsFileLocation ChooseSettingsFile(const SettingsFileFacts& facts);
 // The same for a program (default: the running one) and the real environment.
 SettingsFileLocation SettingsFile(const std::string& programPath = {});
+
+// A file the program writes for itself (its log, its trace): beside the program when that
+// folder is writable, else in the user's state folder, $XDG_STATE_HOME/Ombrix/ (by default
+// ~/.local/state/Ombrix/).
+std::string ChooseProgramFile(const SettingsFileFacts& facts, const std::string& fileName);
+// The same for the running program and the real environment; the state folder is created
+// when it is the one chosen.
+std::string ProgramFile(const std::string& fileName, const std::string& programPath = {});
 
 }  // namespace platform

@@ -1,0 +1,89 @@
+#include "monitor/cli/CliFrontEnd.h"
+
+#include <algorithm>
+#include <vector>
+
+#include "monitor/shell/CoreFigures.h"
+#include "monitor/shell/views/ViewColumns.h"
+#include "monitor/shell/views/ViewRows.h"
+
+namespace ombrix {
+
+namespace {
+
+// Columns padded to their widest cell; numbers to the right, texts to the left.
+std::string TableText(const std::vector<std::vector<std::string>>& cells,
+                      const std::vector<bool>& rightAligned) {
+  std::vector<std::size_t> widths;
+  for (const auto& row : cells) {
+    widths.resize(std::max(widths.size(), row.size()));
+    for (std::size_t c = 0; c < row.size(); ++c) widths[c] = std::max(widths[c], row[c].size());
+  }
+  std::string text;
+  for (const auto& row : cells) {
+    std::string line;
+    for (std::size_t c = 0; c < row.size(); ++c) {
+      const std::string pad(widths[c] - row[c].size(), ' ');
+      if (c > 0) line += "  ";
+      line += c < rightAligned.size() && rightAligned[c] ? pad + row[c] : row[c] + pad;
+    }
+    while (!line.empty() && line.back() == ' ') line.pop_back();
+    text += line + "\n";
+  }
+  return text;
+}
+
+}  // namespace
+
+TCliFrontEnd::TCliFrontEnd(const TCliOptions& options, std::FILE* out)
+    : options_(options), out_(out) {
+  if (!options_.SortColumn.empty())
+    sortColumn_ = std::max(ResolveSortColumn(options_.SortColumn, options_.View), 0);
+}
+
+void TCliFrontEnd::SetStatusText(const std::string& text) {
+  std::fprintf(out_, "%s\n", text.c_str());
+}
+
+void TCliFrontEnd::RefreshGrid() {
+  const std::string text = ViewText() + IndicatorText();
+  std::fputs(text.c_str(), out_);
+  std::fflush(out_);
+}
+
+void TCliFrontEnd::ShowError(const std::string& text) {
+  std::fprintf(stderr, "%s\n", text.c_str());
+}
+
+std::string TCliFrontEnd::ViewText() {
+  TEntityTables& tables = *core_->Tables;
+  const int view = options_.View;
+  const int columns = ViewColumnCount(view);
+  BuildRows(tables, view, sortColumn_, options_.Overall);
+  std::vector<std::vector<std::string>> cells;
+  std::vector<bool> right(static_cast<std::size_t>(columns), false);
+  std::vector<std::string> titles;
+  for (int c = 0; c < columns; ++c) titles.push_back(ColumnTitle(view, c).toStdString());
+  cells.push_back(titles);
+  const int count = static_cast<int>(tables.Rows.size());
+  for (int r = 1; r <= count; ++r) {
+    TInfo* entity = RowEntity(tables.Rows, r, options_.Descending);
+    if (entity == nullptr) continue;
+    std::vector<std::string> row;
+    for (int c = 0; c < columns; ++c) {
+      const TCell cell = CellContent(*entity, view, c, options_.Overall);
+      if (cell.Number) right[static_cast<std::size_t>(c)] = true;
+      row.push_back(cell.Empty ? std::string() : cell.Text.toStdString());
+    }
+    cells.push_back(std::move(row));
+  }
+  return ViewCaption(view).toStdString() + "\n" + TableText(cells, right);
+}
+
+std::string TCliFrontEnd::IndicatorText() {
+  const TIndicatorTexts texts = IndicatorTexts(CoreFigures(*core_));
+  return texts.Processor.toStdString() + "\n" + texts.Memory.toStdString() + "\n" +
+         texts.Disk.toStdString() + "\n" + texts.Network.toStdString() + "\n\n";
+}
+
+}  // namespace ombrix

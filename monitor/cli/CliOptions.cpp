@@ -1,0 +1,120 @@
+#include "monitor/cli/CliOptions.h"
+
+#include <charconv>
+
+#include "monitor/shell/views/ViewColumns.h"
+
+namespace ombrix {
+
+namespace {
+
+const char* const ViewNames[] = {"processes", "disks", "files", "adapters", "sockets"};
+
+bool ParseNumber(const std::string& text, std::int64_t low, std::int64_t high,
+                 std::int64_t& value) {
+  const char* end = text.data() + text.size();
+  const auto [at, ec] = std::from_chars(text.data(), end, value);
+  return ec == std::errc() && at == end && !text.empty() && value >= low && value <= high;
+}
+
+bool SameText(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i)
+    if (std::tolower(static_cast<unsigned char>(a[i])) !=
+        std::tolower(static_cast<unsigned char>(b[i])))
+      return false;
+  return true;
+}
+
+}  // namespace
+
+bool ParseCliOptions(const std::vector<std::string>& args, TCliOptions& options,
+                     std::string& error) {
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    const auto value = [&](std::string& out) {
+      if (i + 1 >= args.size()) {
+        error = arg + " needs a value";
+        return false;
+      }
+      out = args[++i];
+      return true;
+    };
+    std::string text;
+    std::int64_t number = 0;
+    if (arg == "--help" || arg == "-h") {
+      options.Help = true;
+    } else if (arg == "--descending") {
+      options.Descending = true;
+    } else if (arg == "--overall") {
+      options.Overall = true;
+    } else if (arg == "--stats") {
+      options.Stats = true;
+    } else if (arg == "--view") {
+      if (!value(text)) return false;
+      int found = -1;
+      for (int v = 0; v < 5; ++v)
+        if (SameText(text, ViewNames[v])) found = v;
+      if (found < 0) {
+        error = "unknown view \"" + text + "\" (processes, disks, files, adapters or sockets)";
+        return false;
+      }
+      options.View = found;
+    } else if (arg == "--interval") {
+      if (!value(text)) return false;
+      if (!ParseNumber(text, 1, 3600000, number)) {
+        error = "--interval takes milliseconds from 1 to 3600000";
+        return false;
+      }
+      options.Interval = static_cast<std::int32_t>(number);
+    } else if (arg == "--samples") {
+      if (!value(text)) return false;
+      if (!ParseNumber(text, 1, INT64_MAX, number)) {
+        error = "--samples takes a count of at least 1";
+        return false;
+      }
+      options.Samples = number;
+    } else if (arg == "--sort") {
+      if (!value(options.SortColumn)) return false;
+    } else {
+      error = "unknown option \"" + arg + "\"";
+      return false;
+    }
+  }
+  if (!options.SortColumn.empty() && ResolveSortColumn(options.SortColumn, options.View) < 0) {
+    error = "no column \"" + options.SortColumn + "\" in this view";
+    return false;
+  }
+  return true;
+}
+
+int ResolveSortColumn(const std::string& value, int view) {
+  const int columns = ViewColumnCount(view);
+  std::int64_t number = 0;
+  if (ParseNumber(value, 0, columns - 1, number)) return static_cast<int>(number);
+  for (int c = 0; c < columns; ++c)
+    if (SameText(value, ColumnTitle(view, c).toStdString())) return c;
+  return -1;
+}
+
+std::string CliUsage() {
+  return "Usage: ombrix-cli [--view processes|disks|files|adapters|sockets] [--interval MS]\n"
+         "                  [--samples N] [--sort COLUMN] [--descending] [--overall] [--stats]\n"
+         "\n"
+         "Samples this machine like the Ombrix window and prints, after each sample, the\n"
+         "chosen view as a table followed by the processor, memory, disk and network figures.\n"
+         "\n"
+         "  --view V        the view to print (default: processes)\n"
+         "  --interval MS   milliseconds between samples (default: the settings' interval)\n"
+         "  --samples N     stop after N samples (default: run until interrupted)\n"
+         "  --sort COLUMN   sort by this column, given by number (from 0) or title\n"
+         "  --descending    largest first\n"
+         "  --overall       files and sockets: figures since they appeared\n"
+         "  --stats         also print the kernel event figures and the sample's duration\n"
+         "  --help          this text\n"
+         "\n"
+         "Settings are read from Ombrix.ini beside the program (never written). Finished\n"
+         "processes go to Ombrix.log when LogProcesses is on.\n";
+}
+
+}  // namespace ombrix

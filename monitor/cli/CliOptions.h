@@ -1,0 +1,30 @@
+// The text front end's command line.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace ombrix {
+
+struct TCliOptions {
+  int View = 0;               // 0 Processes .. 4 Sockets
+  std::int32_t Interval = 0;  // milliseconds; 0 takes the settings' interval
+  std::int64_t Samples = 0;   // 0 runs until interrupted
+  std::string SortColumn;     // a column number or title; empty sorts by the first column
+  bool Descending = false;
+  bool Overall = false;
+  bool Stats = false;
+  bool Help = false;
+};
+
+// Fills options from the arguments (without the program name); false with a message for
+// an unknown option or a bad value.
+bool ParseCliOptions(const std::vector<std::string>& args, TCliOptions& options,
+                     std::string& error);
+std::string CliUsage();
+
+// The column a --sort value names in a view: its number, or its title without regard to
+// case; -1 when it names none.
+int ResolveSortColumn(const std::string& value, int view);
+
+}  // namespace ombrix

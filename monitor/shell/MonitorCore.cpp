@@ -1,0 +1,242 @@
+#include "monitor/shell/MonitorCore.h"
+
+#include <cstring>
+#include <mutex>
+
+#include "monitor/diagnostics/TextFile.h"
+#include "monitor/kerneltrace/EventHandlers.h"
+#include "monitor/kerneltrace/KernelEventTrace.h"
+#include "monitor/model/ModelLock.h"
+#include "monitor/network/AddressTable.h"
+#include "monitor/network/IpHelper.h"
+#include "monitor/network/PortNames.h"
+#include "monitor/perfdata/Statistics.h"
+#include "monitor/settings/Settings.h"
+#include "platform/checked/Checked.h"
+#include "platform/network/NetworkInfo.h"
+#include "platform/paths/Paths.h"
+
+namespace ombrix {
+
+TMonitorCore::TMonitorCore(TFrontEnd& frontEnd, TKernelEventTrace* trace, HostLookupFactory lookups)
+    : frontEnd_(frontEnd),
+      trace_(trace),
+      lookups_(std::move(lookups)),
+      errors_([this](const std::string& text) { frontEnd_.ShowError(text); }),
+      completionLog_(ProcessLog) {
+  if (!lookups_) lookups_ = [] { return platform::CreateHostLookup(); };
+  visitor_ = Visitor();
+}
+
+TMonitorCore::~TMonitorCore() {
+  // Every closing path has stopped the trace already; stopping again is harmless and keeps
+  // the consumer thread out of the tables that go now.
+  StopTrace();
+  if (trace_ != nullptr && handlers_) {
+    trace_->OnDiskIo = trace_->OnFileIo = trace_->OnProcess = nullptr;
+    trace_->OnTcpIp = trace_->OnUdpIp = trace_->OnRegistry = nullptr;
+  }
+  std::lock_guard lock(ModelLock);
+  IdleProcess = InterruptsProcess = DpcsProcess = nullptr;
+  Tables = nullptr;
+  tables_.reset();  // files, disks, sockets, adapters, processes, then the row list
+  performanceData_.reset();
+  cpuUsageAverage_.reset();
+  cpuQueueAverage_.reset();
+  Memory = nullptr;
+  memory_.reset();
+  diskBusyAverage_.reset();
+  diskQueueAverage_.reset();
+  intervalAverage_.reset();
+  CpuUsageAverage = CpuQueueAverage = DiskBusyAverage = DiskQueueAverage = nullptr;
+  handlers_.reset();
+  ipHelper_.reset();
+  addressTable_.reset();
+}
+
+void TMonitorCore::RunStep(const std::function<void()>& step) {
+  try {
+    step();
+  } catch (const std::exception& e) {
+    startErrors_.emplace_back(e.what());
+  }
+}
+
+void TMonitorCore::FormCreate() {
+  startErrors_.clear();
+  CreateModel();
+  RunStep([this] { CreateReader(); });
+  RunStep([this] {
+    // The memory limit in whole megabytes, one more than the machine has.
+    const std::uint64_t bytes = performanceData_ ? performanceData_->PhysicalMemoryBytes() : 0;
+    LoadSettings(platform::CheckedCast<std::int32_t>(bytes / 1048576 + 1));
+  });
+  ProcessorCount = 1;
+  RunStep([this] {
+    addressTable_ = std::make_unique<TAddressTable>(lookups_(), ModelLock);
+    tables_->AddressTable = addressTable_.get();
+  });
+  CreateAverages();
+  RunStep([this] { frontEnd_.AddTrayIcon(); });
+  RunStep([] { LoadPortNames(); });
+  RunStep([this] { StartKernelTrace(); });
+  CreatePseudoProcesses();
+  RunStep([this] { SeedSockets(); });
+  RunStep([this] { frontEnd_.StartWindow(); });
+  for (const std::string& text : startErrors_) errors_.Report(text);
+}
+
+void TMonitorCore::CreateModel() {
+  std::lock_guard lock(ModelLock);
+  tables_ = std::make_unique<TEntityTables>();
+  tables_->CompletionLog = &completionLog_;
+  Tables = tables_.get();
+  ipHelper_ = std::make_unique<TIpHelper>();
+  TraceFile.SetFileName(platform::ProgramFile("trace.txt"));
+}
+
+void TMonitorCore::CreateReader() {
+  performanceData_ = std::make_unique<TPerformanceData>(std::string());
+  performanceData_->QueryText = CollectQueryText;
+  // The first tick's values need a previous block.
+  std::lock_guard lock(ModelLock);
+  performanceData_->Sample();
+}
+
+void TMonitorCore::CreateAverages() {
+  std::lock_guard lock(ModelLock);
+  cpuUsageAverage_ = std::make_unique<TAverage>();
+  cpuQueueAverage_ = std::make_unique<TAverage>();
+  memory_ = std::make_unique<TMemoryInfo>();
+  memory_->TotalBytes =
+      performanceData_ ? static_cast<std::int64_t>(performanceData_->PhysicalMemoryBytes()) : 0;
+  diskBusyAverage_ = std::make_unique<TAverage>();
+  diskQueueAverage_ = std::make_unique<TAverage>();
+  intervalAverage_ = std::make_unique<TAverage>();
+  CpuUsageAverage = cpuUsageAverage_.get();
+  CpuQueueAverage = cpuQueueAverage_.get();
+  Memory = memory_.get();
+  DiskBusyAverage = diskBusyAverage_.get();
+  DiskQueueAverage = diskQueueAverage_.get();
+  ApplySmoothing();
+}
+
+void TMonitorCore::StartKernelTrace() {
+  handlers_ = std::make_unique<TEventHandlers>(*tables_, *ipHelper_);
+  if (trace_ == nullptr) return;
+  handlers_->Install(*trace_);
+  CountEvents();
+  // Without a trace the monitor runs on performance data and the IP helper alone.
+  traceStarted_ = trace_->Start();
+}
+
+void TMonitorCore::CountEvents() {
+  const auto counted = [](TEventHandler& slot, std::atomic<std::uint64_t>& n) {
+    if (!slot) return;
+    slot = [inner = slot, &n](const platform::EVENT_TRACE* e) {
+      n.fetch_add(1, std::memory_order_relaxed);
+      inner(e);
+    };
+  };
+  counted(trace_->OnDiskIo, eventCounts_.DiskIo);
+  counted(trace_->OnFileIo, eventCounts_.FileIo);
+  counted(trace_->OnProcess, eventCounts_.Process);
+  counted(trace_->OnTcpIp, eventCounts_.Network);
+  counted(trace_->OnUdpIp, eventCounts_.Network);
+  counted(trace_->OnRegistry, eventCounts_.Registry);
+}
+
+void TMonitorCore::CreatePseudoProcesses() {
+  std::lock_guard lock(ModelLock);
+  const auto make = [this](const char* name) {
+    auto p = std::make_unique<TProcessInfo>(tables_.get(), 0);
+    p->SetName(name);
+    return tables_->InsertProcess(std::move(p));
+  };
+  IdleProcess = make("_Idle");
+  InterruptsProcess = make("_Interrupts");
+  DpcsProcess = make("_DPCs");
+}
+
+void TMonitorCore::SeedSockets() {
+  std::uint32_t size = 0;
+  ipHelper_->TcpTable(nullptr, size, true, TIpHelper::AfInet, TIpHelper::TcpTableOwnerPidAll);
+  if (size == 0) return;
+  std::uint32_t bufferSize = platform::CheckedAdd<std::uint32_t>(size, 1024);
+  std::vector<std::uint8_t> buffer(bufferSize);
+  if (ipHelper_->TcpTable(buffer.data(), bufferSize, true, TIpHelper::AfInet,
+                          TIpHelper::TcpTableOwnerPidAll) != TIpHelper::NoError)
+    return;
+  SeedSocketsFrom(buffer.data(), std::min<std::uint32_t>(bufferSize, size + 1024));
+}
+
+void TMonitorCore::SeedSocketsFrom(const std::uint8_t* table, std::uint32_t size) {
+  if (size < sizeof(std::uint32_t)) return;
+  std::uint32_t count = 0;
+  std::memcpy(&count, table, sizeof count);
+  // A count larger than the rows the buffer holds is cut to what is there.
+  const std::uint32_t fits = (size - sizeof count) / sizeof(platform::TTcpRow);
+  count = std::min(count, fits);
+  std::lock_guard lock(ModelLock);
+  for (std::uint32_t i = 0; i < count; ++i) {
+    platform::TTcpRow row{};
+    std::memcpy(&row, table + sizeof count + i * sizeof row, sizeof row);
+    if (row.State != platform::TcpStateEstablished) continue;
+    TSocketInfo* socket = tables_->FindOrCreateSocket(
+        row.OwningPid, platform::NetworkToHost32(row.RemoteAddr),
+        platform::NetworkToHost16(static_cast<std::uint16_t>(row.RemotePort)));
+    socket->Touch(true);
+    if (socket->Process == nullptr) socket->Process = tables_->FindProcess(row.OwningPid);
+    if (socket->Process != nullptr) socket->Process->SawNetwork = true;
+  }
+}
+
+void TMonitorCore::Timer1Timer() {
+  try {
+    Tick();
+  } catch (const std::exception& e) {
+    // Reported after the tick let go of the lock: the box is modal and the trace thread
+    // must not wait for the user.
+    errors_.Report(e.what());
+  }
+}
+
+void TMonitorCore::Tick() {
+  std::lock_guard lock(ModelLock);
+  tables_->ResetActivity();
+  if (performanceData_) {
+    TPerformanceData& data = *performanceData_;
+    data.Sample();
+    if (data.TraceRequest) {
+      data.TraceRequest = false;
+      WriteMemoryReport();
+      frontEnd_.SetStatusText(TraceWrittenText);
+    }
+    intervalAverage_->Add(data.IntervalSeconds());
+    data.ForEachCounter(visitor_);
+  }
+  tables_->SweepProcesses();
+  if (tables_->ProcessListChanged && Settings.LogProcesses) ProcessLog.Flush();
+  tables_->PruneIfDue();
+  frontEnd_.UpdateIndicatorTexts();
+  frontEnd_.UpdateWindowFigures();
+  tables_->CloseIntervals();
+  frontEnd_.UpdateStateIcons();
+  frontEnd_.RefreshGrid();
+}
+
+void TMonitorCore::StopTrace() {
+  if (trace_ != nullptr) trace_->Stop();
+}
+
+void TMonitorCore::WriteStopRecord() {
+  ombrix::WriteStopRecord(platform::ProgramPath());
+}
+
+void TMonitorCore::RequestTrace() {
+  std::lock_guard lock(ModelLock);
+  if (performanceData_) performanceData_->TraceRequest = true;
+  frontEnd_.SetStatusText(TraceEnabledText);
+}
+
+}  // namespace ombrix
