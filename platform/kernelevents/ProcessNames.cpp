@@ -86,13 +86,6 @@ std::string InstanceNameOf(const TProcStat& stat, std::string_view imagePath) {
   return base.starts_with(stat.Comm) ? std::string(base) : stat.Comm;
 }
 
-std::string ProcessInstanceName(std::uint32_t pid) {
-  const auto stat = ReadProcStat(pid);
-  if (!stat) return {};
-  if (stat->Comm.size() != kCommLimit) return stat->Comm;
-  return InstanceNameOf(*stat, ProcessImagePath(pid));
-}
-
 std::optional<std::uint32_t> ProcessUid(std::uint32_t pid) {
   struct stat info {};
   if (stat(("/proc/" + std::to_string(pid)).c_str(), &info) != 0) return std::nullopt;

@@ -24,9 +24,12 @@ std::optional<TProcStat> ParseProcStat(std::string_view text);
 std::optional<TProcStat> ReadProcStat(std::uint32_t pid);
 
 // comm, or the executable's base name when comm may have been cut to 15 bytes and that name
-// starts with it; empty when the process is gone.
-std::string ProcessInstanceName(std::uint32_t pid);
+// starts with it.
 std::string InstanceNameOf(const TProcStat& stat, std::string_view imagePath);
+
+// The instance name of a running process, empty when it is gone. The performance data
+// provider defines it, so that events and samples name a process by one rule.
+std::string ProcessInstanceName(std::uint32_t pid);
 
 // Owner of the process (the owner of its /proc folder); nothing when it is gone.
 std::optional<std::uint32_t> ProcessUid(std::uint32_t pid);
