@@ -1,3 +1,4 @@
 # The event sources' parsers are built into the harness itself so that they are instrumented.
 file(GLOB _kernelevents_sources ${PROJECT_SOURCE_DIR}/platform/kernelevents/*.cpp)
-ombrix_add_fuzzer(fuzz_kernelevents SOURCES KernelEventSourceFuzz.cpp ${_kernelevents_sources})
+ombrix_add_fuzzer(fuzz_kernelevents SOURCES KernelEventSourceFuzz.cpp ${_kernelevents_sources}
+                  LIBS ombrix_platform_perfdata)
