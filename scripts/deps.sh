@@ -7,7 +7,7 @@ packages=(
   qt6-base-dev qt6-qpa-plugins libjpeg62-turbo-dev libmspack-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb openbox tint2 xdotool x11-utils imagemagick desktop-file-utils mscompress
-  fonts-dejavu-core fonts-liberation2 python3
+  fonts-dejavu-core fonts-liberation2 netbase python3
 )
 if [ "${1:-}" = "--fuzz" ]; then packages+=(clang libclang-rt-dev); fi
 

@@ -8,14 +8,21 @@ namespace ombrix {
 
 TAverageRegistry AverageRegistry;
 
+void TAverageRegistry::Add(TAverage* a) {
+  a->RegistryIndex = Items.size();
+  Items.push_back(a);
+}
+
 void TAverageRegistry::Remove(TAverage* a) {
-  // Short-lived averages are the most recent ones, so look from the end.
-  const auto it = std::find(Items.rbegin(), Items.rend(), a);
-  if (it != Items.rend()) Items.erase(std::next(it).base());
+  const std::size_t i = a->RegistryIndex;
+  if (i >= Items.size() || Items[i] != a) return;  // not registered here
+  Items[i] = Items.back();
+  Items[i]->RegistryIndex = i;
+  Items.pop_back();
 }
 
 bool TAverageRegistry::Contains(const TAverage* a) const {
-  return std::find(Items.begin(), Items.end(), a) != Items.end();
+  return a->RegistryIndex < Items.size() && Items[a->RegistryIndex] == a;
 }
 
 std::int32_t SmoothingWindow() {

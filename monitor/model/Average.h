@@ -36,12 +36,15 @@ class TAverage {
   std::int32_t Window = 0;
   mutable double CachedMean = 0;  // Mean is asked for many times per repaint and sort
   mutable bool MeanValid = false;
+  friend class TAverageRegistry;
+  std::size_t RegistryIndex = 0;  // where the registry keeps this average
 };
 
-// Every live average, in order of creation; it does not own them. Used under ModelLock.
+// Every live average; it does not own them. Used under ModelLock. Each average knows its
+// slot, so leaving costs the same however many averages live (a sweep frees thousands).
 class TAverageRegistry {
  public:
-  void Add(TAverage* a) { Items.push_back(a); }
+  void Add(TAverage* a);
   void Remove(TAverage* a);
   std::size_t Count() const { return Items.size(); }
   bool Contains(const TAverage* a) const;

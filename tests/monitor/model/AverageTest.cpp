@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <vector>
 
 #include "monitor/settings/Settings.h"
 
@@ -74,6 +75,14 @@ TEST_F(Averages, RegistryFollowsLifetime) {
   EXPECT_FALSE(AverageRegistry.Contains(gone));
   EXPECT_TRUE(AverageRegistry.Contains(b.get()));
   EXPECT_EQ(AverageRegistry.Count(), before + 1);
+
+  // Leaving from the middle keeps every other average findable.
+  std::vector<std::unique_ptr<TAverage>> many;
+  for (int i = 0; i < 10; ++i) many.push_back(std::make_unique<TAverage>());
+  many.erase(many.begin() + 3);
+  many.erase(many.begin());
+  for (const auto& x : many) EXPECT_TRUE(AverageRegistry.Contains(x.get()));
+  EXPECT_EQ(AverageRegistry.Count(), before + 1 + many.size());
 }
 
 TEST_F(Averages, ApplySmoothingEmptiesEveryAverage) {
