@@ -143,13 +143,13 @@ std::string_view NextToken(std::string_view& s) {
 
 // The process instance name: comm, or the executable's file name when comm may have been
 // cut to 15 bytes and the file name starts with it.
-std::string NameFromComm(std::uint32_t pid, std::string_view comm) {
+std::string NameFromComm(int procFd, std::uint32_t pid, std::string_view comm) {
   std::string name(comm);
   if (comm.size() != 15) return name;
   char link[64];
-  std::snprintf(link, sizeof link, "/proc/%u/exe", pid);
+  std::snprintf(link, sizeof link, "%u/exe", pid);
   char target[PATH_MAX];
-  const ssize_t n = readlink(link, target, sizeof target - 1);
+  const ssize_t n = readlinkat(procFd, link, target, sizeof target - 1);
   if (n <= 0) return name;
   std::string_view exe(target, static_cast<std::size_t>(n));
   if (exe.ends_with(" (deleted)")) exe.remove_suffix(10);
@@ -182,9 +182,11 @@ struct LinuxPerfProvider::State {
   std::unordered_map<std::uint32_t, PidEntry> Pids;
   std::uint64_t Generation = 0;
   std::uint64_t SystemCpuTicks = 0;  // kernel threads' accumulator: only grows
-  int ProcFd = -1;                   // /proc, for lookups relative to it
+  std::string ProcRoot, SysRoot;     // "/proc" and "/sys" but in tests
+  int ProcFd = -1;                   // lookups are relative to these two
+  int SysFd = -1;
 
-  State();
+  State(std::string procRoot, std::string sysRoot);
   ~State();
   std::string_view ReadProc(std::uint32_t pid, const char* file);
   PerfBlockTimes Now() const;
@@ -208,6 +210,7 @@ struct LinuxPerfProvider::State {
 
 LinuxPerfProvider::State::~State() {
   if (ProcFd >= 0) close(ProcFd);
+  if (SysFd >= 0) close(SysFd);
 }
 
 // Reads /proc/<pid>/<file>.
@@ -216,8 +219,10 @@ std::string_view LinuxPerfProvider::State::ReadProc(std::uint32_t pid, const cha
   return File.ReadAt(ProcFd, Path);
 }
 
-LinuxPerfProvider::State::State() {
-  ProcFd = open("/proc", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+LinuxPerfProvider::State::State(std::string procRoot, std::string sysRoot)
+    : ProcRoot(std::move(procRoot)), SysRoot(std::move(sysRoot)) {
+  ProcFd = open(ProcRoot.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  SysFd = open(SysRoot.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   char host[256] = {};
   if (gethostname(host, sizeof host - 1) == 0) HostName = host;
   const long tck = sysconf(_SC_CLK_TCK);
@@ -247,7 +252,7 @@ void LinuxPerfProvider::State::ReadStat() {
   Cpus.clear();
   Total = {};
   ProcsRunning = 0;
-  std::string_view text = File.Read("/proc/stat");
+  std::string_view text = File.ReadAt(ProcFd, "stat");
   while (!text.empty()) {
     std::string_view line = NextLine(text);
     std::string_view key = NextToken(line);
@@ -271,13 +276,13 @@ void LinuxPerfProvider::State::ReadStat() {
       ProcsRunning = NextNumber(line);
     }
   }
-  ReadInterruptColumns("/proc/interrupts", false);
-  ReadInterruptColumns("/proc/softirqs", true);
+  ReadInterruptColumns("interrupts", false);
+  ReadInterruptColumns("softirqs", true);
 }
 
 // Per-processor counts are the column sums of the interrupt tables.
 void LinuxPerfProvider::State::ReadInterruptColumns(const char* path, bool soft) {
-  std::string_view text = File.Read(path);
+  std::string_view text = File.ReadAt(ProcFd, path);
   std::string_view header = NextLine(text);
   std::vector<std::size_t> column;  // column -> index into Cpus, or npos
   for (std::string_view tok = NextToken(header); !tok.empty(); tok = NextToken(header)) {
@@ -302,8 +307,8 @@ void LinuxPerfProvider::State::ReadInterruptColumns(const char* path, bool soft)
 }
 
 void LinuxPerfProvider::State::ReadMemory() {
-  MemAvailable = procfs::KeyedValue(File.Read("/proc/meminfo"), "MemAvailable") * 1024;
-  std::string_view vm = File.Read("/proc/vmstat");
+  MemAvailable = procfs::KeyedValue(File.ReadAt(ProcFd, "meminfo"), "MemAvailable") * 1024;
+  std::string_view vm = File.ReadAt(ProcFd, "vmstat");
   MajorFaults = procfs::KeyedValue(vm, "pgmajfault");
   SwapOuts = procfs::KeyedValue(vm, "pswpout");
 }
@@ -361,7 +366,7 @@ bool LinuxPerfProvider::State::ReadProcess(std::uint32_t pid, bool threads,
   if (reused) return false;
   ProcessRow& p = Processes.emplace_back();
   p.Pid = pid;
-  p.Name = NameFromComm(pid, st.Comm);
+  p.Name = NameFromComm(ProcFd, pid, st.Comm);
   p.Cpu = ToInt64(ticks) * Tick;
   std::string_view statm = ReadProc(pid, "statm");
   NextNumber(statm);
@@ -391,7 +396,9 @@ void LinuxPerfProvider::State::ReadProcesses(bool threads) {
   system.Name = "System";
   std::uint64_t systemTicks = 0;
   const bool first = Generation == 1;
-  DIR* dir = opendir("/proc");
+  const int fd = openat(ProcFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  DIR* dir = fd >= 0 ? fdopendir(fd) : nullptr;
+  if (!dir && fd >= 0) close(fd);
   if (dir) {
     while (dirent* e = readdir(dir)) {
       if (!IsDigits(e->d_name)) continue;
@@ -412,7 +419,7 @@ void LinuxPerfProvider::State::ReadDisks() {
     std::uint64_t Major, Minor;
   };
   std::vector<Dev> devices;
-  std::string_view mounts = File.Read("/proc/self/mountinfo");
+  std::string_view mounts = File.ReadAt(ProcFd, "self/mountinfo");
   std::string mountText(mounts);  // the reader's buffer is reused below
   std::string_view text = mountText;
   while (!text.empty()) {
@@ -431,11 +438,11 @@ void LinuxPerfProvider::State::ReadDisks() {
     d.Major = NextNumber(majMin);
     if (!majMin.empty()) majMin.remove_prefix(1);
     d.Minor = NextNumber(majMin);
-    std::snprintf(Path, sizeof Path, "/sys/dev/block/%llu:%llu",
+    std::snprintf(Path, sizeof Path, "dev/block/%llu:%llu",
                   static_cast<unsigned long long>(d.Major),
                   static_cast<unsigned long long>(d.Minor));
     struct stat sb {};
-    if (access(Path, F_OK) != 0) {
+    if (faccessat(SysFd, Path, F_OK, 0) != 0) {
       // btrfs reports an anonymous device; its source names the block device.
       if (source.empty() || source[0] != '/' || stat(source.c_str(), &sb) != 0 ||
           !S_ISBLK(sb.st_mode))
@@ -460,7 +467,7 @@ void LinuxPerfProvider::State::ReadDisks() {
     r.FreeMb = freeMb >= UINT32_MAX ? UINT32_MAX : static_cast<std::int64_t>(freeMb);
   }
   if (Disks.empty()) return;
-  std::string_view stats = File.Read("/proc/diskstats");
+  std::string_view stats = File.ReadAt(ProcFd, "diskstats");
   while (!stats.empty()) {
     std::string_view line = NextLine(stats);
     const std::uint64_t maj = NextNumber(line), min = NextNumber(line);
@@ -480,7 +487,7 @@ void LinuxPerfProvider::State::ReadDisks() {
 
 void LinuxPerfProvider::State::ReadNets() {
   Nets.clear();
-  std::string devText(File.Read("/proc/net/dev"));
+  std::string devText(File.ReadAt(ProcFd, "net/dev"));
   std::string_view text = devText;
   NextLine(text);
   NextLine(text);
@@ -495,8 +502,8 @@ void LinuxPerfProvider::State::ReadNets() {
     for (int i = 1; i <= 16; ++i) f[i] = NextNumber(line);
     const std::string ifName(name);
     if (ifName.find('/') != std::string::npos) continue;
-    std::snprintf(Path, sizeof Path, "/sys/class/net/%s/flags", ifName.c_str());
-    std::string_view flagText = File.Read(Path);
+    std::snprintf(Path, sizeof Path, "class/net/%s/flags", ifName.c_str());
+    std::string_view flagText = File.ReadAt(SysFd, Path);
     const unsigned long flags = std::strtoul(std::string(flagText).c_str(), nullptr, 16);
     if (flags & 0x8) continue;  // loopback traffic would inflate "network busy"
     NetRow& r = Nets.emplace_back();
@@ -505,8 +512,8 @@ void LinuxPerfProvider::State::ReadNets() {
     r.Packets = ToInt64(f[2] + f[10]);
     r.RxErrors = ToInt64(f[3]);
     r.TxErrors = ToInt64(f[11]);
-    std::snprintf(Path, sizeof Path, "/sys/class/net/%s/speed", ifName.c_str());
-    std::string_view speed = File.Read(Path);  // -1 or unreadable when unknown
+    std::snprintf(Path, sizeof Path, "class/net/%s/speed", ifName.c_str());
+    std::string_view speed = File.ReadAt(SysFd, Path);  // -1 or unreadable when unknown
     if (File.Ok() && !speed.empty() && speed.front() != '-')
       r.Bandwidth = ToInt64(NextNumber(speed)) * 1000000;
   }
@@ -679,7 +686,8 @@ void LinuxPerfProvider::State::WriteNet() {
   Writer.EndObject();
 }
 
-LinuxPerfProvider::LinuxPerfProvider() : s_(std::make_unique<State>()) {}
+LinuxPerfProvider::LinuxPerfProvider(std::string procRoot, std::string sysRoot)
+    : s_(std::make_unique<State>(std::move(procRoot), std::move(sysRoot))) {}
 LinuxPerfProvider::~LinuxPerfProvider() = default;
 
 const std::vector<std::uint8_t>& LinuxPerfProvider::Build(std::string_view queryText) {
@@ -712,7 +720,8 @@ std::string ProcessInstanceName(std::uint32_t pid) {
   const procfs::ProcStat st = procfs::ParseProcStat(file.Read(path));
   if (!st.Ok) return {};
   if (st.Flags & procfs::PF_KTHREAD) return "System";
-  return NameFromComm(pid, st.Comm);
+  static const int procFd = open("/proc", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  return NameFromComm(procFd, pid, st.Comm);
 }
 
 std::string MemoryResourceList(std::uint64_t bytes) {

@@ -14,7 +14,8 @@ namespace platform {
 
 class LinuxPerfProvider {
  public:
-  LinuxPerfProvider();
+  // The roots of the proc and sys file systems; tests give folders of their own.
+  explicit LinuxPerfProvider(std::string procRoot = "/proc", std::string sysRoot = "/sys");
   ~LinuxPerfProvider();
   LinuxPerfProvider(const LinuxPerfProvider&) = delete;
   LinuxPerfProvider& operator=(const LinuxPerfProvider&) = delete;

@@ -1,0 +1,198 @@
+// The provider over a made-up /proc and /sys: kernel threads folded into "System" with an
+// accumulator that never falls, a reused pid left out of one block, zombies skipped, the
+// 15-byte comm rule, loopback skipped, and the machine-wide figures.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
+
+#include "platform/perfdata/LinuxProvider.h"
+#include "tests/support/TempDir.h"
+
+namespace platform {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Instance {
+  std::string Name;
+  std::map<std::uint32_t, std::int64_t> Values;  // by counter index, first definition
+};
+
+template <typename T>
+T At(const std::vector<std::uint8_t>& b, std::size_t at) {
+  T v{};
+  if (at + sizeof v <= b.size()) std::memcpy(&v, b.data() + at, sizeof v);
+  return v;
+}
+
+// Instances of every object by the published layout (ASCII names).
+std::map<std::uint32_t, std::vector<Instance>> Read(const std::vector<std::uint8_t>& b) {
+  std::map<std::uint32_t, std::vector<Instance>> out;
+  std::size_t at = At<std::uint32_t>(b, 24);
+  for (std::uint32_t n = At<std::uint32_t>(b, 28); n > 0; --n) {
+    const std::uint32_t index = At<std::uint32_t>(b, at + 12);
+    std::vector<std::pair<std::uint32_t, std::pair<std::uint32_t, std::uint32_t>>> defs;
+    std::size_t def = at + 64;
+    for (std::uint32_t k = At<std::uint32_t>(b, at + 32); k > 0; --k) {
+      defs.push_back({At<std::uint32_t>(b, def + 4),
+                      {At<std::uint32_t>(b, def + 32), At<std::uint32_t>(b, def + 36)}});
+      def += At<std::uint32_t>(b, def);
+    }
+    auto values = [&](std::size_t block, Instance& inst) {
+      for (const auto& [counter, layout] : defs) {
+        const std::int64_t v = layout.first == 8 ? At<std::int64_t>(b, block + layout.second)
+                                                 : At<std::uint32_t>(b, block + layout.second);
+        inst.Values.emplace(counter, v);
+      }
+    };
+    auto& list = out[index];
+    std::size_t inst = at + At<std::uint32_t>(b, at + 4);
+    const std::int32_t count = At<std::int32_t>(b, at + 40);
+    if (count < 0) values(inst, list.emplace_back());
+    for (std::int32_t i = 0; i < count; ++i) {
+      Instance& x = list.emplace_back();
+      for (std::size_t c = inst + 24; At<char16_t>(b, c) != 0; c += 2)
+        x.Name += static_cast<char>(At<char16_t>(b, c));
+      const std::size_t block = inst + At<std::uint32_t>(b, inst);
+      values(block, x);
+      inst = block + At<std::uint32_t>(b, block);
+    }
+    at += At<std::uint32_t>(b, at);
+  }
+  return out;
+}
+
+const Instance* Named(const std::vector<Instance>& list, const std::string& name) {
+  for (const Instance& i : list)
+    if (i.Name == name) return &i;
+  return nullptr;
+}
+
+class FakeProc : public ::testing::Test {
+ protected:
+  void Put(const std::string& path, const std::string& text) {
+    const fs::path p = fs::path(dir.Path()) / path;
+    fs::create_directories(p.parent_path());
+    std::ofstream(p) << text;
+  }
+  static std::string Stat(int pid, const std::string& comm, char state, unsigned long flags,
+                          int utime, int stime, int threads, int start) {
+    return std::to_string(pid) + " (" + comm + ") " + state + " 1 1 1 0 -1 " +
+           std::to_string(flags) + " 0 0 0 0 " + std::to_string(utime) + " " +
+           std::to_string(stime) + " 0 0 20 0 " + std::to_string(threads) + " 0 " +
+           std::to_string(start) + " 0 0\n";
+  }
+  void SetUp() override {
+    Put("proc/stat",
+        "cpu  100 0 50 800 10 0 5 0 0 0\ncpu0 100 0 50 800 10 0 5 0 0 0\nintr 1234 0\n"
+        "softirq 77 0\nprocs_running 3\n");
+    Put("proc/meminfo", "MemTotal: 1000 kB\nMemAvailable: 500 kB\n");
+    Put("proc/vmstat", "pgmajfault 9\npswpout 4\n");
+    Put("proc/interrupts", "           CPU0\n  0:         5   IO-APIC   2-edge      timer\n");
+    Put("proc/softirqs", "                    CPU0\n          HI:          7\n");
+    Put("proc/self/mountinfo", "");
+    Put("proc/diskstats", "");
+    Put("proc/net/dev",
+        "Inter-| head\n face | head\n  eth9: 100 2 1 0 0 0 0 0 50 1 3 0 0 0 0 0\n"
+        "    lo: 5 1 0 0 0 0 0 0 5 1 0 0 0 0 0 0\n");
+    Put("sys/class/net/eth9/flags", "0x1003\n");
+    Put("sys/class/net/eth9/speed", "1000\n");
+    Put("sys/class/net/lo/flags", "0x9\n");
+    Put("proc/2/stat", Stat(2, "kthreadd", 'S', 0x208040, 3, 4, 1, 5));
+    Put("proc/2/schedstat", "0 0 4\n");
+    Put("proc/50/stat", Stat(50, "kworker/0:1-events", 'I', 0x4208060, 10, 20, 1, 60));
+    Put("proc/50/schedstat", "0 0 6\n");
+    Put("proc/100/stat", Stat(100, "averyveryverylo", 'S', 0x400100, 40, 2, 2, 1000));
+    fs::create_symlink("/opt/averyveryverylongname", fs::path(dir.Path()) / "proc/100/exe");
+    Put("proc/100/statm", "500 200 50 1 0 100 0\n");
+    Put("proc/100/io", "rchar: 10\nwchar: 5\nsyscr: 3\nsyscw: 1\n");
+    Put("proc/100/task/100/schedstat", "1 2 30\n");
+    Put("proc/100/task/101/schedstat", "1 2 12\n");
+    Put("proc/200/stat", Stat(200, "gone", 'Z', 0x400100, 1, 1, 1, 70));
+  }
+  std::map<std::uint32_t, std::vector<Instance>> Build() {
+    // The provider opens its roots when it is made: after the tree exists.
+    if (!provider)
+      provider = std::make_unique<LinuxPerfProvider>(dir.Path() + "/proc", dir.Path() + "/sys");
+    return Read(provider->Build("Global "));
+  }
+  const std::int64_t tick = 10'000'000 / sysconf(_SC_CLK_TCK);
+  const std::int64_t page = sysconf(_SC_PAGESIZE);
+  ombrix::testing::TempDir dir;
+  std::unique_ptr<LinuxPerfProvider> provider;
+};
+
+TEST_F(FakeProc, MachineWideFigures) {
+  auto b = Build();
+  EXPECT_EQ(b[2][0].Values[44], 2);  // procs_running 3 less one processor
+  EXPECT_EQ(b[4][0].Values[24], 512000);
+  EXPECT_EQ(b[4][0].Values[42], 9);
+  EXPECT_EQ(b[4][0].Values[50], 4);
+  ASSERT_EQ(b[238].size(), 2u);
+  Instance& total = b[238][1];
+  EXPECT_EQ(total.Name, "_Total");
+  EXPECT_EQ(total.Values[6], (100 + 50 + 5) * tick);  // busy: user, system, softirq
+  EXPECT_EQ(total.Values[1746], (800 + 10) * tick);   // idle and iowait
+  EXPECT_EQ(total.Values[696], 5 * tick);
+  EXPECT_EQ(total.Values[148], 1234);
+  EXPECT_EQ(b[238][0].Values[148], 5);  // per processor: the interrupt table's column
+  EXPECT_EQ(b[238][0].Values[1334], 7);
+  ASSERT_EQ(b[236].size(), 1u);  // no block-device mounts: "_Total" alone, all zero
+  EXPECT_EQ(b[236][0].Name, "_Total");
+  EXPECT_EQ(b[236][0].Values[408], 1'000'000);
+  ASSERT_EQ(b[510].size(), 1u);  // loopback left out
+  EXPECT_EQ(b[510][0].Name, "eth9");
+  EXPECT_EQ(b[510][0].Values[388], 150);
+  EXPECT_EQ(b[510][0].Values[400], 3);
+  EXPECT_EQ(b[510][0].Values[520], 1'000'000'000);
+  EXPECT_EQ(b[510][0].Values[530], 1);
+  EXPECT_EQ(b[510][0].Values[542], 3);
+}
+
+TEST_F(FakeProc, ProcessesThreadsAndTheSystemProcess) {
+  auto b = Build();
+  ASSERT_EQ(b[230].size(), 2u);  // the zombie is gone
+  Instance& system = b[230][0];
+  EXPECT_EQ(system.Name, "System");
+  EXPECT_EQ(system.Values[784], 2);
+  EXPECT_EQ(system.Values[6], (7 + 30) * tick);
+  const Instance* p = Named(b[230], "averyveryverylongname");  // comm was cut at 15 bytes
+  ASSERT_NE(p, nullptr);
+  EXPECT_EQ(p->Values.at(784), 100);
+  EXPECT_EQ(p->Values.at(6), 42 * tick);
+  EXPECT_EQ(p->Values.at(180), 200 * page);
+  EXPECT_EQ(p->Values.at(186), 150 * page);
+  EXPECT_EQ(p->Values.at(1416), 4);
+  EXPECT_EQ(p->Values.at(1424), 15);
+  std::map<std::string, std::pair<std::int64_t, std::int64_t>> threads;
+  for (const Instance& t : b[232]) threads[t.Name] = {t.Values.at(146), t.Values.at(784)};
+  EXPECT_EQ(threads["System/2"], std::make_pair(std::int64_t{4}, std::int64_t{2}));
+  EXPECT_EQ(threads["System/50"], std::make_pair(std::int64_t{6}, std::int64_t{2}));
+  EXPECT_EQ(threads["averyveryverylongname/101"],
+            std::make_pair(std::int64_t{12}, std::int64_t{100}));
+  EXPECT_EQ(threads.size(), 4u);
+}
+
+TEST_F(FakeProc, KernelThreadTimeAccumulatesAndAReusedPidSkipsOneBlock) {
+  Build();
+  fs::remove_all(fs::path(dir.Path()) / "proc/50");  // a worker exits
+  Put("proc/2/stat", Stat(2, "kthreadd", 'S', 0x208040, 5, 4, 1, 5));
+  Put("proc/100/stat", Stat(100, "averyveryverylo", 'S', 0x400100, 1, 0, 2, 2000));
+  auto b = Build();
+  EXPECT_EQ(b[230][0].Values[6], (7 + 30 + 2) * tick);  // a plain sum would have fallen
+  EXPECT_EQ(b[230].size(), 1u);                         // the new process behind pid 100 waits
+  b = Build();
+  ASSERT_EQ(b[230].size(), 2u);
+  EXPECT_EQ(b[230][1].Values[6], 1 * tick);
+  Put("proc/51/stat", Stat(51, "kworker/0:2", 'I', 0x4208060, 0, 3, 1, 3000));
+  b = Build();
+  EXPECT_EQ(b[230][0].Values[6], (7 + 30 + 2 + 3) * tick);  // a new worker adds its time
+}
+
+}  // namespace
+}  // namespace platform
