@@ -51,8 +51,6 @@ class TStatePanel : public QWidget {
   void StateDoubleClicked();
 };
 
-inline constexpr const char* TraceEnabledText = "Single sample trace has been enabled";
-
 // The tip keeps carriage returns between its lines; the tray shows them as line breaks.
 QString TipForDisplay(const QString& tip);
 

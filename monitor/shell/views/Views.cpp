@@ -61,7 +61,7 @@ QToolButton* ToggleButton(QWidget* parent, const QString& text, int image) {
 
 }  // namespace
 
-TViews::TViews(TEntityTables& tables, QWidget* window, QWidget* panel2)
+TViews::TViews(TEntityTables* tables, QWidget* window, QWidget* panel2)
     : QObject(window), tables_(tables), window_(window), clientWidth_(window->width()) {
   CreateButtons(panel2);
 
@@ -132,11 +132,15 @@ bool TViews::Overall() const {
   return OverallButton->isChecked();
 }
 
+void TViews::SetTables(TEntityTables* tables) {
+  tables_ = tables;
+}
+
 void TViews::ProcessButtonClick(int tag) {
   if (tag < 0 || tag >= ViewCount) return;
-  tables_.ProcessListChanged = true;
-  if (SetStatusText) SetStatusText(QString());
   CurrentView = tag;
+  if (tables_ != nullptr) tables_->ProcessListChanged = true;
+  if (SetStatusText) SetStatusText(QString());
   SetViewControls();
   Refresh(false);
 }
@@ -170,57 +174,60 @@ void TViews::IntervalButtonClick() {
 }
 
 void TViews::ProcessListChange(int index) {
+  if (tables_ == nullptr) return;
   std::lock_guard lock(ModelLock);
   const QVariant id = index >= 0 ? ProcessList->itemData(index) : QVariant();
   // Entries hold process ids; one whose process has ended since the list was built
   // finds nothing and shows all processes.
-  tables_.FilterProcess = id.isValid() ? tables_.FindProcess(id.toUInt()) : nullptr;
+  tables_->FilterProcess = id.isValid() ? tables_->FindProcess(id.toUInt()) : nullptr;
   Refresh(false);
 }
 
 void TViews::ApplyProcessFilter() {
-  if (tables_.ProcessListChanged) {
-    tables_.ProcessListChanged = false;
-    const std::vector<TProcessEntry> entries = ProcessListEntries(tables_, CurrentView);
+  if (tables_->ProcessListChanged) {
+    tables_->ProcessListChanged = false;
+    const std::vector<TProcessEntry> entries = ProcessListEntries(*tables_, CurrentView);
     ProcessList->clear();
     int current = 0;
     for (std::size_t i = 0; i < entries.size(); ++i) {
       const TProcessEntry& e = entries[i];
       ProcessList->addItem(e.Text, e.AllProcesses ? QVariant() : QVariant(e.ProcessId));
-      if (current == 0 && !e.AllProcesses && tables_.FilterProcess != nullptr &&
-          e.ProcessId == tables_.FilterProcess->ProcessId)
+      if (current == 0 && !e.AllProcesses && tables_->FilterProcess != nullptr &&
+          e.ProcessId == tables_->FilterProcess->ProcessId)
         current = static_cast<int>(i);
     }
-    if (current == 0) tables_.FilterProcess = nullptr;
+    if (current == 0) tables_->FilterProcess = nullptr;
     ProcessList->setCurrentIndex(current);
   }
-  if (tables_.FilterProcess != nullptr) FilterRows(tables_.Rows, tables_.FilterProcess->ProcessId);
+  if (tables_->FilterProcess != nullptr)
+    FilterRows(tables_->Rows, tables_->FilterProcess->ProcessId);
 }
 
 void TViews::Refresh(bool keepTop) {
+  if (tables_ == nullptr) return;
   std::lock_guard lock(ModelLock);
-  BuildRows(tables_, CurrentView, SortColumn, Overall());
+  BuildRows(*tables_, CurrentView, SortColumn, Overall());
   if (CurrentView == vwFiles || CurrentView == vwSockets) ApplyProcessFilter();
-  const auto& rows = tables_.Rows;
+  const auto& rows = tables_->Rows;
   const int count = static_cast<int>(rows.size());
-  const bool hadSelection = tables_.SelectedEntity != nullptr;
+  const bool hadSelection = tables_->SelectedEntity != nullptr;
   TGridModel* model = DrawGrid1->Model();
   refreshing_ = true;
   int found = 0;
   if (count == 0) {
-    tables_.SelectedEntity = nullptr;
+    tables_->SelectedEntity = nullptr;
     model->SetShape(2, ViewColumnCount(CurrentView));
   } else {
     for (int r = 1; !keepTop && r <= count; ++r) {
-      if (RowEntity(rows, r, SortDescending) == tables_.SelectedEntity) {
+      if (RowEntity(rows, r, SortDescending) == tables_->SelectedEntity) {
         found = r;
         break;
       }
     }
-    tables_.SelectedEntity = RowEntity(rows, found, SortDescending);
+    tables_->SelectedEntity = RowEntity(rows, found, SortDescending);
     model->SetShape(count + 1, ViewColumnCount(CurrentView));
   }
-  if (tables_.SelectedEntity == nullptr) {
+  if (tables_->SelectedEntity == nullptr) {
     DrawGrid1->SelectNone();
   } else {
     DrawGrid1->SelectCell(found);
@@ -248,23 +255,26 @@ void TViews::DrawGrid1MouseUp(int column) {
 }
 
 void TViews::DrawGrid1SelectCell(int, int row) {
+  if (tables_ == nullptr) return;
   std::lock_guard lock(ModelLock);
-  tables_.SelectedEntity = RowEntity(tables_.Rows, row, SortDescending);
+  tables_->SelectedEntity = RowEntity(tables_->Rows, row, SortDescending);
   SetStatusLine(row);
 }
 
 void TViews::SetStatusLine(int row) {
+  if (tables_ == nullptr) return;
   std::lock_guard lock(ModelLock);
-  const QString text = StatusLineText(RowEntity(tables_.Rows, row, SortDescending), CurrentView);
+  const QString text = StatusLineText(RowEntity(tables_->Rows, row, SortDescending), CurrentView);
   if (SetStatusText) SetStatusText(text);
 }
 
 bool TViews::DrawGrid1ContextPopup(const QPoint& viewportPos) {
   const QModelIndex index = DrawGrid1->indexAt(viewportPos);
-  if (CurrentView != vwProcesses || !index.isValid() || index.column() != 0) return false;
+  if (tables_ == nullptr || CurrentView != vwProcesses || !index.isValid() || index.column() != 0)
+    return false;
   std::lock_guard lock(ModelLock);
   const int row = index.row() + 1;
-  if (RowEntity(tables_.Rows, row, SortDescending) == nullptr) return false;
+  if (RowEntity(tables_->Rows, row, SortDescending) == nullptr) return false;
   DrawGrid1->SelectCell(row, 0);  // selecting reports the row's entity and status line
   DrawGrid1SelectCell(0, row);
   return true;
@@ -275,8 +285,9 @@ void TViews::DrawGrid1DblClick() {
 }
 
 void TViews::GoogleMenuClick() {
+  if (tables_ == nullptr) return;
   std::lock_guard lock(ModelLock);
-  TInfo* entity = RowEntity(tables_.Rows, DrawGrid1->CurrentRow(), SortDescending);
+  TInfo* entity = RowEntity(tables_->Rows, DrawGrid1->CurrentRow(), SortDescending);
   auto* process = dynamic_cast<TProcessInfo*>(entity);
   if (process == nullptr) return;
   const QUrl address = WebSearchAddress(SearchName(process->GetImagePath()));
@@ -301,8 +312,9 @@ QVariant TViews::HeaderData(int column, int role) const {
 }
 
 QString TViews::CellText(int column, int row) {
+  if (tables_ == nullptr) return {};
   std::lock_guard lock(ModelLock);
-  TInfo* entity = RowEntity(tables_.Rows, row, SortDescending);
+  TInfo* entity = RowEntity(tables_->Rows, row, SortDescending);
   if (entity == nullptr) return {};
   return CellContent(*entity, CurrentView, column, Overall()).Text;
 }
@@ -311,8 +323,9 @@ void TViews::DrawGrid1DrawCell(QPainter& painter, int column, int row, const QRe
                                bool selected) {
   const QPalette& palette = DrawGrid1->palette();
   painter.fillRect(rect, ColourOf(CellBackground(row, selected), palette));
+  if (tables_ == nullptr) return;
   std::lock_guard lock(ModelLock);
-  TInfo* entity = RowEntity(tables_.Rows, row, SortDescending);
+  TInfo* entity = RowEntity(tables_->Rows, row, SortDescending);
   if (entity == nullptr) return;
   const TCell cell = CellContent(*entity, CurrentView, column, Overall());
   if (cell.Empty) return;

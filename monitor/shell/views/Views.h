@@ -25,8 +25,10 @@ class TViews : public QObject {
 
  public:
   // Creates the view buttons and ProcessList inside panel2 (appended to its box layout)
-  // and the grid with its pop-up menu inside window.
-  TViews(TEntityTables& tables, QWidget* window, QWidget* panel2);
+  // and the grid with its pop-up menu inside window. The tables may come later, when the
+  // model exists; until then the views show nothing and the handlers do nothing.
+  TViews(TEntityTables* tables, QWidget* window, QWidget* panel2);
+  void SetTables(TEntityTables* tables);
 
   QToolButton* ProcessButton;
   QToolButton* DiskButton;
@@ -77,7 +79,7 @@ class TViews : public QObject {
   QVariant HeaderData(int column, int role) const;
   QString CellText(int column, int row);
 
-  TEntityTables& tables_;
+  TEntityTables* tables_;
   QWidget* window_;
   QButtonGroup* viewGroup_;
   int clientWidth_;

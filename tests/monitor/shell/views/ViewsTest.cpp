@@ -28,7 +28,7 @@ class Views : public ::testing::Test {
     auto* layout = new QVBoxLayout(&window);
     panel2 = new QWidget(&window);
     layout->addWidget(panel2);
-    views = new TViews(tables, &window, panel2);
+    views = new TViews(&tables, &window, panel2);
     layout->addWidget(views->DrawGrid1);
     views->SetCaption = [this](const QString& t) { caption = t; };
     views->SetStatusText = [this](const QString& t) { status = t; };
@@ -291,6 +291,25 @@ TEST_F(Views, CellsAreFilledWithAlternatingAndSelectedBackgrounds) {
   EXPECT_EQ(image.pixelColor(1, 1), palette.color(QPalette::Highlight));
   views->DrawGrid1DrawCell(painter, 1, 1, QRect(0, 0, 40, 20), false);
   EXPECT_EQ(image.pixelColor(1, 1), palette.color(QPalette::Base));
+}
+
+TEST(ViewsWithoutModel, ShowNothingAndIgnoreEveryHandlerUntilTheTablesExist) {
+  QWidget window, panel2;
+  TViews views(nullptr, &window, &panel2);
+  views.SetStatusText = [](const QString&) {};
+  views.ProcessButtonClick(vwFiles);
+  views.Refresh(false);
+  views.ProcessListChange(0);
+  views.DrawGrid1MouseUp(1);
+  views.GoogleMenuClick();
+  EXPECT_EQ(views.CurrentView, vwFiles);
+  EXPECT_EQ(views.DrawGrid1->Model()->columnCount(), 6);
+  EXPECT_TRUE(views.DrawGrid1->Model()->index(0, 0).data().toString().isEmpty());
+  TEntityTables tables;
+  tables.FindOrCreateProcess(4100001, "late")->SawDiskIo = true;
+  views.SetTables(&tables);
+  views.ProcessButtonClick(vwFiles);
+  EXPECT_EQ(views.ProcessList->count(), 2);
 }
 
 TEST_F(Views, SwitchingViewClearsTheStatusLineButATickLeavesANoticeAlone) {
