@@ -13,6 +13,7 @@
 #include "monitor/settings/Settings.h"
 #include "monitor/shell/CoreFigures.h"
 #include "monitor/shell/images/ImageList.h"
+#include "monitor/shell/indicators/Indicators.h"
 
 namespace ombrix {
 
@@ -43,6 +44,7 @@ TMainForm::TMainForm(TKernelEventTrace* trace) {
 TMainForm::~TMainForm() {
   Timer1->stop();
   if (TrayIcon != nullptr) TrayIcon->hide();
+  Views->SetTables(nullptr);
   core_.reset();
 }
 
@@ -63,25 +65,8 @@ QFrame* TMainForm::CreateToolBar() {
   bar->setContentsMargins(2, 2, 2, 2);
   AutoUpdateButton = ToolButton("AutoUpdateButton", "Auto update", 0);
   AutoUpdateButton->setChecked(true);
-  viewGroup_ = new QButtonGroup(this);
-  ProcessButton = ToolButton("ProcessButton", "Processes", 0);
-  DiskButton = ToolButton("DiskButton", "Disks", 1);
-  FileButton = ToolButton("FileButton", "Files", 2);
-  AdapterButton = ToolButton("AdapterButton", "Adapters", 3);
-  SocketButton = ToolButton("SocketButton", "Sockets", 4);
-  for (QToolButton* b : {ProcessButton, DiskButton, FileButton, AdapterButton, SocketButton})
-    viewGroup_->addButton(b, b->property("tag").toInt());
-  ProcessButton->setChecked(true);
-  valueGroup_ = new QButtonGroup(this);
-  IntervalButton = ToolButton("IntervalButton", "Interval", 0);
-  OverallButton = ToolButton("OverallButton", "Overall", 1);
-  valueGroup_->addButton(IntervalButton);
-  valueGroup_->addButton(OverallButton);
-  IntervalButton->setChecked(true);
-  ProcessList = new QComboBox(Panel2);
-  ProcessList->setObjectName("ProcessList");
-  bar->addWidget(ProcessList);
-  bar->addStretch();
+  // The views add their buttons and ProcessList after it (CreateComponents).
+  bar->setSpacing(2);
   return Panel2;
 }
 
@@ -96,22 +81,12 @@ QFrame* TMainForm::CreateStatusLine() {
   TimePanel = new QLabel(StatusPanel);
   TimePanel->setObjectName("TimePanel");
   line->addWidget(TimePanel);
-  Panel1 = new QFrame(StatusPanel);
-  Panel1->setObjectName("Panel1");
-  auto* states = new QHBoxLayout(Panel1);
-  states->setContentsMargins(0, 0, 0, 0);
-  const auto state = [&](const char* name) {
-    auto* image = new QLabel(Panel1);
-    image->setObjectName(name);
-    image->setFixedSize(ImageSize, ImageSize);
-    image->setPixmap(ImageListPixmap(imGreen, devicePixelRatioF()));
-    states->addWidget(image);
-    return image;
-  };
-  ProcessorState = state("ProcessorState");
-  MemoryState = state("MemoryState");
-  DiskState = state("DiskState");
-  NetworkState = state("NetworkState");
+  Panel1 = new TStatePanel(StatusPanel);
+  ProcessorState = Panel1->ProcessorState;
+  MemoryState = Panel1->MemoryState;
+  DiskState = Panel1->DiskState;
+  NetworkState = Panel1->NetworkState;
+  connect(Panel1, &TStatePanel::StateDoubleClicked, this, [this] { ProcessorStateDblClick(); });
   line->addWidget(Panel1);
   return StatusPanel;
 }
@@ -143,12 +118,8 @@ void TMainForm::CreateMenus() {
     connect(item, &QAction::triggered, this,
             [this, item] { ProcessorMenuClick(item->property("tag").toInt()); });
   connect(ExitMenu, &QAction::triggered, this, [this] { ExitMenuClick(); });
-
-  MainPopup = new QMenu(this);
-  MainPopup->setObjectName("MainPopup");
-  GoogleMenu = new QAction("Google process name", this);
-  GoogleMenu->setObjectName("GoogleMenu");
-  MainPopup->addAction(GoogleMenu);
+  connect(TrayPopup, &QMenu::aboutToShow, this, [this] { TrayPopupPopup(); });
+  trayItems_ = {AboutMenu, ProcessorMenu, MemoryMenu, DiskMenu, NetworkMenu, ElapsedMenu};
 }
 
 void TMainForm::CreateComponents() {
@@ -156,8 +127,20 @@ void TMainForm::CreateComponents() {
   layout->setContentsMargins(0, 0, 0, 0);
   layout->setSpacing(0);
   layout->addWidget(CreateToolBar());
-  DrawGrid1 = new QWidget(this);
-  DrawGrid1->setObjectName("DrawGrid1");
+  Views = new TViews(nullptr, this, Panel2);
+  ProcessButton = Views->ProcessButton;
+  DiskButton = Views->DiskButton;
+  FileButton = Views->FileButton;
+  AdapterButton = Views->AdapterButton;
+  SocketButton = Views->SocketButton;
+  IntervalButton = Views->IntervalButton;
+  OverallButton = Views->OverallButton;
+  ProcessList = Views->ProcessList;
+  DrawGrid1 = Views->DrawGrid1;
+  MainPopup = Views->MainPopup;
+  GoogleMenu = Views->GoogleMenu;
+  Views->SetCaption = [this](const QString& caption) { setWindowTitle(caption); };
+  Views->SetStatusText = [this](const QString& text) { StatusText->setText(text); };
   layout->addWidget(DrawGrid1, 1);
   layout->addWidget(CreateStatusLine());
   CreateMenus();
@@ -168,6 +151,7 @@ void TMainForm::CreateComponents() {
 
 void TMainForm::FormCreate() {
   core_->FormCreate();
+  Views->SetTables(core_->Tables);
 }
 
 void TMainForm::AddTrayIcon() {
@@ -198,11 +182,45 @@ void TMainForm::SetStatusText(const std::string& text) {
 }
 
 void TMainForm::UpdateIndicatorTexts() {
-  if (TrayIcon != nullptr) TrayIcon->setToolTip(TipText(IndicatorTexts(CoreFigures(*core_))));
+  if (TrayIcon != nullptr)
+    TrayIcon->setToolTip(TipForDisplay(TipText(IndicatorTexts(CoreFigures(*core_)))));
 }
 
 void TMainForm::UpdateWindowFigures() {
-  if (isVisible()) TimePanel->setText(LongTime());
+  if (!isVisible()) return;
+  TimePanel->setText(LongTime());
+  Panel1->SetHints(StateHints(IndicatorTexts(CoreFigures(*core_))));
+}
+
+void TMainForm::UpdateStateIcons() {
+  const TStates states = ComputeStates(CoreFigures(*core_), Settings);
+  ShowStates(states, isVisible() ? Panel1 : nullptr, nullptr, TrayIcon);
+}
+
+void TMainForm::RefreshGrid() {
+  if (!isVisible()) return;
+  // With auto-update off the rows keep their order; only the figures are repainted.
+  if (AutoUpdateButton->isChecked()) {
+    Views->Refresh(false);
+  } else {
+    Views->Repaint();
+  }
+}
+
+void TMainForm::TrayPopupPopup() {
+  if (core_->Tables == nullptr) return;  // the model is not there yet
+  std::lock_guard lock(ModelLock);
+  const TFigures figures = CoreFigures(*core_);
+  const TAverage* interval = core_->IntervalAverage();
+  ApplyTrayCaptions(trayItems_,
+                    TrayCaptions(IndicatorTexts(figures), interval ? interval->Sum() : 0));
+  ShowStates(ComputeStates(figures, Settings), isVisible() ? Panel1 : nullptr, &trayItems_,
+             TrayIcon);
+}
+
+void TMainForm::ProcessorStateDblClick() {
+  core_->RequestTrace();
+  StatusText->setText(TraceEnabledText);
 }
 
 void TMainForm::ShowError(const std::string& text) {
@@ -210,12 +228,14 @@ void TMainForm::ShowError(const std::string& text) {
 }
 
 void TMainForm::ProcessorMenuClick(int tag) {
-  SortDescending = true;
-  if (tag == 1 || tag == 2) CurrentView = 0;
-  if (tag == 3 && CurrentView != 1 && CurrentView != 2) CurrentView = 1;
-  if (tag == 4 && CurrentView != 3 && CurrentView != 4) CurrentView = 3;
-  SortColumn = tag == 1 ? 1 : tag == 2 ? 3 : 2;
-  if (QAbstractButton* b = viewGroup_->button(CurrentView)) b->setChecked(true);
+  int& view = Views->CurrentView;
+  Views->SortDescending = true;
+  if (tag == 1 || tag == 2) view = 0;
+  if (tag == 3 && view != 1 && view != 2) view = 1;
+  if (tag == 4 && view != 3 && view != 4) view = 3;
+  Views->SortColumn = tag == 1 ? 1 : tag == 2 ? 3 : 2;
+  Views->SetViewControls();
+  Views->Refresh(false);
   if (!isVisible()) {
     show();
     raise();
@@ -226,6 +246,12 @@ void TMainForm::ProcessorMenuClick(int tag) {
 void TMainForm::ApplicationEventsMinimize() {
   RestoreRect = geometry();
   hide();
+  Panel1->SetHints(HiddenHints());  // hidden, the ticks leave them alone
+}
+
+void TMainForm::resizeEvent(QResizeEvent* event) {
+  QWidget::resizeEvent(event);
+  Views->LayoutColumns(width());
 }
 
 void TMainForm::closeEvent(QCloseEvent* event) {

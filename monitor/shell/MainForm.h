@@ -17,6 +17,8 @@
 #include <memory>
 
 #include "monitor/shell/MonitorCore.h"
+#include "monitor/shell/indicators/StatePanel.h"
+#include "monitor/shell/views/Views.h"
 
 namespace ombrix {
 
@@ -41,14 +43,14 @@ class TMainForm : public QWidget, public TFrontEnd {
   QToolButton* IntervalButton = nullptr;
   QToolButton* OverallButton = nullptr;
   QComboBox* ProcessList = nullptr;
-  QWidget* DrawGrid1 = nullptr;  // the grid's place; the views put their grid here
+  TDrawGrid* DrawGrid1 = nullptr;
   QFrame* StatusPanel = nullptr;
   QLabel* StatusText = nullptr;
-  QFrame* Panel1 = nullptr;
-  QLabel* ProcessorState = nullptr;
-  QLabel* MemoryState = nullptr;
-  QLabel* DiskState = nullptr;
-  QLabel* NetworkState = nullptr;
+  TStatePanel* Panel1 = nullptr;
+  TStateIcon* ProcessorState = nullptr;
+  TStateIcon* MemoryState = nullptr;
+  TStateIcon* DiskState = nullptr;
+  TStateIcon* NetworkState = nullptr;
   QLabel* TimePanel = nullptr;
   QMenu* TrayPopup = nullptr;
   QAction* HelpMenu = nullptr;
@@ -64,12 +66,12 @@ class TMainForm : public QWidget, public TFrontEnd {
   QAction* GoogleMenu = nullptr;
   QTimer* Timer1 = nullptr;
   QSystemTrayIcon* TrayIcon = nullptr;
+  // The five views: view buttons, ProcessList, DrawGrid1 and MainPopup, with CurrentView,
+  // SortColumn and SortDescending.
+  TViews* Views = nullptr;
 
-  // Window fields kept for the views and the tray handling.
-  int CurrentView = 0;
+  // Window fields kept for the tray handling.
   QPoint TrayClickPoint;
-  int SortColumn = 0;
-  bool SortDescending = false;
   QRect RestoreRect;
 
   void FormCreate();
@@ -80,6 +82,9 @@ class TMainForm : public QWidget, public TFrontEnd {
   // The indicator items (tags 1 to 4) open the window.
   void ProcessorMenuClick(int tag);
   void ApplicationEventsMinimize();
+  // Captions and state images of the tray menu, just before it opens.
+  void TrayPopupPopup();
+  void ProcessorStateDblClick();
 
   // TFrontEnd
   void AddTrayIcon() override;
@@ -87,10 +92,13 @@ class TMainForm : public QWidget, public TFrontEnd {
   void SetStatusText(const std::string& text) override;
   void UpdateIndicatorTexts() override;
   void UpdateWindowFigures() override;
+  void UpdateStateIcons() override;
+  void RefreshGrid() override;
   void ShowError(const std::string& text) override;
 
  protected:
-  void closeEvent(QCloseEvent* event) override;  // FormCloseQuery
+  void closeEvent(QCloseEvent* event) override;    // FormCloseQuery
+  void resizeEvent(QResizeEvent* event) override;  // FormResize: the grid's columns
 
  private:
   void CreateComponents();
@@ -101,8 +109,7 @@ class TMainForm : public QWidget, public TFrontEnd {
   QAction* MenuItem(const char* name, const QString& text, int tag);
 
   std::unique_ptr<TMonitorCore> core_;
-  QButtonGroup* viewGroup_ = nullptr;
-  QButtonGroup* valueGroup_ = nullptr;
+  TTrayMenuItems trayItems_;
   bool closing_ = false;
 };
 

@@ -38,8 +38,14 @@ TStatePanel::TStatePanel(QWidget* parent) : QWidget(parent) {
   auto* layout = new QHBoxLayout(this);
   layout->setContentsMargins(2, 0, 2, 0);
   layout->setSpacing(4);
-  for (TStateIcon** icon : {&ProcessorState, &MemoryState, &DiskState, &NetworkState}) {
+  setObjectName("Panel1");
+  const std::pair<TStateIcon**, const char*> icons[] = {{&ProcessorState, "ProcessorState"},
+                                                        {&MemoryState, "MemoryState"},
+                                                        {&DiskState, "DiskState"},
+                                                        {&NetworkState, "NetworkState"}};
+  for (const auto& [icon, name] : icons) {
     *icon = new TStateIcon(this);
+    (*icon)->setObjectName(name);
     layout->addWidget(*icon);
     connect(*icon, &TStateIcon::DoubleClicked, this, &TStatePanel::StateDoubleClicked);
   }

@@ -66,6 +66,7 @@ TViews::TViews(TEntityTables* tables, QWidget* window, QWidget* panel2)
   CreateButtons(panel2);
 
   DrawGrid1 = new TDrawGrid(window);
+  DrawGrid1->setObjectName("DrawGrid1");
   TGridModel* model = DrawGrid1->Model();
   model->HeaderData = [this](int column, int role) { return HeaderData(column, role); };
   model->CellText = [this](int column, int row) { return CellText(column, row); };
@@ -77,7 +78,9 @@ TViews::TViews(TEntityTables* tables, QWidget* window, QWidget* panel2)
   DrawGrid1->setContextMenuPolicy(Qt::CustomContextMenu);
 
   MainPopup = new QMenu(DrawGrid1);
+  MainPopup->setObjectName("MainPopup");
   GoogleMenu = MainPopup->addAction(QStringLiteral("Google process name"));
+  GoogleMenu->setObjectName("GoogleMenu");
 
   connect(DrawGrid1, &TDrawGrid::HeaderMouseUp, this, &TViews::DrawGrid1MouseUp);
   connect(DrawGrid1, &TDrawGrid::CellSelected, this, [this](int column, int row) {
@@ -102,6 +105,14 @@ void TViews::CreateButtons(QWidget* panel2) {
   IntervalButton = ToggleButton(panel2, QStringLiteral("Interval"), -1);
   OverallButton = ToggleButton(panel2, QStringLiteral("Overall"), -1);
   IntervalButton->setChecked(true);
+  // Design names, by which the window's tests and tools find the controls.
+  ProcessButton->setObjectName("ProcessButton");
+  DiskButton->setObjectName("DiskButton");
+  FileButton->setObjectName("FileButton");
+  AdapterButton->setObjectName("AdapterButton");
+  SocketButton->setObjectName("SocketButton");
+  IntervalButton->setObjectName("IntervalButton");
+  OverallButton->setObjectName("OverallButton");
 
   auto* layout = qobject_cast<QBoxLayout*>(panel2->layout());
   if (layout == nullptr) layout = new QHBoxLayout(panel2);
@@ -123,6 +134,7 @@ void TViews::CreateButtons(QWidget* panel2) {
 
   // Placed by hand at the right of the tool bar, never further left than 150 pixels.
   ProcessList = new QComboBox(panel2);
+  ProcessList->setObjectName("ProcessList");
   ProcessList->setFixedWidth(ProcessListWidth);
   ProcessList->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
   connect(ProcessList, &QComboBox::activated, this, &TViews::ProcessListChange);
