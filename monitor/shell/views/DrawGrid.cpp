@@ -144,6 +144,14 @@ std::vector<int> TDrawGrid::SectionWidths() const {
   return widths;
 }
 
+void TDrawGrid::mousePressEvent(QMouseEvent* event) {
+  if (event->button() != Qt::LeftButton) {
+    event->accept();
+    return;
+  }
+  QTableView::mousePressEvent(event);
+}
+
 void TDrawGrid::changeEvent(QEvent* event) {
   QTableView::changeEvent(event);
   if (event->type() == QEvent::FontChange) SetRowHeight();

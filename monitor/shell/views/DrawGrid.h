@@ -77,6 +77,8 @@ class TDrawGrid : public QTableView {
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
   void changeEvent(QEvent* event) override;
+  // Only the left button selects; the right one asks for the context menu alone.
+  void mousePressEvent(QMouseEvent* event) override;
 
  private:
   void SetRowHeight();

@@ -247,6 +247,19 @@ TEST_F(Views, ContextMenuOpensOnlyOverAProcessName) {
   EXPECT_FALSE(views->DrawGrid1ContextPopup(CellCentre(1, 0)));
 }
 
+TEST_F(Views, ARightClickOutsideANameNeitherSelectsNorOpensAMenu) {
+  Process(4100001, "a", 1);
+  Process(4100002, "b", 2);
+  views->Refresh(false);
+  views->DrawGrid1->SelectCell(1, 0);
+  TInfo* selected = tables.SelectedEntity;
+  QTest::mouseClick(views->DrawGrid1->viewport(), Qt::RightButton, {}, CellCentre(2, 1));
+  EXPECT_EQ(tables.SelectedEntity, selected);
+  EXPECT_EQ(views->DrawGrid1->CurrentRow(), 1);
+  EXPECT_FALSE(views->DrawGrid1ContextPopup(CellCentre(2, 1)));
+  EXPECT_EQ(views->DrawGrid1->CurrentRow(), 1);
+}
+
 TEST_F(Views, DoubleClickOnANameSearchesTheWebForTheEncodedFileName) {
   TProcessInfo* p = Process(4100001, "run", 5);
   p->ImagePath = "/opt/My Tools/run me#1&x";
