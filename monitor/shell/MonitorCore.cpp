@@ -32,11 +32,8 @@ TMonitorCore::~TMonitorCore() {
   // Every closing path has stopped the trace already; stopping again is harmless and keeps
   // the consumer thread out of the tables that go now.
   StopTrace();
-  if (trace_ != nullptr && handlers_) {
-    trace_->OnDiskIo = trace_->OnFileIo = trace_->OnProcess = nullptr;
-    trace_->OnTcpIp = trace_->OnUdpIp = trace_->OnRegistry = nullptr;
-  }
   std::lock_guard lock(ModelLock);
+  link_->Open = false;
   IdleProcess = InterruptsProcess = DpcsProcess = nullptr;
   Tables = nullptr;
   tables_.reset();  // files, disks, sockets, adapters, processes, then the row list
@@ -125,25 +122,28 @@ void TMonitorCore::StartKernelTrace() {
   handlers_ = std::make_unique<TEventHandlers>(*tables_, *ipHelper_);
   if (trace_ == nullptr) return;
   handlers_->Install(*trace_);
-  CountEvents();
+  CountEvents();  // before Start: the slots are not touched while the trace runs
   // Without a trace the monitor runs on performance data and the IP helper alone.
   traceStarted_ = trace_->Start();
 }
 
 void TMonitorCore::CountEvents() {
-  const auto counted = [](TEventHandler& slot, std::atomic<std::uint64_t>& n) {
+  const auto guarded = [link = link_](TEventHandler& slot,
+                                      std::atomic<std::uint64_t> TEventCounts::*count) {
     if (!slot) return;
-    slot = [inner = slot, &n](const platform::EVENT_TRACE* e) {
-      n.fetch_add(1, std::memory_order_relaxed);
+    slot = [inner = slot, link, count](const platform::EVENT_TRACE* e) {
+      std::lock_guard lock(ModelLock);
+      if (!link->Open) return;
+      (link->Counts.*count).fetch_add(1, std::memory_order_relaxed);
       inner(e);
     };
   };
-  counted(trace_->OnDiskIo, eventCounts_.DiskIo);
-  counted(trace_->OnFileIo, eventCounts_.FileIo);
-  counted(trace_->OnProcess, eventCounts_.Process);
-  counted(trace_->OnTcpIp, eventCounts_.Network);
-  counted(trace_->OnUdpIp, eventCounts_.Network);
-  counted(trace_->OnRegistry, eventCounts_.Registry);
+  guarded(trace_->OnDiskIo, &TEventCounts::DiskIo);
+  guarded(trace_->OnFileIo, &TEventCounts::FileIo);
+  guarded(trace_->OnProcess, &TEventCounts::Process);
+  guarded(trace_->OnTcpIp, &TEventCounts::Network);
+  guarded(trace_->OnUdpIp, &TEventCounts::Network);
+  guarded(trace_->OnRegistry, &TEventCounts::Registry);
 }
 
 void TMonitorCore::CreatePseudoProcesses() {

@@ -93,7 +93,7 @@ class TMonitorCore : public TCounterCollection {
   TEventHandlers* Handlers() const { return handlers_.get(); }
   TKernelEventTrace* KernelTrace() const { return trace_; }
   bool TraceStarted() const { return traceStarted_; }
-  const TEventCounts& EventCounts() const { return eventCounts_; }
+  const TEventCounts& EventCounts() const { return link_->Counts; }
   TErrorBox& Errors() { return errors_; }
   TProcessLogWriter& CompletionLog() { return completionLog_; }
 
@@ -114,7 +114,13 @@ class TMonitorCore : public TCounterCollection {
   std::vector<std::string> startErrors_;
   CounterVisitor visitor_;
   bool traceStarted_ = false;
-  TEventCounts eventCounts_;
+  // Shared with the handlers in the trace's slots, which outlive the core: events still on
+  // their way after the trace stopped find it closed and leave the freed tables alone.
+  struct TTraceLink {
+    TEventCounts Counts;
+    bool Open = true;  // under ModelLock
+  };
+  std::shared_ptr<TTraceLink> link_ = std::make_shared<TTraceLink>();
 
   std::unique_ptr<TEntityTables> tables_;
   std::unique_ptr<TIpHelper> ipHelper_;
