@@ -36,6 +36,7 @@ TMainForm::TMainForm(TKernelEventTrace* trace) {
   resize(DesignWidth, DesignHeight);
   QFont font("Tahoma");
   font.setStyleHint(QFont::SansSerif);  // the closest installed face when it is missing
+  font.setPointSize(8);  // the design's size: the grid's column widths are made for it
   setFont(font);
   CreateComponents();
   core_ = std::make_unique<TMonitorCore>(*this, trace);
