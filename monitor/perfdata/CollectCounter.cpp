@@ -60,9 +60,22 @@ constexpr std::int32_t TagUnchecked = -1;
 constexpr std::int32_t TagTotal = -2;
 constexpr std::int32_t TagOther = -3;
 
+// Compares the instance's UTF-16 name with "_Total" in place: the walk meets tens of
+// thousands of thread instances per sample, and none of them needs its name as text. The
+// name lies inside the block (checked when the cursor was set).
+bool NamedTotal(const TInstance& instance) {
+  static constexpr char Total[] = "_Total";
+  const std::uint32_t length = instance.NameLength();
+  if (length < 12) return false;
+  const std::uint8_t* name =
+      instance.Owner().Owner().Data() + instance.Definition() + instance.NameOffset();
+  for (std::uint32_t i = 0; i < 6; ++i)
+    if (name[2 * i] != Total[i] || name[2 * i + 1] != 0) return false;
+  return length < 14 || (name[12] == 0 && name[13] == 0);
+}
+
 bool IsTotal(TInstance& instance) {
-  if (instance.Tag == TagUnchecked)
-    instance.Tag = instance.Name() == "_Total" ? TagTotal : TagOther;
+  if (instance.Tag == TagUnchecked) instance.Tag = NamedTotal(instance) ? TagTotal : TagOther;
   return instance.Tag == TagTotal;
 }
 
@@ -243,7 +256,11 @@ bool TCounterCollection::CollectThread(TInstance* instance, bool lastCounter, TC
   }
   // Threads with id 0 are the processors' idle threads.
   if (lastCounter && PendingThreadId != 0) {
-    TProcessInfo* entity = Tables->FindOrCreateProcess(PendingThreadProcessId, std::string());
+    TProcessInfo* entity = LastThreadProcess;
+    if (entity == nullptr || entity->ProcessId != PendingThreadProcessId) {
+      entity = Tables->FindOrCreateProcess(PendingThreadProcessId, std::string());
+      LastThreadProcess = entity;
+    }
     entity->IntervalContextSwitches =
         platform::CheckedAdd(entity->IntervalContextSwitches,
                              platform::CheckedCast<std::int32_t>(PendingContextSwitches));

@@ -37,6 +37,8 @@ class TCounterCollection {
                       TCounter& counter);
   // CollectCounter bound to this object, for ForEachCounter.
   CounterVisitor Visitor();
+  // Called before each walk: entities may have left the tables since the last one.
+  void BeginCollection() { LastThreadProcess = nullptr; }
 
  private:
   bool CollectProcessor(TObjectType& object, TInstance* instance, TCounter& counter);
@@ -64,6 +66,9 @@ class TCounterCollection {
   double LastDiskBusyPercent = 0;
   std::int32_t AdapterReceiveErrors = 0;
   std::int32_t AdapterSendErrors = 0;
+  // Threads come grouped by process: the entity of the previous thread usually serves the
+  // next one too, which spares a search per thread.
+  TProcessInfo* LastThreadProcess = nullptr;
 };
 
 }  // namespace ombrix

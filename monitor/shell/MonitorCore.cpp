@@ -213,6 +213,7 @@ void TMonitorCore::Tick() {
       frontEnd_.SetStatusText(TraceWrittenText);
     }
     intervalAverage_->Add(data.IntervalSeconds());
+    BeginCollection();
     data.ForEachCounter(visitor_);
   }
   tables_->SweepProcesses();

@@ -244,15 +244,29 @@ PerfObjectSpec Threads(std::vector<PerfInstanceSpec> instances) {
 
 TEST_F(Collection, ContextSwitchesAreThreadDeltas) {
   Collect({Threads({Inst("app/0", {100, 42, 501}), Inst("app/1", {500, 42, 502}),
-                    Inst("Idle/0", {9, 0, 0}), Inst("_Total", {0, 0, 0})})},
+                    Inst("_Totally", {7, 42, 503}), Inst("Idle/0", {9, 0, 0}),
+                    Inst("_Total", {0, 0, 0})})},
           {Threads({Inst("app/0", {150, 42, 501}), Inst("app/1", {400, 42, 502}),
-                    Inst("Idle/0", {90, 0, 0}), Inst("_Total", {0, 0, 0})})});
+                    Inst("_Totally", {7, 42, 503}), Inst("Idle/0", {90, 0, 0}),
+                    Inst("_Total", {5, 42, 9})})});
   TProcessInfo* p = Process(42);
   ASSERT_NE(p, nullptr);
   EXPECT_EQ(p->IntervalContextSwitches, 50);  // the thread whose count fell adds nothing
-  EXPECT_EQ(p->ThreadCount, 2);
+  EXPECT_EQ(p->ThreadCount, 3);               // "_Totally" is a thread; "_Total" is none
   // The idle thread (id 0) counts for no process.
   EXPECT_EQ(IdleProcess->ThreadCount, 0);
+}
+
+TEST_F(Collection, AProcessThatLeftBetweenWalksIsFoundAfresh) {
+  const auto threads = std::vector<PerfObjectSpec>{Threads({Inst("app/0", {1, 42, 501})})};
+  Collect(threads);
+  Process(42)->Touch(false);
+  Tables->SweepProcesses();
+  ASSERT_EQ(Process(42), nullptr);
+  BeginCollection();
+  Collect(threads);
+  ASSERT_NE(Process(42), nullptr);
+  EXPECT_EQ(Process(42)->ThreadCount, 1);
 }
 
 PerfObjectSpec Adapter(std::int64_t bytes, std::int64_t rxErrors, std::int64_t txErrors) {
