@@ -62,7 +62,7 @@ QToolButton* ToggleButton(QWidget* parent, const QString& text, int image) {
 }  // namespace
 
 TViews::TViews(TEntityTables* tables, QWidget* window, QWidget* panel2)
-    : QObject(window), tables_(tables), window_(window), clientWidth_(window->width()) {
+    : QObject(window), tables_(tables), clientWidth_(window->width()) {
   CreateButtons(panel2);
 
   DrawGrid1 = new TDrawGrid(window);

@@ -80,7 +80,6 @@ class TViews : public QObject {
   QString CellText(int column, int row);
 
   TEntityTables* tables_;
-  QWidget* window_;
   QButtonGroup* viewGroup_;
   int clientWidth_;
   bool refreshing_ = false;
