@@ -2,8 +2,8 @@
 
 #include <atomic>
 
+#include "platform/kernelevents/EventBackend.h"
 #include "platform/kernelevents/KernelLogger.h"
-#include "platform/kernelevents/LinuxEventSource.h"
 
 namespace platform {
 namespace {
@@ -11,7 +11,7 @@ namespace {
 std::atomic<TEventTracing*> g_tracing{nullptr};
 
 TEventTracing& LinuxTracing() {
-  static TKernelLogger logger([] { return std::make_unique<TLinuxEventSource>(); });
+  static TKernelLogger logger([] { return std::make_unique<TPreferredEventSource>(); });
   return logger;
 }
 

@@ -1,0 +1,228 @@
+#include "platform/kernelevents/bpf/BpfDecoder.h"
+
+#include <arpa/inet.h>
+#include <dirent.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <charconv>
+#include <climits>
+#include <cstring>
+
+#include "platform/kernelevents/ProcessNames.h"
+
+namespace platform {
+namespace {
+
+constexpr std::uint32_t Device(std::uint32_t major, std::uint32_t minor) {
+  return major << 20 | minor;
+}
+
+std::string DeviceText(std::uint32_t device) {
+  return std::to_string(device >> 20) + ":" + std::to_string(device & 0xFFFFF);
+}
+
+// A fixed field of the kernel's event as text: up to its first NUL, never past its end.
+std::string_view FieldText(const char* field, std::size_t size) {
+  return {field, strnlen(field, size)};
+}
+
+// Undoes the octal escapes mountinfo uses for blanks, tabs, newlines and backslashes.
+std::string Unescape(std::string_view text) {
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const bool octal = text[i] == '\\' && i + 3 < text.size() &&
+                       std::all_of(text.begin() + static_cast<std::ptrdiff_t>(i) + 1,
+                                   text.begin() + static_cast<std::ptrdiff_t>(i) + 4,
+                                   [](char c) { return c >= '0' && c <= '7'; });
+    if (octal) {
+      out.push_back(static_cast<char>((text[i + 1] - '0') << 6 | (text[i + 2] - '0') << 3 |
+                                      (text[i + 3] - '0')));
+      i += 3;
+    } else {
+      out.push_back(text[i]);
+    }
+  }
+  return out;
+}
+
+std::vector<std::string_view> Fields(std::string_view line) {
+  std::vector<std::string_view> fields;
+  std::size_t at = 0;
+  while (at < line.size()) {
+    const std::size_t end = std::min(line.find(' ', at), line.size());
+    if (end > at) fields.push_back(line.substr(at, end - at));
+    at = end + 1;
+  }
+  return fields;
+}
+
+std::string RunningMountPoint(std::uint32_t device) {
+  const auto text = ReadProcFile("/proc/self/mountinfo");
+  if (!text) return {};
+  const auto points = ParseMountPoints(*text);
+  const auto found = points.find(device);
+  return found == points.end() ? std::string() : found->second;
+}
+
+// Index of the disk among the sorted names in /sys/block: the numbering of the other source.
+std::uint32_t RunningDiskNumber(std::uint32_t device) {
+  char target[PATH_MAX];
+  const std::string link = "/sys/dev/block/" + DeviceText(device);
+  const ssize_t n = readlink(link.c_str(), target, sizeof target - 1);
+  if (n <= 0) return 0;
+  const std::string_view path(target, static_cast<std::size_t>(n));
+  const std::string disk(path.substr(path.rfind('/') + 1));
+  std::vector<std::string> names;
+  if (DIR* dir = opendir("/sys/block")) {
+    while (const dirent* entry = readdir(dir))
+      if (entry->d_name[0] != '.') names.emplace_back(entry->d_name);
+    closedir(dir);
+  }
+  std::sort(names.begin(), names.end());
+  const auto found = std::find(names.begin(), names.end(), disk);
+  return static_cast<std::uint32_t>(found == names.end() ? 0 : found - names.begin());
+}
+
+}  // namespace
+
+std::map<std::uint32_t, std::string> ParseMountPoints(std::string_view mountinfo) {
+  std::map<std::uint32_t, std::string> points;
+  std::map<std::uint32_t, bool> ofRoot;
+  std::size_t at = 0;
+  while (at < mountinfo.size()) {
+    const std::size_t end = std::min(mountinfo.find('\n', at), mountinfo.size());
+    const auto fields = Fields(mountinfo.substr(at, end - at));
+    at = end + 1;
+    if (fields.size() < 5) continue;
+    const std::string_view numbers = fields[2];
+    const std::size_t colon = numbers.find(':');
+    std::uint32_t major = 0, minor = 0;
+    if (colon == std::string_view::npos ||
+        std::from_chars(numbers.data(), numbers.data() + colon, major).ec != std::errc() ||
+        std::from_chars(numbers.data() + colon + 1, numbers.data() + numbers.size(), minor).ec !=
+            std::errc() ||
+        major >= 1u << 12 || minor >= 1u << 20)
+      continue;
+    const std::uint32_t device = Device(major, minor);
+    const bool root = fields[3] == "/";
+    // The first mount of the root wins; a bind mount serves only until one turns up.
+    if (points.contains(device) && (ofRoot[device] || !root)) continue;
+    std::string point = Unescape(fields[4]);
+    if (point == "/") point.clear();  // paths are joined with "/" after it
+    points[device] = std::move(point);
+    ofRoot[device] = root;
+  }
+  return points;
+}
+
+TBpfSystem TBpfSystem::Running() {
+  return {RunningMountPoint, RunningDiskNumber, ProcessInstanceName};
+}
+
+TBpfDecoder::TBpfDecoder(TBpfSystem system, std::uint32_t enableFlags)
+    : system_(std::move(system)), flags_(enableFlags) {}
+
+std::uint32_t TBpfDecoder::FileObjectOf(std::uint32_t device, std::uint64_t inode) {
+  const auto [it, inserted] = fileObjects_.try_emplace({device, inode}, nextFileObject_);
+  if (inserted && ++nextFileObject_ == OTHER_FILE_OBJECT) nextFileObject_ = 1;
+  return it->second;
+}
+
+std::string TBpfDecoder::PathOf(std::uint32_t device, const ombrix_name_event& name) {
+  auto mount = mounts_.find(device);
+  if (mount == mounts_.end())
+    mount = mounts_.emplace(device, system_.MountPoint ? system_.MountPoint(device) : std::string())
+                .first;
+  // A file system mounted nowhere we can see gets its path from its own root.
+  std::string path = mount->second;
+  if (!name.complete) path += "/...";
+  const std::uint32_t depth = std::min<std::uint32_t>(name.depth, OMBRIX_NAME_DEPTH);
+  for (std::uint32_t k = depth; k-- > 0;) {
+    const std::string_view part = FieldText(name.parts[k], OMBRIX_NAME_PART);
+    if (part.empty()) continue;
+    path += '/';
+    path += part;
+  }
+  return path;
+}
+
+void TBpfDecoder::DecodeName(const ombrix_name_event& e, std::vector<TEventRecord>& out) {
+  if ((flags_ & EVENT_TRACE_FLAG_DISK_FILE_IO) == 0 || e.depth == 0) return;
+  const std::uint32_t object = FileObjectOf(e.file_dev, e.ino);
+  out.push_back(FileNameRecord(e.pid, object, PathOf(e.file_dev, e)));
+}
+
+void TBpfDecoder::DecodeDisk(const ombrix_disk_event& e, std::vector<TEventRecord>& out) {
+  if ((flags_ & EVENT_TRACE_FLAG_DISK_IO) == 0) return;
+  const std::uint32_t object = e.has_file ? FileObjectOf(e.file_dev, e.ino) : OTHER_FILE_OBJECT;
+  auto disk = disks_.find(e.disk_dev);
+  if (disk == disks_.end())
+    disk =
+        disks_.emplace(e.disk_dev, system_.DiskNumber ? system_.DiskNumber(e.disk_dev) : 0).first;
+  out.push_back(DiskIoRecord(e.write ? EVENT_TYPE_DISK_WRITE : EVENT_TYPE_DISK_READ, e.pid,
+                             disk->second, e.bytes, e.response_us, e.offset, object));
+}
+
+void TBpfDecoder::DecodeNet(const ombrix_net_event& e, std::vector<TEventRecord>& out) {
+  if ((flags_ & EVENT_TRACE_FLAG_NETWORK_TCPIP) == 0) return;
+  out.push_back(NetworkRecord(e.udp ? UdpIpGuid : TcpIpGuid,
+                              e.recv ? EVENT_TYPE_NET_RECV : EVENT_TYPE_NET_SEND, e.pid, e.size,
+                              ntohl(e.daddr), ntohl(e.saddr), ntohs(e.dport), ntohs(e.sport)));
+}
+
+void TBpfDecoder::DecodeProc(const ombrix_proc_event& e, std::vector<TEventRecord>& out) {
+  if ((flags_ & EVENT_TRACE_FLAG_PROCESS) == 0) return;
+  TProcStat stat;
+  stat.Comm = FieldText(e.comm, sizeof e.comm);
+  std::string name;
+  if (e.exec) {
+    name = InstanceNameOf(stat, FieldText(e.image, sizeof e.image));
+  } else {
+    // A fork carries on the parent's program, so it carries the parent's name.
+    if (system_.ProcessName) name = system_.ProcessName(e.ppid);
+    if (name.empty()) name = InstanceNameOf(stat, {});
+  }
+  out.push_back(ProcessStartRecord(e.pid, e.ppid, e.uid, name));
+}
+
+bool TBpfDecoder::Decode(const void* data, std::size_t size, std::vector<TEventRecord>& out) {
+  std::uint32_t kind = 0;
+  if (data == nullptr || size < sizeof kind) return false;
+  std::memcpy(&kind, data, sizeof kind);
+  const auto as = [&](auto& event) {
+    if (size < sizeof event) return false;
+    std::memcpy(&event, data, sizeof event);
+    return true;
+  };
+  switch (kind) {
+    case OMBRIX_EV_DISK: {
+      ombrix_disk_event e;
+      if (!as(e)) return false;
+      DecodeDisk(e, out);
+      return true;
+    }
+    case OMBRIX_EV_NAME: {
+      ombrix_name_event e;
+      if (!as(e)) return false;
+      DecodeName(e, out);
+      return true;
+    }
+    case OMBRIX_EV_NET: {
+      ombrix_net_event e;
+      if (!as(e)) return false;
+      DecodeNet(e, out);
+      return true;
+    }
+    case OMBRIX_EV_PROC: {
+      ombrix_proc_event e;
+      if (!as(e)) return false;
+      DecodeProc(e, out);
+      return true;
+    }
+    default:
+      return false;
+  }
+}
+
+}  // namespace platform

@@ -1,0 +1,151 @@
+#include "platform/kernelevents/bpf/BpfEventSource.h"
+
+#include <bpf/bpf.h>
+#include <bpf/libbpf.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <ctime>
+
+#include "ombrix_events.skel.h"
+
+namespace platform {
+namespace {
+
+std::int64_t NowMs() {
+  timespec ts{};
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<std::int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
+// The library's own messages would go to the terminal of a tray program; the errno that comes
+// back says what went wrong.
+int Quiet(libbpf_print_level, const char*, va_list) {
+  return 0;
+}
+
+int ErrnoOf(long result) {
+  return result < 0 ? static_cast<int>(-result) : (errno != 0 ? errno : EINVAL);
+}
+
+}  // namespace
+
+TBpfEventSource::TBpfEventSource(int drainPeriodMs, TBpfSystem system)
+    : drainPeriodMs_(drainPeriodMs),
+      system_(std::move(system)),
+      wakeFd_(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
+
+TBpfEventSource::~TBpfEventSource() {
+  for (bpf_link* link : links_) bpf_link__destroy(link);
+  if (ring_ != nullptr) ring_buffer__free(ring_);
+  if (skeleton_ != nullptr) ombrix_events__destroy(skeleton_);
+  if (wakeFd_ >= 0) close(wakeFd_);
+}
+
+// Attaches every program of one event class; on a failure the class is given up whole, so
+// that no class is delivered half (a completion without its start, say).
+int TBpfEventSource::AttachClass(const std::vector<bpf_program*>& programs) {
+  std::vector<bpf_link*> attached;
+  for (bpf_program* program : programs) {
+    errno = 0;
+    bpf_link* link = bpf_program__attach(program);
+    if (link == nullptr) {
+      const int error = errno != 0 ? errno : ENOENT;
+      for (bpf_link* done : attached) bpf_link__destroy(done);
+      return error;
+    }
+    attached.push_back(link);
+  }
+  links_.insert(links_.end(), attached.begin(), attached.end());
+  return 0;
+}
+
+TSourceOpenResult TBpfEventSource::Open(std::uint32_t enableFlags) {
+  if (wakeFd_ < 0) return {false, static_cast<std::uint32_t>(errno)};
+  libbpf_set_print(Quiet);
+  skeleton_ = ombrix_events__open();
+  if (skeleton_ == nullptr) return {false, static_cast<std::uint32_t>(ErrnoOf(0))};
+  auto& p = skeleton_->progs;
+  const bool disk = enableFlags & (EVENT_TRACE_FLAG_DISK_IO | EVENT_TRACE_FLAG_DISK_FILE_IO);
+  const bool net = enableFlags & EVENT_TRACE_FLAG_NETWORK_TCPIP;
+  const bool process = enableFlags & EVENT_TRACE_FLAG_PROCESS;
+  const std::vector<std::pair<bool, std::vector<bpf_program*>>> classes = {
+      {disk, {p.io_start, p.rq_issue, p.rq_complete}},
+      {net, {p.sock_send, p.sock_recv}},
+      {process, {p.proc_exec, p.proc_fork}},
+  };
+  for (const auto& [wanted, programs] : classes)
+    for (bpf_program* program : programs) bpf_program__set_autoload(program, wanted);
+  if (!disk && !net && !process) return {true, 0};  // nothing here to trace; nothing to fail
+  if (const int result = ombrix_events__load(skeleton_); result != 0)
+    return {false, static_cast<std::uint32_t>(ErrnoOf(result))};
+
+  TSourceOpenResult opened;
+  for (const auto& [wanted, programs] : classes) {
+    if (!wanted) continue;
+    // A kernel without one of the tracepoints loses that class only.
+    const int error = AttachClass(programs);
+    if (error == 0)
+      opened.Opened = true;
+    else if (opened.FirstError == 0)
+      opened.FirstError = static_cast<std::uint32_t>(error);
+  }
+  if (!opened.Opened) return opened;
+  errno = 0;
+  ring_ = ring_buffer__new(bpf_map__fd(skeleton_->maps.events), OnEvent, this, nullptr);
+  if (ring_ == nullptr) return {false, static_cast<std::uint32_t>(ErrnoOf(0))};
+  decoder_ = std::make_unique<TBpfDecoder>(system_, enableFlags);
+  nextDrainMs_ = NowMs() + drainPeriodMs_;
+  return opened;
+}
+
+int TBpfEventSource::OnEvent(void* context, void* data, std::size_t size) {
+  auto* self = static_cast<TBpfEventSource*>(context);
+  if (self->sink_ != nullptr) self->decoder_->Decode(data, size, *self->sink_);
+  return 0;
+}
+
+void TBpfEventSource::Poll(std::vector<TEventRecord>& out) {
+  if (ring_ == nullptr) {
+    // Opened for nothing: wait for the stop like any other source.
+    pollfd fd{wakeFd_, POLLIN, 0};
+    if (poll(&fd, 1, drainPeriodMs_) > 0) {
+      std::uint64_t count = 0;
+      [[maybe_unused]] const ssize_t n = read(wakeFd_, &count, sizeof count);
+    }
+    return;
+  }
+  pollfd fd{wakeFd_, POLLIN, 0};
+  const auto wait = std::max<std::int64_t>(0, nextDrainMs_ - NowMs());
+  if (poll(&fd, 1, static_cast<int>(wait)) > 0) {
+    std::uint64_t count = 0;
+    [[maybe_unused]] const ssize_t n = read(wakeFd_, &count, sizeof count);
+    return;
+  }
+  sink_ = &out;
+  ring_buffer__consume(ring_);
+  sink_ = nullptr;
+  nextDrainMs_ = NowMs() + drainPeriodMs_;
+}
+
+void TBpfEventSource::Wake() {
+  const std::uint64_t one = 1;
+  [[maybe_unused]] const ssize_t n = write(wakeFd_, &one, sizeof one);
+}
+
+std::uint64_t TBpfEventSource::Dropped() const {
+  if (skeleton_ == nullptr || ring_ == nullptr) return 0;
+  const int cpus = libbpf_num_possible_cpus();
+  if (cpus <= 0) return 0;
+  std::vector<std::uint64_t> perCpu(static_cast<std::size_t>(cpus), 0);
+  const std::uint32_t key = 0;
+  if (bpf_map_lookup_elem(bpf_map__fd(skeleton_->maps.drops), &key, perCpu.data()) != 0) return 0;
+  std::uint64_t total = 0;
+  for (const std::uint64_t count : perCpu) total += count;
+  return total;
+}
+
+}  // namespace platform

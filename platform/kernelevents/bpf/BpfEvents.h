@@ -1,0 +1,75 @@
+/* Raw events the kernel programs write into the ring buffer; shared by the BPF program (C)
+ * and the user-space decoder (C++), so only fixed-size plain fields. */
+#ifndef OMBRIX_BPF_EVENTS_H
+#define OMBRIX_BPF_EVENTS_H
+
+#ifndef __VMLINUX_H__
+#include <linux/types.h>
+#endif
+
+#define OMBRIX_NAME_DEPTH 16 /* path components sent per file name */
+#define OMBRIX_NAME_PART 64  /* bytes per component, NUL included */
+#define OMBRIX_IMAGE_LEN 256
+#define OMBRIX_COMM_LEN 16
+
+enum ombrix_event_kind {
+  OMBRIX_EV_DISK = 1,
+  OMBRIX_EV_NAME = 2,
+  OMBRIX_EV_NET = 3,
+  OMBRIX_EV_PROC = 4,
+};
+
+/* A completed block request. file_dev and ino are 0 for I/O that belongs to no file. */
+struct ombrix_disk_event {
+  __u32 kind;
+  __u32 pid;      /* submitting tgid; 2 for kernel threads; 0xFFFFFFFF unknown */
+  __u32 disk_dev; /* whole disk as major << 20 | minor */
+  __u32 bytes;
+  __u32 response_us;
+  __u32 write;
+  __u64 offset;
+  __u32 file_dev; /* superblock device, major << 20 | minor */
+  __u32 has_file;
+  __u64 ino;
+};
+
+/* The first sight of a file: its dentry names from the file up towards the root of its file
+ * system. complete is 1 when the walk reached that root within OMBRIX_NAME_DEPTH names. */
+struct ombrix_name_event {
+  __u32 kind;
+  __u32 pid;
+  __u32 file_dev;
+  __u32 depth;
+  __u64 ino;
+  __u32 complete;
+  __u32 pad;
+  char parts[OMBRIX_NAME_DEPTH][OMBRIX_NAME_PART];
+};
+
+/* One send or receive call that moved bytes on an IPv4 (or v4-mapped) socket. Addresses and
+ * ports are in network byte order, as the socket holds them. */
+struct ombrix_net_event {
+  __u32 kind;
+  __u32 pid;
+  __u32 size;
+  __u32 daddr;
+  __u32 saddr;
+  __u16 dport;
+  __u16 sport;
+  __u8 udp;
+  __u8 recv;
+  __u8 pad[2];
+};
+
+/* A new thread group (fork) or a new program image in one (exec). */
+struct ombrix_proc_event {
+  __u32 kind;
+  __u32 pid;
+  __u32 ppid;
+  __u32 uid;
+  __u32 exec;
+  char comm[OMBRIX_COMM_LEN];
+  char image[OMBRIX_IMAGE_LEN];
+};
+
+#endif

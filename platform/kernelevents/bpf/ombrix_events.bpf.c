@@ -1,0 +1,274 @@
+// Kernel half of the high-fidelity event source: raw tracepoints on block requests, socket
+// sends and receives, and process starts, each writing a small event into one ring buffer.
+// Raw tracepoints attach without tracefs; CO-RE reads keep the program valid across kernels.
+#include "vmlinux.h"
+
+#include <bpf/bpf_core_read.h>
+#include <bpf/bpf_endian.h>
+#include <bpf/bpf_helpers.h>
+#include <bpf/bpf_tracing.h>
+
+#include "BpfEvents.h"
+
+// The kernel lends its probe-read helpers only to programs under a GPL-compatible licence.
+char LICENSE[] SEC("license") = "Dual BSD/GPL";
+
+#define KTHREAD_FLAG 0x00200000 /* PF_KTHREAD */
+#define SYSTEM_PID 2
+#define NO_PID 0xFFFFFFFFu
+#define REQ_OP_MASK 0xff
+#define MSG_PEEK_FLAG 2
+#define AF_INET_FAMILY 2
+#define AF_INET6_FAMILY 10
+#define TCP_PROTO 6
+#define UDP_PROTO 17
+
+struct {
+  __uint(type, BPF_MAP_TYPE_RINGBUF);
+  __uint(max_entries, 4 * 1024 * 1024);
+} events SEC(".maps");
+
+// Events lost because the ring buffer was full.
+struct {
+  __uint(type, BPF_MAP_TYPE_PERCPU_ARRAY);
+  __uint(max_entries, 1);
+  __type(key, __u32);
+  __type(value, __u64);
+} drops SEC(".maps");
+
+// What block_io_start and block_rq_issue learnt about a request, until it completes. Completions
+// run in any context, so the submitter must be remembered here.
+struct request_info {
+  __u32 pid;
+  __u32 pad;
+  __u64 issued_ns;
+};
+
+struct {
+  __uint(type, BPF_MAP_TYPE_LRU_HASH);
+  __uint(max_entries, 16384);
+  __type(key, __u64);
+  __type(value, struct request_info);
+} requests SEC(".maps");
+
+struct file_key {
+  __u32 dev;
+  __u32 pad;
+  __u64 ino;
+};
+
+// Files whose name was already sent: a name goes out only before the first I/O of a file.
+struct {
+  __uint(type, BPF_MAP_TYPE_LRU_HASH);
+  __uint(max_entries, 65536);
+  __type(key, struct file_key);
+  __type(value, __u8);
+} named SEC(".maps");
+
+static __always_inline void count_drop(void) {
+  __u32 zero = 0;
+  __u64* count = bpf_map_lookup_elem(&drops, &zero);
+  if (count) *count += 1;
+}
+
+static __always_inline void* reserve(__u64 size) {
+  void* event = bpf_ringbuf_reserve(&events, size, 0);
+  if (!event) count_drop();
+  return event;
+}
+
+// The consumer drains the ring on its own clock; a wake-up per event would cost far more.
+static __always_inline void submit(void* event) {
+  bpf_ringbuf_submit(event, BPF_RB_NO_WAKEUP);
+}
+
+static __always_inline __u32 current_tgid(void) {
+  struct task_struct* task = (struct task_struct*)bpf_get_current_task();
+  if (BPF_CORE_READ(task, flags) & KTHREAD_FLAG) return SYSTEM_PID;
+  return (__u32)(bpf_get_current_pid_tgid() >> 32);
+}
+
+SEC("raw_tp/block_io_start")
+int BPF_PROG(io_start, struct request* rq) {
+  __u64 key = (__u64)rq;
+  struct request_info info = {.pid = current_tgid()};
+  bpf_map_update_elem(&requests, &key, &info, BPF_ANY);
+  return 0;
+}
+
+SEC("raw_tp/block_rq_issue")
+int BPF_PROG(rq_issue, struct request* rq) {
+  __u64 key = (__u64)rq;
+  struct request_info* info = bpf_map_lookup_elem(&requests, &key);
+  if (info) {
+    info->issued_ns = bpf_ktime_get_ns();
+  } else {
+    struct request_info fresh = {.pid = NO_PID, .issued_ns = bpf_ktime_get_ns()};
+    bpf_map_update_elem(&requests, &key, &fresh, BPF_ANY);
+  }
+  return 0;
+}
+
+// Walks from the file's dentry up to the root of its file system, one name per step.
+static __always_inline void send_name(struct inode* inode, struct file_key* key, __u32 pid) {
+  struct ombrix_name_event* e = reserve(sizeof(*e));
+  if (!e) {
+    bpf_map_delete_elem(&named, key);  // try again at the next I/O
+    return;
+  }
+  e->kind = OMBRIX_EV_NAME;
+  e->pid = pid;
+  e->file_dev = key->dev;
+  e->ino = key->ino;
+  e->complete = 0;
+  e->depth = 0;
+  struct hlist_node* alias = BPF_CORE_READ(inode, i_dentry.first);
+  struct dentry* d =
+      alias ? (struct dentry*)((char*)alias - bpf_core_field_offset(struct dentry, d_u.d_alias))
+            : 0;
+  for (int i = 0; i < OMBRIX_NAME_DEPTH && d; i++) {
+    struct dentry* parent = BPF_CORE_READ(d, d_parent);
+    if (parent == d) {
+      e->complete = 1;
+      d = 0;
+      break;
+    }
+    bpf_probe_read_kernel_str(e->parts[i], OMBRIX_NAME_PART, BPF_CORE_READ(d, d_name.name));
+    e->depth = i + 1;
+    d = parent;
+  }
+  if (d && BPF_CORE_READ(d, d_parent) == d) e->complete = 1;
+  submit(e);
+}
+
+// The file a request's first page belongs to; nothing for metadata, swap and direct I/O, whose
+// pages are anonymous or belong to the block device itself.
+static __always_inline struct inode* file_of(struct request* rq) {
+  struct page* page = BPF_CORE_READ(rq, bio, bi_io_vec, bv_page);
+  if (!page) return 0;
+  struct address_space* mapping = BPF_CORE_READ(page, mapping);
+  if (!mapping || ((unsigned long)mapping & 1)) return 0;
+  struct inode* host = BPF_CORE_READ(mapping, host);
+  if (!host || !BPF_CORE_READ(host, i_sb, s_bdev)) return 0;
+  return host;
+}
+
+SEC("raw_tp/block_rq_complete")
+int BPF_PROG(rq_complete, struct request* rq, int error, unsigned int nr_bytes) {
+  __u32 op = BPF_CORE_READ(rq, cmd_flags) & REQ_OP_MASK;
+  if (nr_bytes == 0 || op > 1) return 0;  // reads and writes only; flushes carry no data
+  __u64 key = (__u64)rq;
+  __u32 pid = NO_PID;
+  __u64 issued = 0;
+  struct request_info* info = bpf_map_lookup_elem(&requests, &key);
+  if (info) {
+    pid = info->pid;
+    issued = info->issued_ns;
+  }
+  // A partial completion leaves the rest of the request to come.
+  if (nr_bytes >= BPF_CORE_READ(rq, __data_len)) bpf_map_delete_elem(&requests, &key);
+
+  struct ombrix_disk_event disk = {
+      .kind = OMBRIX_EV_DISK, .pid = pid, .bytes = nr_bytes, .write = op};
+  struct gendisk* gd = BPF_CORE_READ(rq, q, disk);
+  if (gd) disk.disk_dev = ((__u32)BPF_CORE_READ(gd, major) << 20) | BPF_CORE_READ(gd, first_minor);
+  if (issued) disk.response_us = (__u32)((bpf_ktime_get_ns() - issued) / 1000);
+  disk.offset = BPF_CORE_READ(rq, __sector) * 512;
+  struct inode* inode = file_of(rq);
+  if (inode) {
+    struct file_key fk = {.dev = BPF_CORE_READ(inode, i_sb, s_dev),
+                          .ino = BPF_CORE_READ(inode, i_ino)};
+    disk.has_file = 1;
+    disk.file_dev = fk.dev;
+    disk.ino = fk.ino;
+    __u8 one = 1;
+    if (!bpf_map_lookup_elem(&named, &fk)) {
+      bpf_map_update_elem(&named, &fk, &one, BPF_ANY);
+      send_name(inode, &fk, pid);
+    }
+  }
+  struct ombrix_disk_event* e = reserve(sizeof(*e));
+  if (!e) return 0;
+  *e = disk;
+  submit(e);
+  return 0;
+}
+
+static __always_inline int is_v4_mapped(const __u32* a) {
+  return a[0] == 0 && a[1] == 0 && a[2] == bpf_htonl(0xffff);
+}
+
+static __always_inline int send_net(struct sock* sk, int ret, int flags, __u8 recv) {
+  if (ret <= 0 || (recv && (flags & MSG_PEEK_FLAG))) return 0;  // a peek moves no data
+  __u16 proto = BPF_CORE_READ(sk, sk_protocol);
+  if (proto != TCP_PROTO && proto != UDP_PROTO) return 0;
+  struct ombrix_net_event net = {.kind = OMBRIX_EV_NET,
+                                 .pid = current_tgid(),
+                                 .size = ret,
+                                 .udp = proto == UDP_PROTO,
+                                 .recv = recv};
+  __u16 family = BPF_CORE_READ(sk, __sk_common.skc_family);
+  if (family == AF_INET_FAMILY) {
+    net.daddr = BPF_CORE_READ(sk, __sk_common.skc_daddr);
+    net.saddr = BPF_CORE_READ(sk, __sk_common.skc_rcv_saddr);
+  } else if (family == AF_INET6_FAMILY) {
+    __u32 dst[4], src[4];
+    BPF_CORE_READ_INTO(&dst, sk, __sk_common.skc_v6_daddr.in6_u.u6_addr32);
+    BPF_CORE_READ_INTO(&src, sk, __sk_common.skc_v6_rcv_saddr.in6_u.u6_addr32);
+    const int unconnected = !(dst[0] | dst[1] | dst[2] | dst[3]);
+    if (!is_v4_mapped(src) || !(is_v4_mapped(dst) || unconnected)) return 0;
+    net.daddr = dst[3];
+    net.saddr = src[3];
+  } else {
+    return 0;
+  }
+  net.dport = BPF_CORE_READ(sk, __sk_common.skc_dport);
+  net.sport = bpf_htons(BPF_CORE_READ(sk, __sk_common.skc_num));
+  struct ombrix_net_event* e = reserve(sizeof(*e));
+  if (!e) return 0;
+  *e = net;
+  submit(e);
+  return 0;
+}
+
+SEC("raw_tp/sock_send_length")
+int BPF_PROG(sock_send, struct sock* sk, int ret, int flags) {
+  return send_net(sk, ret, flags, 0);
+}
+
+SEC("raw_tp/sock_recv_length")
+int BPF_PROG(sock_recv, struct sock* sk, int ret, int flags) {
+  return send_net(sk, ret, flags, 1);
+}
+
+static __always_inline void send_proc(struct task_struct* task, __u32 ppid, __u32 exec,
+                                      const char* image) {
+  struct ombrix_proc_event* e = reserve(sizeof(*e));
+  if (!e) return;
+  e->kind = OMBRIX_EV_PROC;
+  e->pid = BPF_CORE_READ(task, tgid);
+  e->ppid = ppid;
+  e->uid = (__u32)bpf_get_current_uid_gid();
+  e->exec = exec;
+  bpf_probe_read_kernel_str(e->comm, sizeof(e->comm), &task->comm);
+  e->image[0] = 0;
+  if (image) bpf_probe_read_kernel_str(e->image, sizeof(e->image), image);
+  submit(e);
+}
+
+// The interpreter path rather than the script: it is what the process's executable link shows,
+// so the name agrees with the one the process list gives.
+SEC("raw_tp/sched_process_exec")
+int BPF_PROG(proc_exec, struct task_struct* p, int old_pid, struct linux_binprm* bprm) {
+  send_proc(p, BPF_CORE_READ(p, real_parent, tgid), 1, BPF_CORE_READ(bprm, interp));
+  return 0;
+}
+
+// New thread groups only; kernel threads are all the System process.
+SEC("raw_tp/sched_process_fork")
+int BPF_PROG(proc_fork, struct task_struct* parent, struct task_struct* child) {
+  if (BPF_CORE_READ(child, pid) != BPF_CORE_READ(child, tgid)) return 0;
+  if (BPF_CORE_READ(parent, flags) & KTHREAD_FLAG) return 0;
+  send_proc(child, BPF_CORE_READ(parent, tgid), 0, 0);
+  return 0;
+}

@@ -1,0 +1,381 @@
+// The BPF backend on the running machine, selected explicitly: a loopback TCP transfer, UDP
+// datagrams, buffered and direct file I/O and a child process must come out as records with
+// exactly the bytes the test moved. Needs root and a kernel that lets the programs load; skips
+// saying why otherwise. Every wait is bounded.
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <mutex>
+#include <thread>
+
+#include "platform/kernelevents/EventBackend.h"
+#include "platform/kernelevents/KernelLogger.h"
+#include "platform/kernelevents/bpf/BpfEventSource.h"
+#include "platform/paths/Paths.h"
+
+extern char** environ;
+
+namespace {
+
+using namespace platform;
+
+constexpr std::uint32_t kAll = EVENT_TRACE_FLAG_PROCESS | EVENT_TRACE_FLAG_NETWORK_TCPIP |
+                               EVENT_TRACE_FLAG_DISK_IO | EVENT_TRACE_FLAG_DISK_FILE_IO;
+
+std::mutex g_mutex;
+std::vector<TEventRecord> g_records;
+
+void Collect(EVENT_TRACE* event) {
+  TEventRecord copy;
+  copy.Header = event->Header;
+  const auto* data = static_cast<const std::uint8_t*>(event->MofData);
+  copy.Data.assign(data, data + event->MofLength);
+  std::lock_guard lock(g_mutex);
+  g_records.push_back(std::move(copy));
+}
+
+std::uint32_t U32(const TEventRecord& r, std::size_t at) {
+  std::uint32_t v = 0;
+  if (at + 4 <= r.Data.size()) std::memcpy(&v, r.Data.data() + at, 4);
+  return v;
+}
+
+std::uint16_t Port(const TEventRecord& r, std::size_t at) {
+  return ntohs(static_cast<std::uint16_t>(r.Data.at(at) | r.Data.at(at + 1) << 8));
+}
+
+std::string Utf16Name(const TEventRecord& r) {
+  std::string name;
+  for (std::size_t at = 4; at + 1 < r.Data.size(); at += 2) {
+    const unsigned unit = r.Data[at] | r.Data[at + 1] << 8;
+    if (unit == 0) break;
+    name.push_back(unit < 0x80 ? static_cast<char>(unit) : '?');
+  }
+  return name;
+}
+
+bool WaitFor(const std::function<bool(const std::vector<TEventRecord>&)>& done) {
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (std::chrono::steady_clock::now() < until) {
+    {
+      std::lock_guard lock(g_mutex);
+      if (done(g_records)) return true;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  std::lock_guard lock(g_mutex);
+  return done(g_records);
+}
+
+// Why the BPF backend cannot run here; empty when it can.
+std::string WhyNoBpf() {
+  if (geteuid() != 0) return "the BPF event source test needs root";
+  TBpfEventSource probe;
+  const TSourceOpenResult opened = probe.Open(kAll);
+  if (!opened.Opened)
+    return "BPF programs cannot load here: " + std::string(std::strerror(opened.FirstError));
+  return {};
+}
+
+std::string DiskFolder() {
+  // Beside the test program: the build tree is on a disk, while /tmp may be memory only.
+  std::string folder = ProgramDir();
+  if (!folder.ends_with('/')) folder += '/';
+  folder += "bpf-live-XXXXXX";
+  if (mkdtemp(folder.data()) == nullptr) return {};
+  return folder;
+}
+
+class BpfLive : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    static const std::string why = WhyNoBpf();
+    if (!why.empty()) GTEST_SKIP() << why;
+    g_records.clear();
+    EVENT_TRACE_PROPERTIES properties{};
+    properties.Guid = SystemTraceControlGuid;
+    properties.LogFileMode = EVENT_TRACE_REAL_TIME_MODE;
+    properties.EnableFlags = kAll;
+    ASSERT_EQ(logger.StartTrace(&session, KERNEL_LOGGER_NAME, &properties), 0u);
+    EXPECT_EQ(properties.SourceStatus, 0u) << "every class attaches";
+    EVENT_TRACE_LOGFILE logfile{};
+    logfile.LoggerName = "NT Kernel Logger";
+    logfile.LogFileMode = EVENT_TRACE_REAL_TIME_MODE;
+    logfile.EventCallback = Collect;
+    consumer = logger.OpenTrace(&logfile);
+    consumerThread = std::thread([this] { logger.ProcessTrace(&consumer, 1); });
+  }
+  void TearDown() override {
+    if (!consumerThread.joinable()) return;
+    logger.CloseTrace(consumer);
+    consumerThread.join();
+    EVENT_TRACE_PROPERTIES properties{};
+    properties.Guid = SystemTraceControlGuid;
+    logger.ControlTrace(session, KERNEL_LOGGER_NAME, &properties, EVENT_TRACE_CONTROL_STOP);
+  }
+
+  TKernelLogger logger{[] { return std::make_unique<TBpfEventSource>(); }};
+  TRACEHANDLE session = INVALID_TRACE_HANDLE, consumer = INVALID_TRACE_HANDLE;
+  std::thread consumerThread;
+};
+
+TEST_F(BpfLive, LoopbackTransferCountsEveryByteOnBothEnds) {
+  const int server = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  ASSERT_EQ(bind(server, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(listen(server, 1), 0);
+  getsockname(server, reinterpret_cast<sockaddr*>(&address), &length);
+  const std::uint16_t port = ntohs(address.sin_port);
+  const int client = socket(AF_INET, SOCK_STREAM, 0);
+  ASSERT_EQ(connect(client, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  const int accepted = accept(server, nullptr, nullptr);
+  ASSERT_GE(accepted, 0);
+
+  constexpr std::size_t kBytes = 1 << 20;
+  std::thread reader([&] {
+    std::vector<char> buffer(65536);
+    std::size_t got = 0;
+    while (got < kBytes) {
+      const ssize_t n = read(accepted, buffer.data(), buffer.size());
+      if (n <= 0) break;
+      got += static_cast<std::size_t>(n);
+    }
+  });
+  const std::vector<char> payload(kBytes, 'x');
+  for (std::size_t sent = 0; sent < kBytes;) {
+    const ssize_t n = write(client, payload.data() + sent, kBytes - sent);
+    ASSERT_GT(n, 0);
+    sent += static_cast<std::size_t>(n);
+  }
+  reader.join();
+
+  const auto self = static_cast<std::uint32_t>(getpid());
+  std::uint64_t sent = 0, received = 0;
+  WaitFor([&](const std::vector<TEventRecord>& records) {
+    sent = received = 0;
+    for (const TEventRecord& r : records) {
+      if (r.Header.Guid != TcpIpGuid || U32(r, 0) != self) continue;
+      const bool toServer = Port(r, netio::DestPort) == port;
+      const bool atServer = Port(r, netio::SourcePort) == port;
+      if (r.Header.Class.Type == EVENT_TYPE_NET_SEND && toServer) sent += U32(r, 4);
+      if (r.Header.Class.Type == EVENT_TYPE_NET_RECV && atServer) received += U32(r, 4);
+    }
+    return sent >= kBytes && received >= kBytes;
+  });
+  close(client);
+  close(accepted);
+  close(server);
+  EXPECT_EQ(sent, kBytes) << "one record per call: the payload, no handshake bytes";
+  EXPECT_EQ(received, kBytes);
+}
+
+TEST_F(BpfLive, UdpDatagramsAreCountedOnTheirSockets) {
+  const int server = socket(AF_INET, SOCK_DGRAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  ASSERT_EQ(bind(server, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  getsockname(server, reinterpret_cast<sockaddr*>(&address), &length);
+  const std::uint16_t port = ntohs(address.sin_port);
+  const int client = socket(AF_INET, SOCK_DGRAM, 0);
+  ASSERT_EQ(connect(client, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+
+  constexpr int kDatagrams = 50;
+  constexpr std::size_t kSize = 1000;
+  const std::vector<char> payload(kSize, 'u');
+  std::vector<char> buffer(2 * kSize);
+  std::size_t delivered = 0;
+  for (int k = 0; k < kDatagrams; ++k) {
+    ASSERT_EQ(send(client, payload.data(), kSize, 0), static_cast<ssize_t>(kSize));
+    const ssize_t n = recv(server, buffer.data(), buffer.size(), 0);
+    ASSERT_GT(n, 0);
+    delivered += static_cast<std::size_t>(n);
+  }
+  close(client);
+  close(server);
+  ASSERT_EQ(delivered, kDatagrams * kSize);
+
+  const auto self = static_cast<std::uint32_t>(getpid());
+  std::uint64_t sent = 0, received = 0;
+  WaitFor([&](const std::vector<TEventRecord>& records) {
+    sent = received = 0;
+    for (const TEventRecord& r : records) {
+      if (r.Header.Guid != UdpIpGuid || U32(r, 0) != self) continue;
+      if (r.Header.Class.Type == EVENT_TYPE_NET_SEND && Port(r, netio::DestPort) == port &&
+          U32(r, netio::DestAddr) == htonl(INADDR_LOOPBACK))
+        sent += U32(r, 4);
+      // The receiving socket is unconnected: no remote end, its own port as the source.
+      if (r.Header.Class.Type == EVENT_TYPE_NET_RECV && Port(r, netio::SourcePort) == port &&
+          U32(r, netio::DestAddr) == 0 && Port(r, netio::DestPort) == 0)
+        received += U32(r, 4);
+    }
+    return sent >= delivered && received >= delivered;
+  });
+  EXPECT_EQ(sent, delivered);
+  EXPECT_EQ(received, delivered);
+}
+
+struct DiskTotals {
+  std::uint32_t Object = OTHER_FILE_OBJECT;
+  std::uint64_t Read = 0, Written = 0;
+  std::uint32_t LongestResponse = 0;
+};
+
+DiskTotals TotalsFor(const std::vector<TEventRecord>& records, const std::string& path) {
+  DiskTotals totals;
+  for (const TEventRecord& r : records) {
+    if (r.Header.Guid == FileIoGuid && Utf16Name(r) == path) totals.Object = U32(r, 0);
+    if (r.Header.Guid != DiskIoGuid || totals.Object == OTHER_FILE_OBJECT ||
+        U32(r, diskio::FileObject) != totals.Object)
+      continue;  // only records after the name count, so the name must come first
+    (r.Header.Class.Type == EVENT_TYPE_DISK_WRITE ? totals.Written : totals.Read) +=
+        U32(r, diskio::TransferSize);
+    totals.LongestResponse = std::max(totals.LongestResponse, U32(r, diskio::Response));
+  }
+  return totals;
+}
+
+TEST_F(BpfLive, FileWrittenAndReadReachesTheDiskUnderItsName) {
+  const std::string folder = DiskFolder();
+  ASSERT_FALSE(folder.empty());
+  const std::string path = folder + "/data.bin";
+  constexpr std::size_t kBytes = 4 << 20;
+  const std::vector<char> block(65536, 'd');
+  const int out = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  ASSERT_GE(out, 0);
+  for (std::size_t done = 0; done < kBytes; done += block.size())
+    ASSERT_EQ(write(out, block.data(), block.size()), static_cast<ssize_t>(block.size()));
+  ASSERT_EQ(fsync(out), 0);
+  close(out);
+  DiskTotals totals;
+  EXPECT_TRUE(WaitFor([&](const auto& records) {
+    totals = TotalsFor(records, path);
+    return totals.Written >= kBytes;
+  })) << "written "
+      << totals.Written;
+
+  // Out of the page cache, so that reading it goes to the disk again.
+  const int in = open(path.c_str(), O_RDONLY);
+  ASSERT_GE(in, 0);
+  ASSERT_EQ(posix_fadvise(in, 0, 0, POSIX_FADV_DONTNEED), 0);
+  std::vector<char> buffer(65536);
+  while (read(in, buffer.data(), buffer.size()) > 0) {
+  }
+  close(in);
+  EXPECT_TRUE(WaitFor([&](const auto& records) {
+    totals = TotalsFor(records, path);
+    return totals.Read >= kBytes;
+  })) << "read "
+      << totals.Read;
+  unlink(path.c_str());
+  rmdir(folder.c_str());
+  EXPECT_NE(totals.Object, OTHER_FILE_OBJECT) << "the name came with the folder's full path";
+  EXPECT_EQ(totals.Written, kBytes);
+  EXPECT_EQ(totals.Read, kBytes);
+  EXPECT_GT(totals.LongestResponse, 0u);
+}
+
+TEST_F(BpfLive, DirectWriteIsDiskIoWithResponseTimes) {
+  const std::string folder = DiskFolder();
+  ASSERT_FALSE(folder.empty());
+  const std::string path = folder + "/direct.bin";
+  constexpr std::size_t kBytes = 4 << 20, kBlock = 1 << 20;
+  void* aligned = nullptr;
+  ASSERT_EQ(posix_memalign(&aligned, 4096, kBlock), 0);
+  std::memset(aligned, 'o', kBlock);
+  const int out = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_DIRECT, 0600);
+  if (out < 0) {
+    std::free(aligned);
+    rmdir(folder.c_str());
+    GTEST_SKIP() << "this file system refuses direct I/O: " << std::strerror(errno);
+  }
+  for (std::size_t done = 0; done < kBytes; done += kBlock)
+    ASSERT_EQ(write(out, aligned, kBlock), static_cast<ssize_t>(kBlock));
+  close(out);
+  std::free(aligned);
+  unlink(path.c_str());
+  rmdir(folder.c_str());
+
+  const auto self = static_cast<std::uint32_t>(getpid());
+  std::uint64_t written = 0;
+  std::uint32_t longest = 0;
+  WaitFor([&](const std::vector<TEventRecord>& records) {
+    written = 0;
+    for (const TEventRecord& r : records) {
+      if (r.Header.Guid != DiskIoGuid || r.Header.ProcessId != self ||
+          r.Header.Class.Type != EVENT_TYPE_DISK_WRITE ||
+          U32(r, diskio::FileObject) != OTHER_FILE_OBJECT)
+        continue;
+      written += U32(r, diskio::TransferSize);
+      longest = std::max(longest, U32(r, diskio::Response));
+    }
+    return written >= kBytes;
+  });
+  // Direct I/O pages belong to no file; the bytes are the submitter's own.
+  EXPECT_GE(written, kBytes);
+  EXPECT_GT(longest, 0u) << "issue to completion takes some microseconds";
+}
+
+TEST_F(BpfLive, ChildProcessStartCarriesItsImageName) {
+  pid_t child = 0;
+  char program[] = "/bin/sleep";
+  char argument[] = "1";
+  char* argv[] = {program, argument, nullptr};
+  ASSERT_EQ(posix_spawn(&child, program, nullptr, nullptr, argv, environ), 0);
+  std::string image;
+  std::uint32_t parent = 0;
+  const bool seen = WaitFor([&](const std::vector<TEventRecord>& records) {
+    for (const TEventRecord& r : records) {
+      if (r.Header.Guid != ProcessGuid || U32(r, 4) != static_cast<std::uint32_t>(child)) continue;
+      const std::size_t nameAt = 28 + 8 + 4u * r.Data.at(29);
+      image = reinterpret_cast<const char*>(r.Data.data() + nameAt);
+      parent = U32(r, 8);
+      if (image == "sleep") return true;
+    }
+    return false;
+  });
+  int status = 0;
+  waitpid(child, &status, 0);
+  EXPECT_TRUE(seen) << "last image seen for the child: \"" << image << "\"";
+  EXPECT_EQ(parent, static_cast<std::uint32_t>(getpid()));
+}
+
+// The choice the kernel logger makes by default, and what it tells about it.
+TEST(BpfChoice, AutomaticChoiceRunsOnBpfAndSaysSo) {
+  static const std::string why = WhyNoBpf();
+  if (!why.empty()) GTEST_SKIP() << why;
+  for (const auto& [backend, name] :
+       {std::pair{TEventBackend::Automatic, "bpf"}, std::pair{TEventBackend::Primary, "procfs"}}) {
+    SelectEventBackend(backend);
+    {
+      TKernelLogger logger([] { return std::make_unique<TPreferredEventSource>(); });
+      EVENT_TRACE_PROPERTIES properties{};
+      properties.Guid = SystemTraceControlGuid;
+      properties.LogFileMode = EVENT_TRACE_REAL_TIME_MODE;
+      properties.EnableFlags = EVENT_TRACE_FLAG_NETWORK_TCPIP;
+      TRACEHANDLE session = INVALID_TRACE_HANDLE;
+      ASSERT_EQ(logger.StartTrace(&session, KERNEL_LOGGER_NAME, &properties), 0u);
+      EXPECT_EQ(EventSourceStats().Backend, name);
+      EXPECT_EQ(EventSourceStats().Dropped, 0u);
+      logger.ControlTrace(session, KERNEL_LOGGER_NAME, &properties, EVENT_TRACE_CONTROL_STOP);
+    }
+    EXPECT_EQ(EventSourceStats().Backend, "none") << "the stopped session's source is gone";
+  }
+  SelectEventBackend(TEventBackend::Automatic);
+}
+
+}  // namespace
