@@ -21,6 +21,7 @@
 #include "monitor/model/ModelLock.h"
 #include "monitor/model/Tables.h"
 #include "monitor/network/IpHelper.h"
+#include "platform/kernelevents/EventBackend.h"
 #include "platform/paths/Paths.h"
 
 extern char** environ;
@@ -33,10 +34,16 @@ class LiveTrace : public ::testing::Test {
  protected:
   void SetUp() override {
     if (geteuid() != 0) GTEST_SKIP() << "the live trace test needs root";
+    // These cases are written for the procfs backend's view (logical file positions); the
+    // BPF backend has its own model-level test.
+    platform::SelectEventBackend(platform::TEventBackend::Primary);
     handlers.Install(trace);
     ASSERT_TRUE(trace.Start()) << "status " << trace.LastStatus;
   }
-  void TearDown() override { trace.Stop(); }
+  void TearDown() override {
+    trace.Stop();
+    platform::SelectEventBackend(platform::TEventBackend::Automatic);
+  }
 
   // Waits up to ten seconds for the model to satisfy done, asked under the model lock.
   bool WaitFor(const std::function<bool()>& done) {
