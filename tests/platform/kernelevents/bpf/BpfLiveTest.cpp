@@ -5,9 +5,11 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <linux/capability.h>
 #include <netinet/in.h>
 #include <spawn.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -376,6 +378,37 @@ TEST(BpfChoice, AutomaticChoiceRunsOnBpfAndSaysSo) {
     EXPECT_EQ(EventSourceStats().Backend, "none") << "the stopped session's source is gone";
   }
   SelectEventBackend(TEventBackend::Automatic);
+}
+
+// Without the capabilities BPF needs, the default choice runs on the procfs backend and the
+// session's status says why BPF was not used.
+TEST(BpfChoice, RefusedBpfFallsBackToProcfsWithItsErrno) {
+  static const std::string why = WhyNoBpf();
+  if (!why.empty()) GTEST_SKIP() << why;
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct none[2]{};
+    if (syscall(SYS_capset, &header, none) != 0) _exit(10);
+    SelectEventBackend(TEventBackend::Automatic);
+    TKernelLogger logger([] { return std::make_unique<TPreferredEventSource>(); });
+    EVENT_TRACE_PROPERTIES properties{};
+    properties.Guid = SystemTraceControlGuid;
+    properties.LogFileMode = EVENT_TRACE_REAL_TIME_MODE;
+    properties.EnableFlags = EVENT_TRACE_FLAG_NETWORK_TCPIP;  // needs no privilege on procfs
+    TRACEHANDLE session = INVALID_TRACE_HANDLE;
+    if (logger.StartTrace(&session, KERNEL_LOGGER_NAME, &properties) != 0) _exit(11);
+    if (EventSourceStats().Backend != "procfs") _exit(12);
+    if (properties.SourceStatus != EPERM) _exit(13);
+    logger.ControlTrace(session, KERNEL_LOGGER_NAME, &properties, EVENT_TRACE_CONTROL_STOP);
+    _exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0)
+      << "10: capabilities not dropped, 11: no session, 12: not on procfs, 13: status not EPERM";
 }
 
 }  // namespace
