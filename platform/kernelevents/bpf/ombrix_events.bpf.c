@@ -198,19 +198,31 @@ static __always_inline int is_v4_mapped(const __u32* a) {
   return a[0] == 0 && a[1] == 0 && a[2] == bpf_htonl(0xffff);
 }
 
+// The head of the socket's common part holds both addresses, both ports and the family: one
+// read of it instead of one per field keeps the cost per call down (these run on every send
+// and receive in the system).
+#define HEAD_BYTES 24
+#define HEAD_FIELD(type, head, field)                                     \
+  ({                                                                      \
+    __u32 at_ = bpf_core_field_offset(struct sock_common, field);         \
+    at_ + sizeof(type) <= HEAD_BYTES ? *(type*)((char*)(head) + at_) : 0; \
+  })
+
 static __always_inline int send_net(struct sock* sk, int ret, int flags, __u8 recv) {
   if (ret <= 0 || (recv && (flags & MSG_PEEK_FLAG))) return 0;  // a peek moves no data
   __u16 proto = BPF_CORE_READ(sk, sk_protocol);
   if (proto != TCP_PROTO && proto != UDP_PROTO) return 0;
+  __u64 head[HEAD_BYTES / 8];
+  if (bpf_probe_read_kernel(head, sizeof head, &sk->__sk_common)) return 0;
   struct ombrix_net_event net = {.kind = OMBRIX_EV_NET,
                                  .pid = current_tgid(),
                                  .size = ret,
                                  .udp = proto == UDP_PROTO,
                                  .recv = recv};
-  __u16 family = BPF_CORE_READ(sk, __sk_common.skc_family);
+  __u16 family = HEAD_FIELD(__u16, head, skc_family);
   if (family == AF_INET_FAMILY) {
-    net.daddr = BPF_CORE_READ(sk, __sk_common.skc_daddr);
-    net.saddr = BPF_CORE_READ(sk, __sk_common.skc_rcv_saddr);
+    net.daddr = HEAD_FIELD(__u32, head, skc_daddr);
+    net.saddr = HEAD_FIELD(__u32, head, skc_rcv_saddr);
   } else if (family == AF_INET6_FAMILY) {
     __u32 dst[4], src[4];
     BPF_CORE_READ_INTO(&dst, sk, __sk_common.skc_v6_daddr.in6_u.u6_addr32);
@@ -222,8 +234,8 @@ static __always_inline int send_net(struct sock* sk, int ret, int flags, __u8 re
   } else {
     return 0;
   }
-  net.dport = BPF_CORE_READ(sk, __sk_common.skc_dport);
-  net.sport = bpf_htons(BPF_CORE_READ(sk, __sk_common.skc_num));
+  net.dport = HEAD_FIELD(__u16, head, skc_dport);
+  net.sport = bpf_htons(HEAD_FIELD(__u16, head, skc_num));
   struct ombrix_net_event* e = reserve(sizeof(*e));
   if (!e) return 0;
   *e = net;

@@ -1,0 +1,6 @@
+# Measurements of the BPF event source on the running machine (root): the side-by-side
+# comparison with the procfs backend and the overhead with the trace on versus off.
+if(TARGET ombrix_platform_kernelevents_bpf)
+  add_executable(bpf_measure bpf/BpfMeasure.cpp)
+  target_link_libraries(bpf_measure PRIVATE ombrix_platform_kernelevents_bpf)
+endif()
