@@ -2,7 +2,6 @@
 
 #include <QApplication>
 #include <QCloseEvent>
-#include <QCursor>
 #include <QHBoxLayout>
 #include <QLocale>
 #include <QMessageBox>
@@ -11,6 +10,7 @@
 
 #include "monitor/model/ModelLock.h"
 #include "monitor/settings/Settings.h"
+#include "monitor/shell/AboutForm.h"
 #include "monitor/shell/CoreFigures.h"
 #include "monitor/shell/images/ImageList.h"
 #include "monitor/shell/indicators/Indicators.h"
@@ -43,6 +43,7 @@ TMainForm::TMainForm(TKernelEventTrace* trace) {
 }
 
 TMainForm::~TMainForm() {
+  delete AboutForm;  // its closing animation asks this window for the tray's place
   Timer1->stop();
   if (TrayIcon != nullptr) TrayIcon->hide();
   Views->SetTables(nullptr);
@@ -148,6 +149,7 @@ void TMainForm::CreateComponents() {
   Timer1 = new QTimer(this);
   Timer1->setObjectName("Timer1");
   connect(Timer1, &QTimer::timeout, this, [this] { Timer1Timer(); });
+  ConnectWindowHandling();
 }
 
 void TMainForm::FormCreate() {
@@ -159,19 +161,20 @@ void TMainForm::AddTrayIcon() {
   TrayIcon = new QSystemTrayIcon(ImageListIcon(imGreen), this);
   TrayIcon->setObjectName("TrayIcon");
   TrayIcon->setToolTip(QApplication::applicationName());
-  connect(TrayIcon, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason) {
-    TrayClickPoint = QCursor::pos();
-    TrayPopup->popup(TrayClickPoint);
-  });
+  connect(TrayIcon, &QSystemTrayIcon::activated, this,
+          [this](QSystemTrayIcon::ActivationReason reason) { TrayIconActivated(reason); });
   TrayIcon->show();
+  trayHostSeen_ = QSystemTrayIcon::isSystemTrayAvailable();
+  TrayWatch->start();
 }
 
 void TMainForm::StartWindow() {
-  setWindowFlag(Qt::WindowStaysOnTopHint, Settings.AlwaysOnTop);
+  ApplyAlwaysOnTop();
   TimePanel->setText(LongTime());
   Timer1->setInterval(Settings.Interval);
   Timer1->start();
   DrawGrid1->setFont(font());
+  AboutMenuClick();
 }
 
 void TMainForm::Timer1Timer() {
@@ -226,33 +229,6 @@ void TMainForm::ProcessorStateDblClick() {
 
 void TMainForm::ShowError(const std::string& text) {
   QMessageBox::critical(nullptr, QApplication::applicationName(), QString::fromStdString(text));
-}
-
-void TMainForm::ProcessorMenuClick(int tag) {
-  int& view = Views->CurrentView;
-  Views->SortDescending = true;
-  if (tag == 1 || tag == 2) view = 0;
-  if (tag == 3 && view != 1 && view != 2) view = 1;
-  if (tag == 4 && view != 3 && view != 4) view = 3;
-  Views->SortColumn = tag == 1 ? 1 : tag == 2 ? 3 : 2;
-  Views->SetViewControls();
-  Views->Refresh(false);
-  if (!isVisible()) {
-    show();
-    raise();
-    activateWindow();
-  }
-}
-
-void TMainForm::ApplicationEventsMinimize() {
-  RestoreRect = geometry();
-  hide();
-  Panel1->SetHints(HiddenHints());  // hidden, the ticks leave them alone
-}
-
-void TMainForm::resizeEvent(QResizeEvent* event) {
-  QWidget::resizeEvent(event);
-  Views->LayoutColumns(width());
 }
 
 void TMainForm::closeEvent(QCloseEvent* event) {

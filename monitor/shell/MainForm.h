@@ -9,13 +9,17 @@
 #include <QLabel>
 #include <QMenu>
 #include <QPoint>
+#include <QPointer>
 #include <QRect>
 #include <QSystemTrayIcon>
 #include <QTimer>
 #include <QToolButton>
+#include <QUrl>
 #include <QWidget>
+#include <functional>
 #include <memory>
 
+#include "monitor/settings/SettingsForm.h"
 #include "monitor/shell/MonitorCore.h"
 #include "monitor/shell/indicators/StatePanel.h"
 #include "monitor/shell/views/Views.h"
@@ -73,15 +77,36 @@ class TMainForm : public QWidget, public TFrontEnd {
   // Window fields kept for the tray handling.
   QPoint TrayClickPoint;
   QRect RestoreRect;
+  // The settings dialog while it is open.
+  QPointer<TSettingsForm> SettingsForm;
+  std::string HelpFile;
+  // Watches for the desktop's tray host coming back, to put the icon in it again.
+  QTimer* TrayWatch = nullptr;
+
+  // How the window reaches the desktop and the user; tests replace them.
+  std::function<int(TSettingsForm& dialog)> RunSettingsForm;  // modal run, the dialog's result
+  std::function<void(const QUrl& url)> OpenDocument;
+  std::function<void(const QString& text)> ShowMessage;
 
   void FormCreate();
   void Timer1Timer();
   void ExitMenuClick();
   // The end of the desktop session (or SIGTERM): settings saved, no stop record.
   void EndSession();
+  // The tray icon's left or right click opens TrayPopup at the cursor.
+  void TrayIconActivated(QSystemTrayIcon::ActivationReason reason);
   // The indicator items (tags 1 to 4) open the window.
   void ProcessorMenuClick(int tag);
+  void SettingsMenuClick();
+  void HelpMenuClick();
+  void ShowHelp(int context);
+  void AboutMenuClick();
   void ApplicationEventsMinimize();
+  void ApplicationEventsRestore();
+  void ApplyAlwaysOnTop();
+  // The tray icon's bounds on the screen; empty while the desktop has not told them.
+  QRect TrayRect() const;
+  void CheckTrayHost();
   // Captions and state images of the tray menu, just before it opens.
   void TrayPopupPopup();
   void ProcessorStateDblClick();
@@ -98,7 +123,8 @@ class TMainForm : public QWidget, public TFrontEnd {
 
  protected:
   void closeEvent(QCloseEvent* event) override;    // FormCloseQuery
-  void resizeEvent(QResizeEvent* event) override;  // FormResize: the grid's columns
+  void resizeEvent(QResizeEvent* event) override;  // FormResize
+  void changeEvent(QEvent* event) override;        // a minimise hides to the tray
 
  private:
   void CreateComponents();
@@ -107,10 +133,13 @@ class TMainForm : public QWidget, public TFrontEnd {
   void CreateMenus();
   QToolButton* ToolButton(const char* name, const QString& text, int tag);
   QAction* MenuItem(const char* name, const QString& text, int tag);
+  void ConnectWindowHandling();
+  void PlaceFromTray();
 
   std::unique_ptr<TMonitorCore> core_;
   TTrayMenuItems trayItems_;
   bool closing_ = false;
+  bool trayHostSeen_ = false;
 };
 
 }  // namespace ombrix

@@ -1,0 +1,206 @@
+// The main window's notification-area handling: the tray menu, opening the window near
+// the tray, the settings dialog, help and about, hiding to the tray and showing back,
+// always-on-top and the recorded size.
+#include <QApplication>
+#include <QCursor>
+#include <QDesktopServices>
+#include <QGuiApplication>
+#include <QMessageBox>
+#include <QResizeEvent>
+#include <QScreen>
+#include <mutex>
+
+#include "monitor/model/Average.h"
+#include "monitor/model/ModelLock.h"
+#include "monitor/network/AddressTable.h"
+#include "monitor/settings/Settings.h"
+#include "monitor/shell/AboutForm.h"
+#include "monitor/shell/CaptionAnimation.h"
+#include "monitor/shell/MainForm.h"
+#include "monitor/shell/WindowPlacement.h"
+#include "monitor/shell/indicators/Indicators.h"
+#include "platform/paths/Paths.h"
+
+namespace ombrix {
+
+namespace {
+
+constexpr int HelpContents = 100;
+// How often the tray host is looked for; a restarted panel gets the icon back within it.
+constexpr int TrayWatchMs = 2000;
+
+QRect WorkAreaAt(QPoint point) {
+  const QScreen* screen = QGuiApplication::screenAt(point);
+  if (screen == nullptr) screen = QGuiApplication::primaryScreen();
+  return screen != nullptr ? screen->availableGeometry() : QRect();
+}
+
+}  // namespace
+
+void TMainForm::ConnectWindowHandling() {
+  HelpFile = platform::ProgramDir() + "Ombrix.hlp";
+  RunSettingsForm = [](TSettingsForm& dialog) { return dialog.exec(); };
+  OpenDocument = [](const QUrl& url) { QDesktopServices::openUrl(url); };
+  ShowMessage = [](const QString& text) {
+    QMessageBox::information(nullptr, QApplication::applicationName(), text);
+  };
+  connect(SettingsMenu, &QAction::triggered, this, [this] { SettingsMenuClick(); });
+  connect(HelpMenu, &QAction::triggered, this, [this] { HelpMenuClick(); });
+  connect(AboutMenu, &QAction::triggered, this, [this] { AboutMenuClick(); });
+  TrayWatch = new QTimer(this);
+  TrayWatch->setObjectName("TrayWatch");
+  TrayWatch->setInterval(TrayWatchMs);
+  connect(TrayWatch, &QTimer::timeout, this, [this] { CheckTrayHost(); });
+}
+
+void TMainForm::TrayIconActivated(QSystemTrayIcon::ActivationReason reason) {
+  // A double or middle click is not a way into the menu; a double click has already
+  // opened it with its first click.
+  if (reason != QSystemTrayIcon::Trigger && reason != QSystemTrayIcon::Context) return;
+  TrayClickPoint = QCursor::pos();
+  TrayPopup->popup(TrayClickPoint);
+}
+
+void TMainForm::CheckTrayHost() {
+  if (TrayIcon == nullptr) return;
+  const bool present = QSystemTrayIcon::isSystemTrayAvailable();
+  if (present && !trayHostSeen_) {
+    // A new panel knows nothing of icons shown to the old one.
+    TrayIcon->hide();
+    TrayIcon->show();
+  }
+  trayHostSeen_ = present;
+}
+
+QRect TMainForm::TrayRect() const {
+  if (TrayIcon == nullptr || !TrayIcon->isVisible()) return {};
+  const QRect rect = TrayIcon->geometry();
+  return rect.isValid() && !rect.isEmpty() ? rect : QRect();
+}
+
+void TMainForm::ProcessorMenuClick(int tag) {
+  if (SettingsForm) {
+    SettingsForm->raise();
+    SettingsForm->activateWindow();
+    return;
+  }
+  int& view = Views->CurrentView;
+  Views->SortDescending = true;
+  if (tag == 1 || tag == 2) view = 0;
+  if (tag == 3 && view != 1 && view != 2) view = 1;
+  if (tag == 4 && view != 3 && view != 4) view = 3;
+  Views->SortColumn = tag == 1 ? 1 : tag == 2 ? 3 : 2;
+  Views->SetViewControls();
+  Views->Refresh(false);
+  if (!isVisible()) {
+    if (!isMaximized()) PlaceFromTray();
+    ApplicationEventsRestore();
+  }
+}
+
+// The window's right edge at the tray click, its bottom just above the panel, its size the
+// last one the user left it at.
+void TMainForm::PlaceFromTray() {
+  const QSize client(Settings.Width, Settings.Height);
+  const QSize extra = FrameExtra(frameGeometry(), geometry());
+  const QRect outer = MainWindowPlace(TrayClickPoint, client + extra, WorkAreaAt(TrayClickPoint));
+  resize(client);
+  move(outer.topLeft());
+  RestoreRect = outer;
+}
+
+void TMainForm::ApplicationEventsRestore() {
+  AnimateCaption(TrayRect(), RestoreRect);
+  show();
+  raise();
+  activateWindow();
+}
+
+void TMainForm::ApplicationEventsMinimize() {
+  hide();
+  Panel1->SetHints(HiddenHints());  // hidden, the ticks leave them alone
+  RestoreRect = frameGeometry();
+  AnimateCaption(RestoreRect, TrayRect());
+}
+
+void TMainForm::ApplyAlwaysOnTop() {
+  const bool onTop = Settings.AlwaysOnTop;
+  if (windowFlags().testFlag(Qt::WindowStaysOnTopHint) == onTop) return;
+  // Changing a window's flags hides it; a shown window comes back where it was, without
+  // taking the focus.
+  const bool shown = isVisible();
+  const QRect bounds = geometry();
+  setWindowFlag(Qt::WindowStaysOnTopHint, onTop);
+  if (shown) {
+    setGeometry(bounds);
+    setAttribute(Qt::WA_ShowWithoutActivating, true);
+    show();
+    setAttribute(Qt::WA_ShowWithoutActivating, false);
+  }
+}
+
+void TMainForm::SettingsMenuClick() {
+  if (SettingsForm) {
+    SettingsForm->raise();
+    SettingsForm->activateWindow();
+    return;
+  }
+  // Freed on every path, the early ones included.
+  std::unique_ptr<TSettingsForm> dialog = std::make_unique<TSettingsForm>();
+  SettingsForm = dialog.get();
+  dialog->ShowHelp = [this](int context) { ShowHelp(context); };
+  const QRect place =
+      DialogPlace(TrayClickPoint, dialog->size() + FrameExtra(frameGeometry(), geometry()),
+                  WorkAreaAt(TrayClickPoint));
+  dialog->move(place.topLeft());
+  const int result = RunSettingsForm(*dialog);
+  dialog.reset();
+  if (result != QDialog::Accepted) return;
+  ApplyAlwaysOnTop();
+  Timer1->setInterval(Settings.Interval);  // takes effect at once, the running period restarts
+  std::lock_guard lock(ModelLock);
+  if (Settings.SmoothChanged) ApplySmoothing();
+  if (Settings.GetHostNames && core_->AddressTable() != nullptr)
+    core_->AddressTable()->StartAllLookups();
+}
+
+void TMainForm::HelpMenuClick() {
+  ShowHelp(HelpContents);
+}
+
+// The help file opens in the desktop's viewer for its type; viewers take no topic number,
+// so every context opens the file at its start.
+void TMainForm::ShowHelp(int /*context*/) {
+  if (!platform::FileExists(HelpFile)) {
+    ShowMessage(
+        QString("The help file \"%1\" was not found.").arg(QString::fromStdString(HelpFile)));
+    return;
+  }
+  OpenDocument(QUrl::fromLocalFile(QString::fromStdString(HelpFile)));
+}
+
+void TMainForm::AboutMenuClick() {
+  ShowAboutForm([this] { return TrayRect(); });
+}
+
+void TMainForm::resizeEvent(QResizeEvent* event) {
+  QWidget::resizeEvent(event);
+  Views->LayoutColumns(width());
+  // Only a normal window's size is the one to come back to.
+  if ((windowState() & (Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen)) == 0) {
+    Settings.Width = width();
+    Settings.Height = height();
+  }
+}
+
+void TMainForm::changeEvent(QEvent* event) {
+  QWidget::changeEvent(event);
+  if (event->type() != QEvent::WindowStateChange || !isMinimized()) return;
+  // Hidden to the tray instead; it comes back in the normal state.
+  setWindowState(windowState() & ~Qt::WindowMinimized);
+  QTimer::singleShot(0, this, [this] {
+    if (isVisible()) ApplicationEventsMinimize();
+  });
+}
+
+}  // namespace ombrix
