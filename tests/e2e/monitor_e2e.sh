@@ -1,0 +1,138 @@
+#!/usr/bin/env bash
+# Drives the monitor under a headless desktop as a user would: the tray icon's menu opens
+# the window on the Processes view sorted by Processor, the view buttons switch views, the
+# settings dialog changes the interval, and Exit ends the program with the log's stop record.
+#
+#   monitor_e2e.sh OMBRIX_PROGRAM GUI_SESSION_SCRIPT [SHOTS_DIR]
+# SHOTS_DIR, when given, keeps screenshots of the menu, each view and the dialog.
+set -uo pipefail
+program=$1 gs=$2 shots=${3:-}
+if [ ! -x "$gs" ]; then
+  echo "SKIP: no headless desktop script at $gs (the shared tools folder belongs beside the repository)"
+  exit 77
+fi
+
+work=$(mktemp -d -t monitor-e2e.XXXXXX)
+prog=$work/prog
+pid=
+session=
+
+cleanup() {
+  [ -n "$pid" ] && kill "$pid" 2>/dev/null
+  [ -n "$session" ] && "$gs" stop >/dev/null 2>&1
+  rm -rf "$work"
+}
+trap cleanup EXIT
+fail() {
+  echo "MONITOR E2E FAIL: $*"
+  tail -n 5 "$work/ombrix.out" "$prog/Ombrix.log" 2>/dev/null
+  [ -n "$shots" ] && "$gs" screenshot "$shots/fail.png" >/dev/null 2>&1
+  exit 1
+}
+wait_for() {  # wait_for SECONDS COMMAND...: until the command succeeds
+  local n=$(($1 * 20))
+  shift
+  for _ in $(seq "$n"); do "$@" && return 0; sleep 0.05; done
+  return 1
+}
+shot() { [ -n "$shots" ] && { sleep 0.3; "$gs" screenshot "$shots/$1.png" ${2:-} >/dev/null || true; }; }
+gone() { ! kill -0 "$1" 2>/dev/null || grep -q '^[^ ]* ([^)]*) Z' "/proc/$1/stat" 2>/dev/null; }
+visible() { xdotool search --onlyvisible --name "$1" >/dev/null 2>&1; }
+menu_open() {  # an override-redirect window of the program other than its tray icon
+  local w
+  for w in $(xdotool search --onlyvisible --classname '^Ombrix$' 2>/dev/null); do
+    [ "$w" = "$icon" ] && continue
+    xwininfo -id "$w" 2>/dev/null | grep -q 'Override Redirect State: yes' && return 0
+  done
+  return 1
+}
+open_menu() {
+  "$gs" click-tray Ombrix 1 >/dev/null || fail "could not click the tray icon"
+  wait_for 5 menu_open || fail "the tray menu did not open on a left click"
+}
+# The strongly blue pixels of the window's grid (the sort column's figures and title) as
+# the bounding box "WxH+X+Y", or empty when there are none.
+blue_box() {
+  import -window "$1" "$work/win.png" 2>/dev/null || return
+  /usr/bin/convert "$work/win.png" -crop 2000x2000+0+28 +repage \
+    -fx '(b>0.55 && r<0.35 && g<0.35)?1:0' -format '%@' info: 2>/dev/null
+}
+[ -n "$shots" ] && mkdir -p "$shots"
+
+# A copy of the program folder, so that its settings file and log land in it.
+mkdir -p "$prog"
+cp "$(dirname "$program")"/* "$prog/" 2>/dev/null
+[ -x "$prog/Ombrix" ] || fail "no program at $program"
+
+eval "$("$gs" start 2>"$work/session.err")" || fail "no headless desktop: $(cat "$work/session.err")"
+session=1
+(cd "$prog" && exec ./Ombrix >"$work/ombrix.out" 2>&1) &
+pid=$!
+
+read -r icon _ < <("$gs" tray-icon Ombrix) || fail "no tray icon"
+# The about window greets the user and goes away by itself after four seconds.
+wait_for 5 visible '^About Ombrix$' || fail "no about window at start"
+shot about
+wait_for 8 sh -c "! xdotool search --onlyvisible --name '^About Ombrix\$' >/dev/null 2>&1" ||
+  fail "the about window did not close itself"
+
+# "Processor usage" (the third item) opens the window on the Processes view.
+open_menu
+shot menu
+xdotool key Down Down Down Return
+win=$("$gs" wait-window '^Ombrix - Processes$') || fail "Processor usage did not open the Processes view"
+wait_for 5 sh -c "[ \"\$(xdotool getactivewindow 2>/dev/null)\" = $win ]" || fail "the window has no focus"
+shot processes "$win"
+# Sorted by Processor: the blue sort colour lies in the second column only.
+box=$(blue_box "$win")
+[[ $box =~ ^([0-9]+)x[0-9]+\+([0-9]+)\+ ]] || fail "no sort column drawn (blue box '$box')"
+left=${BASH_REMATCH[2]} right=$((BASH_REMATCH[2] + BASH_REMATCH[1]))
+((left > 60 && right < 160)) || fail "the sort colour is not in the Processor column ($box)"
+# Opened at the tray: its bottom edge just above the panel, inside the screen.
+geo=$(xwininfo -id "$win")
+X=$(awk '/Absolute upper-left X/ {print $4}' <<<"$geo")
+Y=$(awk '/Absolute upper-left Y/ {print $4}' <<<"$geo")
+WIDTH=$(awk '/^ *Width:/ {print $2}' <<<"$geo")
+HEIGHT=$(awk '/^ *Height:/ {print $2}' <<<"$geo")
+((Y + HEIGHT <= 768 && Y + HEIGHT >= 740 && X >= 0)) || fail "window placed at $X,$Y ${WIDTH}x$HEIGHT"
+
+# The view buttons follow "Auto update" in the tool bar.
+for view in Disks:124 Files:150 Adapters:176 Sockets:201 Processes:97; do
+  name=${view%%:*} x=${view##*:}
+  xdotool mousemove --window "$win" "$x" 13 click 1
+  wait_for 5 sh -c "[ \"\$(xdotool getwindowname $win)\" = 'Ombrix - $name' ]" ||
+    fail "the $name button did not switch the view"
+  [ "$name" = Processes ] || shot "${name,,}" "$win"
+done
+
+# Settings: the interval to 1000 and OK; the settings file beside the program has it.
+open_menu
+xdotool key Up Up Return
+dlg=$("$gs" wait-window '^Ombrix Settings$') || fail "Settings... did not open the dialog"
+wait_for 5 sh -c "[ \"\$(xdotool getactivewindow 2>/dev/null)\" = $dlg ]" || fail "the dialog has no focus"
+shot settings
+xdotool key End BackSpace BackSpace BackSpace BackSpace BackSpace BackSpace
+xdotool type --delay 20 1000
+xdotool key Return
+wait_for 5 sh -c "! xdotool search --onlyvisible --name '^Ombrix Settings\$' >/dev/null 2>&1" ||
+  fail "OK did not close the dialog"
+grep -qx 'Interval=1000' "$prog/Ombrix.ini" || fail "the settings file has no Interval=1000"
+
+# The close box hides the window to the tray; the program goes on.
+xdotool windowactivate --sync "$win" >/dev/null 2>&1
+xdotool key alt+F4  # the window manager's close
+wait_for 5 sh -c "! xdotool search --onlyvisible --name '^Ombrix - ' >/dev/null 2>&1" ||
+  fail "the close box did not hide the window"
+gone "$pid" && fail "closing the window ended the program"
+
+# Exit, the last item, ends the program with the stop record in the log.
+open_menu
+xdotool key Up Return
+wait_for 10 gone "$pid" || fail "Exit did not end the program"
+wait "$pid"
+status=$?
+pid=
+[ "$status" = 0 ] || fail "the program ended with status $status"
+tr -d "\r" <"$prog/Ombrix.log" | grep -Eq "^[0-9:]+  Start    $prog/Ombrix\$" || fail "no start record in the log"
+tail -n 1 "$prog/Ombrix.log" | tr -d "\r" | grep -Eq "^[0-9:]+  Stop     $prog/Ombrix\$" || fail "no stop record at the log's end"
+echo "MONITOR E2E PASS"
