@@ -21,8 +21,9 @@ void TAverageRegistry::Remove(TAverage* a) {
   Items.pop_back();
 }
 
+// By address only: the average asked about may be gone already.
 bool TAverageRegistry::Contains(const TAverage* a) const {
-  return a->RegistryIndex < Items.size() && Items[a->RegistryIndex] == a;
+  return std::find(Items.begin(), Items.end(), a) != Items.end();
 }
 
 std::int32_t SmoothingWindow() {

@@ -63,6 +63,13 @@ TSettingsForm::TSettingsForm(QWidget* parent) : QDialog(parent) {
   SetUpGrid();
 }
 
+// The grid goes first, while the form is whole: its open cell editor hands its text over as
+// it closes.
+TSettingsForm::~TSettingsForm() {
+  destroying_ = true;
+  delete StringGrid1;
+}
+
 void TSettingsForm::CreateControls() {
   setWindowTitle("Ombrix Settings");
   setFont(DialogFont());
@@ -309,6 +316,7 @@ void TLevelsDelegate::setEditorData(QWidget* editor, const QModelIndex& index) c
 // Closing the editor hands its final text over once more; the grid keeps no text of its own.
 void TLevelsDelegate::setModelData(QWidget* editor, QAbstractItemModel*,
                                    const QModelIndex& index) const {
+  if (form_->destroying_) return;
   form_->StringGrid1SetEditText(index.column(), index.row(),
                                 static_cast<QLineEdit*>(editor)->text());
 }

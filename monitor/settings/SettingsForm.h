@@ -21,6 +21,7 @@ class TSettingsForm : public QDialog {
 
  public:
   explicit TSettingsForm(QWidget* parent = nullptr);
+  ~TSettingsForm() override;
 
   // How messages reach the user; tests replace them to read what would be shown.
   std::function<void(const QString& text)> ShowMessage;  // plain box, one OK button
@@ -62,6 +63,8 @@ class TSettingsForm : public QDialog {
   void ShowInputError(QWidget* control, const QString& message);
 
   std::array<TThresholdLevels*, 8> rows_{};
+  bool destroying_ = false;  // an editor closing now must not reach the half-gone form
+  friend class TLevelsDelegate;
 };
 
 // Paints the threshold grid's cells and runs its cell editors.
