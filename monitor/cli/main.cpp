@@ -12,6 +12,7 @@
 #include "monitor/kerneltrace/KernelEventTrace.h"
 #include "monitor/model/ModelLock.h"
 #include "monitor/settings/Settings.h"
+#include "platform/kernelevents/EventBackend.h"
 #include "platform/paths/Paths.h"
 
 namespace {
@@ -28,16 +29,18 @@ void OnSignal(int signal) {
 void PrintStats(TMonitorCore& core, double tickMs) {
   const TEventCounts& n = core.EventCounts();
   const TKernelEventTrace* trace = core.KernelTrace();
+  const platform::TEventSourceStats source = platform::EventSourceStats();
   std::printf(
-      "Kernel events: %s, status %u; delivered: disk %llu, file %llu, process %llu, "
-      "network %llu, registry %llu; dropped: not reported by the source\n",
-      core.TraceStarted() ? "kernel logger running" : "no trace (performance data only)",
+      "Kernel events: backend %s%s, LastStatus %u; delivered: disk %llu, file %llu, "
+      "process %llu, network %llu, registry %llu; dropped %llu\n",
+      source.Backend.c_str(), core.TraceStarted() ? "" : " (trace not started)",
       trace != nullptr ? static_cast<unsigned>(trace->LastStatus) : 0u,
       static_cast<unsigned long long>(n.DiskIo.load()),
       static_cast<unsigned long long>(n.FileIo.load()),
       static_cast<unsigned long long>(n.Process.load()),
       static_cast<unsigned long long>(n.Network.load()),
-      static_cast<unsigned long long>(n.Registry.load()));
+      static_cast<unsigned long long>(n.Registry.load()),
+      static_cast<unsigned long long>(source.Dropped));
   std::printf("Tick: %.3f ms\n\n", tickMs);
   std::fflush(stdout);
 }
