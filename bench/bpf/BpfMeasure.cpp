@@ -3,7 +3,9 @@
 //             against the bytes the workload moved;
 //   overhead  a loopback transfer and a file copy with the trace off and on, interleaved, with
 //             the consumer thread's CPU and the event rate while on.
-// Usage: bpf_measure [compare|overhead] (both when no argument). Results are printed, not judged.
+//   idle      the consumer's CPU with nothing much happening, for each backend.
+// Usage: bpf_measure [compare|overhead|idle] (all when no argument). Results are printed, not
+// judged.
 #include <arpa/inet.h>
 #include <bpf/bpf.h>
 #include <fcntl.h>
@@ -420,6 +422,23 @@ void Overhead() {
   if (statsFd >= 0) close(statsFd);
 }
 
+// The consumer's CPU on a machine left alone, for each backend.
+void Idle() {
+  g_keep = false;
+  static constexpr int kSeconds = 5;
+  const auto measure = [](const char* name, TKernelLogger::SourceFactory factory) {
+    Trace trace(std::move(factory), Collect<0>);
+    const std::uint64_t events = g_count.load();
+    const double cpu = trace.ConsumerCpu();
+    std::this_thread::sleep_for(std::chrono::seconds(kSeconds));
+    std::printf("idle %d s, %s: consumer CPU %.2f%% of one core, %.0f events/s\n", kSeconds, name,
+                100.0 * (trace.ConsumerCpu() - cpu) / kSeconds,
+                static_cast<double>(g_count.load() - events) / kSeconds);
+  };
+  measure("procfs", [] { return std::make_unique<TLinuxEventSource>(); });
+  measure("bpf", [] { return std::make_unique<TBpfEventSource>(); });
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -430,5 +449,6 @@ int main(int argc, char** argv) {
   const std::string what = argc > 1 ? argv[1] : "";
   if (what.empty() || what == "compare") Compare();
   if (what.empty() || what == "overhead") Overhead();
+  if (what.empty() || what == "idle") Idle();
   return 0;
 }
