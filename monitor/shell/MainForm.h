@@ -135,6 +135,7 @@ class TMainForm : public QWidget, public TFrontEnd {
   QAction* MenuItem(const char* name, const QString& text, int tag);
   void ConnectWindowHandling();
   void PlaceFromTray();
+  void RefinePlacement();
 
   std::unique_ptr<TMonitorCore> core_;
   TTrayMenuItems trayItems_;

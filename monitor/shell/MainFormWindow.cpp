@@ -92,10 +92,20 @@ void TMainForm::ProcessorMenuClick(int tag) {
   Views->SortColumn = tag == 1 ? 1 : tag == 2 ? 3 : 2;
   Views->SetViewControls();
   Views->Refresh(false);
-  if (!isVisible()) {
-    if (!isMaximized()) PlaceFromTray();
-    ApplicationEventsRestore();
-  }
+  if (isVisible()) return;
+  const bool place = !isMaximized();
+  if (place) PlaceFromTray();
+  ApplicationEventsRestore();
+  if (!place) return;
+  // The frame's size is known only once the window shows for the first time, at once or
+  // when the window manager tells it.
+  RefinePlacement();
+  QTimer::singleShot(0, this, [this] { RefinePlacement(); });
+}
+
+void TMainForm::RefinePlacement() {
+  const bool unmoved = frameGeometry().topLeft() == RestoreRect.topLeft();
+  if (isVisible() && unmoved && frameGeometry().size() != RestoreRect.size()) PlaceFromTray();
 }
 
 // The window's right edge at the tray click, its bottom just above the panel, its size the

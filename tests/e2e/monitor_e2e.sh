@@ -15,7 +15,7 @@ fi
 work=$(mktemp -d -t monitor-e2e.XXXXXX)
 prog=$work/prog
 pid=
-session=
+session= session_env=
 
 cleanup() {
   [ -n "$pid" ] && kill "$pid" 2>/dev/null
@@ -25,7 +25,7 @@ cleanup() {
 trap cleanup EXIT
 fail() {
   echo "MONITOR E2E FAIL: $*"
-  tail -n 5 "$work/ombrix.out" "$prog/Ombrix.log" 2>/dev/null
+  tail -n 5 "$work/ombrix.out" "$prog/Ombrix.log" "$work/gs.err" "$work/session.err" 2>/dev/null
   [ -n "$shots" ] && "$gs" screenshot "$shots/fail.png" >/dev/null 2>&1
   exit 1
 }
@@ -46,8 +46,15 @@ menu_open() {  # an override-redirect window of the program other than its tray 
   done
   return 1
 }
+# The session script's window search now and then gives up at once while windows come and
+# go; it is asked again within its own time limit.
+retry() {
+  local n
+  for n in 1 2 3 4 5; do "$@" && return 0; sleep 0.2; done
+  return 1
+}
 open_menu() {
-  "$gs" click-tray Ombrix 1 >/dev/null || fail "could not click the tray icon"
+  retry "$gs" click-tray Ombrix 1 >/dev/null || fail "could not click the tray icon"
   wait_for 5 menu_open || fail "the tray menu did not open on a left click"
 }
 # The strongly blue pixels of the window's grid (the sort column's figures and title) as
@@ -60,16 +67,24 @@ blue_box() {
 [ -n "$shots" ] && mkdir -p "$shots"
 
 # A copy of the program folder, so that its settings file and log land in it.
+# What the program ships beside it; not the settings or log of earlier runs.
 mkdir -p "$prog"
-cp "$(dirname "$program")"/* "$prog/" 2>/dev/null
+for f in "$(dirname "$program")"/*; do
+  case ${f##*/} in Ombrix.ini | Ombrix.log | trace.txt) ;; *) cp "$f" "$prog/" ;; esac
+done
 [ -x "$prog/Ombrix" ] || fail "no program at $program"
 
-eval "$("$gs" start 2>"$work/session.err")" || fail "no headless desktop: $(cat "$work/session.err")"
+for _ in 1 2 3; do
+  session_env=$("$gs" start 2>"$work/session.err") && break
+done
+[ -n "$session_env" ] || fail "no headless desktop: $(cat "$work/session.err")"
+eval "$session_env"
 session=1
 (cd "$prog" && exec ./Ombrix >"$work/ombrix.out" 2>&1) &
 pid=$!
 
-read -r icon _ < <("$gs" tray-icon Ombrix) || fail "no tray icon"
+icon=$(retry "$gs" tray-icon Ombrix 2>>"$work/gs.err" | cut -d' ' -f1)
+[ -n "$icon" ] || fail "no tray icon"
 # The about window greets the user and goes away by itself after four seconds.
 wait_for 5 visible '^About Ombrix$' || fail "no about window at start"
 shot about

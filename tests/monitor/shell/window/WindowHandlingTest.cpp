@@ -1,0 +1,274 @@
+// The main window's tray handling offscreen: the indicator items' views and placement,
+// the settings dialog applied (or not), help, the self-closing about window, hiding to the
+// tray and the recorded size.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QCursor>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QScreen>
+#include <QTest>
+
+#include "monitor/model/Average.h"
+#include "monitor/settings/Settings.h"
+#include "monitor/shell/AboutForm.h"
+#include "monitor/shell/MainForm.h"
+#include "tests/support/FakeClock.h"
+#include "tests/support/TempDir.h"
+
+namespace ombrix {
+namespace {
+
+class WindowHandlingTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    static int argc = 1;
+    static char name[] = "window_tests";
+    static char* argv[] = {name, nullptr};
+    qputenv("QT_QPA_PLATFORM", "offscreen");  // no desktop needed, the same screen each run
+    if (QApplication::instance() == nullptr) new QApplication(argc, argv);
+  }
+  void SetUp() override {
+    Settings = TSettings{};
+    SettingsOwner = dir.File("Ombrix");
+    form = std::make_unique<TMainForm>(nullptr);
+    form->FormCreate();
+    work = QGuiApplication::primaryScreen()->availableGeometry();
+    form->ShowMessage = [this](const QString& text) { messages << text; };
+    form->OpenDocument = [this](const QUrl& url) { opened << url; };
+  }
+  void TearDown() override {
+    form.reset();
+    SettingsOwner.clear();
+  }
+  int View() const { return form->Views->CurrentView; }
+  int Sort() const { return form->Views->SortColumn; }
+  int Bottom() const { return work.y() + work.height(); }
+  // Runs the settings dialog as a user would fill it, then presses OK or Cancel.
+  void AnswerSettings(std::function<void(TSettingsForm&)> fill, bool ok) {
+    form->RunSettingsForm = [fill, ok](TSettingsForm& d) {
+      d.FormShow();
+      fill(d);
+      if (ok)
+        d.OkButtonClick();
+      else
+        d.reject();
+      return d.result();
+    };
+  }
+
+  testing::TempDir dir;
+  std::unique_ptr<TMainForm> form;
+  QRect work;
+  QStringList messages;
+  QList<QUrl> opened;
+};
+
+TEST_F(WindowHandlingTest, IndicatorItemsChooseViewAndSort) {
+  form->ProcessorMenuClick(2);  // "Memory usage"
+  EXPECT_EQ(View(), 0);
+  EXPECT_EQ(Sort(), 3);
+  EXPECT_TRUE(form->Views->SortDescending);
+  EXPECT_TRUE(form->ProcessButton->isChecked());
+  EXPECT_EQ(form->windowTitle(), "Ombrix - Processes");
+
+  form->ProcessorMenuClick(3);  // "Disk busy" from Processes: Disks
+  EXPECT_EQ(View(), 1);
+  form->Views->CurrentView = 2;  // the Files view
+  form->Views->SortDescending = false;
+  form->ProcessorMenuClick(3);  // keeps Files
+  EXPECT_EQ(View(), 2);
+  EXPECT_EQ(Sort(), 2);
+  EXPECT_TRUE(form->Views->SortDescending);
+
+  form->ProcessorMenuClick(4);  // "Network activity": Adapters, Sockets kept
+  EXPECT_EQ(View(), 3);
+  form->Views->CurrentView = 4;
+  form->ProcessorMenuClick(4);
+  EXPECT_EQ(View(), 4);
+  form->ProcessorMenuClick(1);  // "Processor usage"
+  EXPECT_EQ(View(), 0);
+  EXPECT_EQ(Sort(), 1);
+}
+
+TEST_F(WindowHandlingTest, OpensAtTheTrayClickWithTheRecordedSizeThenStaysPut) {
+  Settings.Width = 300;
+  Settings.Height = 200;
+  form->TrayClickPoint = QPoint(work.x() + 600, Bottom() - 5);
+  form->ProcessorMenuClick(1);
+  ASSERT_TRUE(form->isVisible());
+  // The frame's right edge at the click, its bottom two pixels above the work area's.
+  const QRect frame = form->frameGeometry();
+  EXPECT_EQ(frame.x() + frame.width(), work.x() + 600);
+  EXPECT_EQ(frame.y() + frame.height(), Bottom() - 2);
+  EXPECT_EQ(form->size(), QSize(300, 200));
+  EXPECT_EQ(form->RestoreRect, frame);
+
+  // Already shown: the view changes, the window does not move.
+  form->move(work.x() + 10, work.y() + 20);
+  const QPoint where = form->pos();
+  form->TrayClickPoint = QPoint(work.x() + 700, Bottom() - 5);
+  form->ProcessorMenuClick(3);
+  EXPECT_EQ(form->pos(), where);
+  EXPECT_EQ(View(), 1);
+}
+
+TEST_F(WindowHandlingTest, PlacementHeldInsideTheWorkArea) {
+  Settings.Height = work.height() + 100;
+  form->TrayClickPoint = QPoint(work.x() + 20, Bottom() - 5);  // left of the window width
+  form->ProcessorMenuClick(1);
+  EXPECT_EQ(form->pos(), work.topLeft());
+}
+
+TEST_F(WindowHandlingTest, CloseAndMinimiseHideToTheTrayAndResetHints) {
+  form->ProcessorMenuClick(1);
+  form->ProcessorState->setToolTip("Processor: 12.00%");
+  form->close();
+  EXPECT_FALSE(form->isVisible());
+  EXPECT_EQ(form->ProcessorState->toolTip(), "Processor");
+
+  form->ProcessorMenuClick(1);
+  ASSERT_TRUE(form->isVisible());
+  form->setWindowState(Qt::WindowMinimized);
+  QTest::qWait(50);
+  EXPECT_FALSE(form->isVisible());
+  EXPECT_FALSE(form->isMinimized());  // it comes back in the normal state
+  EXPECT_TRUE(form->Timer1->isActive());
+}
+
+TEST_F(WindowHandlingTest, OnlyANormalSizeIsRecorded) {
+  form->ProcessorMenuClick(1);
+  form->resize(500, 350);
+  QApplication::processEvents();
+  EXPECT_EQ(Settings.Width, 500);
+  EXPECT_EQ(Settings.Height, 350);
+  form->showMaximized();
+  QApplication::processEvents();
+  ASSERT_TRUE(form->isMaximized());
+  EXPECT_NE(form->width(), 500);
+  EXPECT_EQ(Settings.Width, 500);
+  EXPECT_EQ(Settings.Height, 350);
+  form->showNormal();
+  form->resize(450, 320);
+  QApplication::processEvents();
+  EXPECT_EQ(Settings.Width, 450);
+}
+
+TEST_F(WindowHandlingTest, SettingsOkAppliesIntervalOnTopAndSmoothing) {
+  ASSERT_EQ(form->Core().IntervalAverage()->WindowSize(), 5);
+  form->TrayClickPoint = QPoint(work.x() + 600, Bottom() - 5);
+  QPoint dialogAt;
+  form->RunSettingsForm = [&](TSettingsForm& d) {
+    dialogAt = d.pos();
+    d.FormShow();
+    d.IntervalEdit->setText("1000");
+    d.CountEdit->setText("7");
+    d.OnTopCheck->setChecked(true);
+    d.OkButtonClick();
+    return d.result();
+  };
+  form->SettingsMenuClick();
+  EXPECT_EQ(dialogAt, QPoint(work.x() + 600 - 290, Bottom() - 415 - 2));
+  EXPECT_EQ(form->Timer1->interval(), 1000);
+  EXPECT_TRUE(form->Timer1->isActive());
+  EXPECT_TRUE(form->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+  EXPECT_TRUE(Settings.SmoothChanged);
+  EXPECT_EQ(form->Core().IntervalAverage()->WindowSize(), 7);
+  EXPECT_TRUE(form->SettingsForm.isNull());  // freed
+  EXPECT_FALSE(form->isVisible());           // on top or not, it stays hidden
+
+  // Off again, while shown: the window stays where it is and shown.
+  form->ProcessorMenuClick(1);
+  const QRect bounds = form->geometry();
+  AnswerSettings([](TSettingsForm& d) { d.OnTopCheck->setChecked(false); }, true);
+  form->SettingsMenuClick();
+  EXPECT_FALSE(form->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+  EXPECT_TRUE(form->isVisible());
+  EXPECT_EQ(form->geometry(), bounds);
+  EXPECT_EQ(form->Core().IntervalAverage()->WindowSize(), 7);  // smoothing unchanged
+}
+
+TEST_F(WindowHandlingTest, SettingsCancelChangesNothing) {
+  const TSettings before = Settings;
+  AnswerSettings(
+      [](TSettingsForm& d) {
+        d.IntervalEdit->setText("1000");
+        d.OnTopCheck->setChecked(true);
+      },
+      false);
+  form->SettingsMenuClick();
+  EXPECT_EQ(form->Timer1->interval(), 2000);
+  EXPECT_EQ(Settings.Interval, before.Interval);
+  EXPECT_FALSE(form->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+  EXPECT_TRUE(form->SettingsForm.isNull());
+}
+
+TEST_F(WindowHandlingTest, WhileTheDialogIsOpenMenuItemsOnlyRaiseIt) {
+  int dialogs = 0;
+  form->RunSettingsForm = [&](TSettingsForm& d) {
+    ++dialogs;
+    form->SettingsMenuClick();    // the same dialog, not a second
+    form->ProcessorMenuClick(3);  // no view change, no window
+    EXPECT_EQ(form->SettingsForm.data(), &d);
+    return static_cast<int>(QDialog::Rejected);
+  };
+  form->SettingsMenuClick();
+  EXPECT_EQ(dialogs, 1);
+  EXPECT_EQ(View(), 0);
+  EXPECT_FALSE(form->isVisible());
+}
+
+TEST_F(WindowHandlingTest, HelpOpensTheFileBesideTheProgramOrSaysItIsMissing) {
+  form->HelpFile = dir.File("Ombrix.hlp");
+  form->HelpMenuClick();
+  EXPECT_TRUE(opened.isEmpty());
+  ASSERT_EQ(messages.size(), 1);
+  EXPECT_TRUE(messages[0].contains(QString::fromStdString(form->HelpFile)))
+      << messages[0].toStdString();
+
+  dir.Write("Ombrix.hlp", "help");
+  form->HelpMenuClick();
+  ASSERT_EQ(opened.size(), 1);
+  EXPECT_EQ(opened[0], QUrl::fromLocalFile(QString::fromStdString(form->HelpFile)));
+}
+
+TEST_F(WindowHandlingTest, AboutWindowIsSingleAndClosesItselfAfterFourSeconds) {
+  delete AboutForm;  // the one start-up showed
+  ASSERT_EQ(AboutForm, nullptr);
+  testing::FakeClock clock(0xFFFFF000u);  // across the tick count's wrap
+  form->AboutMenuClick();
+  TAboutForm* about = AboutForm;
+  ASSERT_NE(about, nullptr);
+  EXPECT_TRUE(about->isVisible());
+  form->AboutMenuClick();
+  EXPECT_EQ(AboutForm, about);
+
+  clock.Advance(3999);
+  about->Timer1Timer();
+  EXPECT_EQ(AboutForm, about);
+  EXPECT_TRUE(about->isVisible());
+  clock.Advance(1);
+  about->Timer1Timer();
+  EXPECT_EQ(AboutForm, nullptr);
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+
+  form->AboutMenuClick();  // a new one
+  EXPECT_NE(AboutForm, nullptr);
+}
+
+TEST_F(WindowHandlingTest, LeftAndRightClickOpenTheMenuAtTheCursor) {
+  for (auto reason : {QSystemTrayIcon::Trigger, QSystemTrayIcon::Context}) {
+    form->TrayIconActivated(reason);
+    EXPECT_TRUE(form->TrayPopup->isVisible());
+    EXPECT_EQ(form->TrayClickPoint, QCursor::pos());
+    form->TrayPopup->hide();
+  }
+  form->TrayIconActivated(QSystemTrayIcon::MiddleClick);
+  EXPECT_FALSE(form->TrayPopup->isVisible());
+}
+
+}  // namespace
+}  // namespace ombrix
