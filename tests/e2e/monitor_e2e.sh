@@ -15,10 +15,11 @@ fi
 work=$(mktemp -d -t monitor-e2e.XXXXXX)
 prog=$work/prog
 pid=
-session= session_env=
+session= session_env= new_tray=
 
 cleanup() {
   [ -n "$pid" ] && kill "$pid" 2>/dev/null
+  [ -n "$new_tray" ] && kill "$new_tray" 2>/dev/null
   [ -n "$session" ] && "$gs" stop >/dev/null 2>&1
   rm -rf "$work"
 }
@@ -139,6 +140,18 @@ xdotool key alt+F4  # the window manager's close
 wait_for 5 sh -c "! xdotool search --onlyvisible --name '^Ombrix - ' >/dev/null 2>&1" ||
   fail "the close box did not hide the window"
 gone "$pid" && fail "closing the window ended the program"
+
+# The panel restarts: the icon comes back in the new one, and its menu still works.
+if [ -f "$GUI_SESSION_DIR/tray.pid" ] && [ -f "$GUI_SESSION_DIR/tint2rc" ]; then
+  old_tray=$(cat "$GUI_SESSION_DIR/tray.pid")
+  kill "$old_tray" 2>/dev/null
+  wait_for 5 gone "$old_tray" || fail "the panel did not stop"
+  tint2 -c "$GUI_SESSION_DIR/tint2rc" </dev/null >"$work/tint2.log" 2>&1 &
+  new_tray=$!
+  icon=$(retry "$gs" tray-icon Ombrix 2>>"$work/gs.err" | cut -d' ' -f1)
+  [ -n "$icon" ] || fail "the icon did not come back after the panel restarted"
+  shot tray-again
+fi
 
 # Exit, the last item, ends the program with the stop record in the log.
 open_menu
