@@ -381,9 +381,9 @@ void Overhead() {
       {"file copy 128 MiB, synced", copy},
   };
   for (const auto& [name, work] : works) {
-    // Wall time suffers from whatever else the machine runs; the CPU the workload itself
-    // used (the process less the consumer thread) is where the kernel programs' cost lands.
-    std::vector<double> off, on, offCpu, onCpu, cpuShare, rate, perRun, kernelShare;
+    // Wall and CPU time suffer from whatever else the machine runs; the kernel's statistics of
+    // the programs (which run for every process) and the consumer's CPU per event do not.
+    std::vector<double> off, on, offCpu, onCpu, cpuShare, rate, perRun, perEvent;
     work();  // warm up
     for (int round = 0; round < kRounds; ++round) {
       double cpu = ProcessCpu();
@@ -400,10 +400,11 @@ void Overhead() {
       onCpu.push_back(ProcessCpu() - cpu - consumed);
       const double runs = after.Runs - before.Runs, inKernel = after.Seconds - before.Seconds;
       perRun.push_back(runs > 0 ? 1e9 * inKernel / runs : 0);
-      kernelShare.push_back(inKernel / std::max(1e-9, onCpu.back() - inKernel));
       std::this_thread::sleep_for(std::chrono::milliseconds(150));  // last drain
       on.push_back(took);
-      rate.push_back(static_cast<double>(g_count.load() - events) / took);
+      const auto delivered = static_cast<double>(g_count.load() - events);
+      rate.push_back(delivered / took);
+      perEvent.push_back(delivered > 0 ? 1e9 * consumed / delivered : 0);
       cpuShare.push_back(consumed / took);
     }
     const auto change = [](const std::vector<double>& a, const std::vector<double>& b) {
@@ -411,11 +412,11 @@ void Overhead() {
     };
     std::printf(
         "%s (medians of %d): wall off %.3f s, on %.3f s (%+.1f%%); workload CPU off %.3f s, "
-        "on %.3f s (%+.1f%%); %.0f events/s; consumer CPU %.1f%% of one core; kernel programs "
-        "%.0f ns a run, %.1f%% on top of the workload's CPU\n",
+        "on %.3f s (%+.1f%%); %.0f events/s; consumer CPU %.1f%% of one core, %.0f ns an "
+        "event; kernel programs %.0f ns a run; at 100 000 events/s: %.1f%% of one core\n",
         name, kRounds, Median(off), Median(on), change(off, on), Median(offCpu), Median(onCpu),
-        change(offCpu, onCpu), Median(rate), 100.0 * Median(cpuShare), Median(perRun),
-        100.0 * Median(kernelShare));
+        change(offCpu, onCpu), Median(rate), 100.0 * Median(cpuShare), Median(perEvent),
+        Median(perRun), 1e5 * (Median(perEvent) + Median(perRun)) / 1e9 * 100.0);
   }
   unlink(source.c_str());
   rmdir(folder.c_str());

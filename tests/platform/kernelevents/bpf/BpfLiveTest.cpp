@@ -176,6 +176,46 @@ TEST_F(BpfLive, UdpDatagramsAreCountedOnTheirSockets) {
   EXPECT_EQ(received, delivered);
 }
 
+// A dual-stack socket talking to an IPv4 peer holds v4-mapped addresses; they count as IPv4.
+TEST_F(BpfLive, V4MappedSocketsCountAsIpv4) {
+  const int server = socket(AF_INET, SOCK_DGRAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  ASSERT_EQ(bind(server, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  getsockname(server, reinterpret_cast<sockaddr*>(&address), &length);
+  const std::uint16_t port = ntohs(address.sin_port);
+  const int client = socket(AF_INET6, SOCK_DGRAM, 0);
+  if (client < 0) GTEST_SKIP() << "no IPv6 sockets here";
+  sockaddr_in6 mapped{};
+  mapped.sin6_family = AF_INET6;
+  mapped.sin6_port = htons(port);
+  ASSERT_EQ(inet_pton(AF_INET6, "::ffff:127.0.0.1", &mapped.sin6_addr), 1);
+  ASSERT_EQ(connect(client, reinterpret_cast<sockaddr*>(&mapped), sizeof mapped), 0);
+  constexpr int kDatagrams = 20;
+  constexpr std::size_t kSize = 300;
+  const std::vector<char> payload(kSize, 'm');
+  for (int k = 0; k < kDatagrams; ++k)
+    ASSERT_EQ(send(client, payload.data(), kSize, 0), static_cast<ssize_t>(kSize));
+  close(client);
+  close(server);
+
+  const auto self = static_cast<std::uint32_t>(getpid());
+  std::uint64_t sent = 0;
+  WaitFor([&](const std::vector<TEventRecord>& records) {
+    sent = 0;
+    for (const TEventRecord& r : records)
+      if (r.Header.Guid == UdpIpGuid && U32(r, 0) == self &&
+          r.Header.Class.Type == EVENT_TYPE_NET_SEND && Port(r, netio::DestPort) == port &&
+          U32(r, netio::DestAddr) == htonl(INADDR_LOOPBACK) &&
+          U32(r, netio::SourceAddr) == htonl(INADDR_LOOPBACK))
+        sent += U32(r, 4);
+    return sent >= kDatagrams * kSize;
+  });
+  EXPECT_EQ(sent, kDatagrams * kSize);
+}
+
 struct DiskTotals {
   std::uint32_t Object = OTHER_FILE_OBJECT;
   std::uint64_t Read = 0, Written = 0;
