@@ -6,10 +6,11 @@ packages=(
   cmake make g++ pkg-config
   qt6-base-dev qt6-qpa-plugins libjpeg62-turbo-dev libmspack-dev
   libgtest-dev libgmock-dev libbenchmark-dev
+  clang libbpf-dev bpftool
   xvfb openbox tint2 xdotool x11-utils imagemagick desktop-file-utils mscompress
   fonts-dejavu-core fonts-liberation2 netbase python3
 )
-if [ "${1:-}" = "--fuzz" ]; then packages+=(clang libclang-rt-dev); fi
+if [ "${1:-}" = "--fuzz" ]; then packages+=(libclang-rt-dev); fi
 
 missing=()
 for p in "${packages[@]}"; do
