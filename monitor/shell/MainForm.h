@@ -134,6 +134,7 @@ class TMainForm : public QWidget, public TFrontEnd {
   QToolButton* ToolButton(const char* name, const QString& text, int tag);
   QAction* MenuItem(const char* name, const QString& text, int tag);
   void ConnectWindowHandling();
+  void ConnectHelpKeys();
   void PlaceFromTray();
   void RefinePlacement();
 

@@ -5,9 +5,12 @@
 #include <QCursor>
 #include <QDesktopServices>
 #include <QGuiApplication>
+#include <QKeyEvent>
+#include <QMenu>
 #include <QMessageBox>
 #include <QResizeEvent>
 #include <QScreen>
+#include <QShortcut>
 #include <mutex>
 
 #include "monitor/model/Average.h"
@@ -29,6 +32,31 @@ constexpr int HelpContents = 100;
 // How often the tray host is looked for; a restarted panel gets the icon back within it.
 constexpr int TrayWatchMs = 2000;
 
+// F1 over the tray menu asks for the help of the item under the keyboard.
+class TMenuHelpKey : public QObject {
+ public:
+  TMenuHelpKey(QMenu* menu, std::function<void()> help) : QObject(menu), help_(std::move(help)) {}
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() != QEvent::KeyPress || static_cast<QKeyEvent*>(event)->key() != Qt::Key_F1)
+      return QObject::eventFilter(watched, event);
+    help_();
+    return true;
+  }
+
+ private:
+  std::function<void()> help_;
+};
+
+int HelpContextOf(const QObject* object, int fallback) {
+  for (; object != nullptr; object = object->parent()) {
+    const QVariant context = object->property("helpContext");
+    if (context.isValid()) return context.toInt();
+  }
+  return fallback;
+}
+
 QRect WorkAreaAt(QPoint point) {
   const QScreen* screen = QGuiApplication::screenAt(point);
   if (screen == nullptr) screen = QGuiApplication::primaryScreen();
@@ -47,10 +75,30 @@ void TMainForm::ConnectWindowHandling() {
   connect(SettingsMenu, &QAction::triggered, this, [this] { SettingsMenuClick(); });
   connect(HelpMenu, &QAction::triggered, this, [this] { HelpMenuClick(); });
   connect(AboutMenu, &QAction::triggered, this, [this] { AboutMenuClick(); });
+  ConnectHelpKeys();
   TrayWatch = new QTimer(this);
   TrayWatch->setObjectName("TrayWatch");
   TrayWatch->setInterval(TrayWatchMs);
   connect(TrayWatch, &QTimer::timeout, this, [this] { CheckTrayHost(); });
+}
+
+void TMainForm::ConnectHelpKeys() {
+  setProperty("helpContext", 700);
+  AutoUpdateButton->setProperty("helpContext", 200);
+  AdapterButton->setProperty("helpContext", 300);
+  TrayPopup->setProperty("helpContext", 600);
+  SettingsMenu->setProperty("helpContext", 800);
+  ExitMenu->setProperty("helpContext", 1000);
+  auto* f1 = new QShortcut(QKeySequence(Qt::Key_F1), this);
+  connect(f1, &QShortcut::activated, this,
+          [this] { ShowHelp(HelpContextOf(QApplication::focusWidget(), 700)); });
+  TrayPopup->installEventFilter(new TMenuHelpKey(TrayPopup, [this] {
+    const QAction* item = TrayPopup->activeAction();
+    const QVariant own = item != nullptr ? item->property("helpContext") : QVariant();
+    const int context = own.isValid() ? own.toInt() : HelpContextOf(TrayPopup, 600);
+    TrayPopup->close();
+    ShowHelp(context);
+  }));
 }
 
 void TMainForm::TrayIconActivated(QSystemTrayIcon::ActivationReason reason) {

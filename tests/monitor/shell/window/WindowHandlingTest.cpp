@@ -235,6 +235,17 @@ TEST_F(WindowHandlingTest, HelpOpensTheFileBesideTheProgramOrSaysItIsMissing) {
   EXPECT_EQ(opened[0], QUrl::fromLocalFile(QString::fromStdString(form->HelpFile)));
 }
 
+TEST_F(WindowHandlingTest, F1OverTheTrayMenuClosesItAndAsksForHelp) {
+  form->HelpFile = dir.File("missing.hlp");
+  form->TrayPopup->popup(QPoint(100, 100));
+  ASSERT_TRUE(form->TrayPopup->isVisible());
+  QTest::keyClick(form->TrayPopup, Qt::Key_Down);
+  QTest::keyClick(form->TrayPopup, Qt::Key_F1);
+  EXPECT_FALSE(form->TrayPopup->isVisible());
+  ASSERT_EQ(messages.size(), 1);
+  EXPECT_TRUE(messages[0].contains("missing.hlp"));
+}
+
 TEST_F(WindowHandlingTest, AboutWindowIsSingleAndClosesItselfAfterFourSeconds) {
   delete AboutForm;  // the one start-up showed
   ASSERT_EQ(AboutForm, nullptr);
