@@ -134,6 +134,15 @@ wait_for 5 sh -c "! xdotool search --onlyvisible --name '^Ombrix Settings\$' >/d
   fail "OK did not close the dialog"
 grep -qx 'Interval=1000' "$prog/Ombrix.ini" || fail "the settings file has no Interval=1000"
 
+# Minimising hides the window to the tray too; "Memory usage" brings it back.
+xdotool windowminimize "$win"
+wait_for 5 sh -c "! xdotool search --onlyvisible --name '^Ombrix - ' >/dev/null 2>&1" ||
+  fail "minimising did not hide the window"
+open_menu
+xdotool key Down Down Down Down Return
+wait_for 5 visible '^Ombrix - Processes$' || fail "Memory usage did not show the window again"
+win=$(xdotool search --onlyvisible --name '^Ombrix - Processes$' | head -n 1)
+
 # The close box hides the window to the tray; the program goes on.
 xdotool windowactivate --sync "$win" >/dev/null 2>&1
 xdotool key alt+F4  # the window manager's close
