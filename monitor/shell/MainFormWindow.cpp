@@ -146,14 +146,19 @@ void TMainForm::ProcessorMenuClick(int tag) {
   ApplicationEventsRestore();
   if (!place) return;
   // The frame's size is known only once the window shows for the first time, at once or
-  // when the window manager tells it.
+  // when the window manager gets round to telling it.
+  placedClient_ = geometry().topLeft();
   RefinePlacement();
-  QTimer::singleShot(0, this, [this] { RefinePlacement(); });
+  for (int ms : {0, 100, 250, 500, 1000})
+    QTimer::singleShot(ms, this, [this] { RefinePlacement(); });
 }
 
+// Placed again with the frame's true size, unless the user has moved the window since.
 void TMainForm::RefinePlacement() {
-  const bool unmoved = frameGeometry().topLeft() == RestoreRect.topLeft();
-  if (isVisible() && unmoved && frameGeometry().size() != RestoreRect.size()) PlaceFromTray();
+  const bool unmoved = geometry().topLeft() == placedClient_;
+  if (!isVisible() || !unmoved || frameGeometry().size() == RestoreRect.size()) return;
+  PlaceFromTray();
+  placedClient_ = geometry().topLeft();
 }
 
 // The window's right edge at the tray click, its bottom just above the panel, its size the

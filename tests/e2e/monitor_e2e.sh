@@ -104,13 +104,17 @@ box=$(blue_box "$win")
 [[ $box =~ ^([0-9]+)x[0-9]+\+([0-9]+)\+ ]] || fail "no sort column drawn (blue box '$box')"
 left=${BASH_REMATCH[2]} right=$((BASH_REMATCH[2] + BASH_REMATCH[1]))
 ((left > 60 && right < 160)) || fail "the sort colour is not in the Processor column ($box)"
-# Opened at the tray: its bottom edge just above the panel, inside the screen.
-geo=$(xwininfo -id "$win")
-X=$(awk '/Absolute upper-left X/ {print $4}' <<<"$geo")
-Y=$(awk '/Absolute upper-left Y/ {print $4}' <<<"$geo")
-WIDTH=$(awk '/^ *Width:/ {print $2}' <<<"$geo")
-HEIGHT=$(awk '/^ *Height:/ {print $2}' <<<"$geo")
-((Y + HEIGHT <= 768 && Y + HEIGHT >= 740 && X >= 0)) || fail "window placed at $X,$Y ${WIDTH}x$HEIGHT"
+# Opened at the tray: its frame's bottom edge two pixels above the panel (the work area
+# ends at 768), inside the screen.
+frame_placed() {
+  local geo y h bottom
+  geo=$(xwininfo -id "$win") || return 1
+  y=$(awk '/Absolute upper-left Y/ {print $4}' <<<"$geo")
+  h=$(awk '/^ *Height:/ {print $2}' <<<"$geo")
+  bottom=$(xprop -id "$win" _NET_FRAME_EXTENTS | awk -F', *' '{print $4}')
+  [ -n "$bottom" ] && ((y + h + bottom == 766))
+}
+wait_for 5 frame_placed || fail "window not placed above the panel: $(xwininfo -id "$win" | grep -E 'Absolute|Width|Height' | tr -s ' \n' ' ')"
 
 # The view buttons follow "Auto update" in the tool bar.
 for view in Disks:124 Files:150 Adapters:176 Sockets:201 Processes:97; do
