@@ -2,6 +2,7 @@
 
 #include <QPainter>
 #include <QPropertyAnimation>
+#include <QRegion>
 #include <QWidget>
 
 namespace ombrix {
@@ -9,6 +10,7 @@ namespace ombrix {
 namespace {
 
 constexpr int FlightMs = 250;
+constexpr int BarHeight = 18;
 
 // A caption bar's outline, drawn in the selection colour so it reads on any theme.
 class TCaptionFrame : public QWidget {
@@ -18,17 +20,21 @@ class TCaptionFrame : public QWidget {
                              Qt::X11BypassWindowManagerHint | Qt::WindowStaysOnTopHint) {
     setAttribute(Qt::WA_DeleteOnClose);
     setAttribute(Qt::WA_ShowWithoutActivating);
-    setAttribute(Qt::WA_TranslucentBackground);
   }
 
  protected:
+  // Only the outline and the caption bar show, with or without a compositor.
+  void resizeEvent(QResizeEvent*) override {
+    const QRect inner = rect().adjusted(2, std::min(height(), BarHeight), -2, -2);
+    setMask(inner.isEmpty() ? QRegion(rect()) : QRegion(rect()).subtracted(QRegion(inner)));
+  }
+
   void paintEvent(QPaintEvent*) override {
     QPainter p(this);
     const QColor colour = palette().color(QPalette::Highlight);
     p.setPen(QPen(colour, 2));
     p.drawRect(rect().adjusted(1, 1, -1, -1));
-    const int bar = std::min(height(), 18);
-    p.fillRect(QRect(0, 0, width(), bar), colour);
+    p.fillRect(QRect(0, 0, width(), std::min(height(), BarHeight)), colour);
   }
 };
 

@@ -15,6 +15,7 @@
 #include "monitor/model/Average.h"
 #include "monitor/settings/Settings.h"
 #include "monitor/shell/AboutForm.h"
+#include "monitor/shell/CaptionAnimation.h"
 #include "monitor/shell/MainForm.h"
 #include "tests/support/FakeClock.h"
 #include "tests/support/TempDir.h"
@@ -137,6 +138,20 @@ TEST_F(WindowHandlingTest, CloseAndMinimiseHideToTheTrayAndResetHints) {
   EXPECT_FALSE(form->isVisible());
   EXPECT_FALSE(form->isMinimized());  // it comes back in the normal state
   EXPECT_TRUE(form->Timer1->isActive());
+}
+
+TEST_F(WindowHandlingTest, CaptionAnimationOnlyWithBothEnds) {
+  EXPECT_EQ(form->TrayRect(), QRect());  // offscreen there is no tray to fly to
+  EXPECT_EQ(AnimateCaption(QRect(10, 10, 300, 200), QRect()), nullptr);
+  EXPECT_EQ(AnimateCaption(QRect(), QRect(0, 780, 24, 24)), nullptr);
+  QPointer<QWidget> frame = AnimateCaption(QRect(10, 10, 300, 200), QRect(0, 780, 24, 24));
+  ASSERT_FALSE(frame.isNull());
+  EXPECT_TRUE(frame->isVisible());
+  EXPECT_TRUE(frame->testAttribute(Qt::WA_TransparentForMouseEvents) ||
+              frame->windowFlags().testFlag(Qt::WindowTransparentForInput));
+  frame->close();  // what the flight's end does
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  EXPECT_TRUE(frame.isNull());
 }
 
 TEST_F(WindowHandlingTest, OnlyANormalSizeIsRecorded) {
