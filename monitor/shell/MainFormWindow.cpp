@@ -212,10 +212,20 @@ void TMainForm::SettingsMenuClick() {
   std::unique_ptr<TSettingsForm> dialog = std::make_unique<TSettingsForm>();
   SettingsForm = dialog.get();
   dialog->ShowHelp = [this](int context) { ShowHelp(context); };
+  const QRect work = WorkAreaAt(TrayClickPoint);
+  const QPoint click = TrayClickPoint;
   const QRect place =
-      DialogPlace(TrayClickPoint, dialog->size() + FrameExtra(frameGeometry(), geometry()),
-                  WorkAreaAt(TrayClickPoint));
+      DialogPlace(click, dialog->size() + FrameExtra(frameGeometry(), geometry()), work);
   dialog->move(place.topLeft());
+  // Placed again in its first moments, once its own frame is known.
+  const QPointer<TSettingsForm> shown = dialog.get();
+  for (int ms : {0, 100, 250, 500}) {
+    QTimer::singleShot(ms, this, [shown, click, work] {
+      if (!shown || !shown->isVisible()) return;
+      const QRect again = DialogPlace(click, shown->frameGeometry().size(), work);
+      if (again.y() != shown->frameGeometry().y()) shown->move(again.topLeft());
+    });
+  }
   const int result = RunSettingsForm(*dialog);
   dialog.reset();
   if (result != QDialog::Accepted) return;

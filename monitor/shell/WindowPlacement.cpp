@@ -23,8 +23,10 @@ QRect MainWindowPlace(QPoint trayClick, QSize outerSize, const QRect& workArea) 
   return place;
 }
 
+// Held inside the work area as the window is: with the tray at the left, as many panels
+// have it, the dialog would otherwise open with its buttons off the screen.
 QRect DialogPlace(QPoint trayClick, QSize outerSize, const QRect& workArea) {
-  return RightBottomAt(trayClick, outerSize, workArea);
+  return MainWindowPlace(trayClick, outerSize, workArea);
 }
 
 QSize FrameExtra(const QRect& frameGeometry, const QRect& clientGeometry) {

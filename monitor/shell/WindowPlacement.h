@@ -9,10 +9,10 @@ namespace ombrix {
 
 // The main window's outer bounds. Kept inside the work area's left and top edges: a tray
 // near the screen's left edge, or a window taller than the work area, still shows its
-// caption.
+// caption and controls.
 QRect MainWindowPlace(QPoint trayClick, QSize outerSize, const QRect& workArea);
 
-// The settings dialog's outer bounds, placed the same way but not held inside the work area.
+// The settings dialog's outer bounds, placed the same way.
 QRect DialogPlace(QPoint trayClick, QSize outerSize, const QRect& workArea);
 
 // The size between a window's frame and its client area, as the window manager drew it the

@@ -106,13 +106,14 @@ left=${BASH_REMATCH[2]} right=$((BASH_REMATCH[2] + BASH_REMATCH[1]))
 ((left > 60 && right < 160)) || fail "the sort colour is not in the Processor column ($box)"
 # Opened at the tray: its frame's bottom edge two pixels above the panel (the work area
 # ends at 768), inside the screen.
-frame_placed() {
-  local geo y h bottom
-  geo=$(xwininfo -id "$win") || return 1
+frame_placed() {  # frame_placed [WINDOW]
+  local geo x y h bottom
+  geo=$(xwininfo -id "${1:-$win}") || return 1
+  x=$(awk '/Absolute upper-left X/ {print $4}' <<<"$geo")
   y=$(awk '/Absolute upper-left Y/ {print $4}' <<<"$geo")
   h=$(awk '/^ *Height:/ {print $2}' <<<"$geo")
-  bottom=$(xprop -id "$win" _NET_FRAME_EXTENTS | awk -F', *' '{print $4}')
-  [ -n "$bottom" ] && ((y + h + bottom == 766))
+  bottom=$(xprop -id "${1:-$win}" _NET_FRAME_EXTENTS | awk -F', *' '{print $4}')
+  [ -n "$bottom" ] && ((y + h + bottom == 766 && x >= 0))
 }
 wait_for 5 frame_placed || fail "window not placed above the panel: $(xwininfo -id "$win" | grep -E 'Absolute|Width|Height' | tr -s ' \n' ' ')"
 
@@ -130,6 +131,7 @@ open_menu
 xdotool key Up Up Return
 dlg=$("$gs" wait-window '^Ombrix Settings$') || fail "Settings... did not open the dialog"
 wait_for 5 sh -c "[ \"\$(xdotool getactivewindow 2>/dev/null)\" = $dlg ]" || fail "the dialog has no focus"
+wait_for 5 frame_placed "$dlg" || fail "dialog not placed above the panel: $(xwininfo -id "$dlg" | grep -E 'Absolute|Width|Height' | tr -s ' \n' ' ')"
 shot settings
 xdotool key End BackSpace BackSpace BackSpace BackSpace BackSpace BackSpace
 xdotool type --delay 20 1000

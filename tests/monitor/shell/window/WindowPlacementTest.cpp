@@ -16,13 +16,14 @@ TEST(WindowPlacementTest, RightEdgeAtTheClickBottomAboveThePanel) {
             QRect(500, 498, 400, 300));
 }
 
-TEST(WindowPlacementTest, MainWindowStaysInsideTheWorkAreaDialogDoesNot) {
+TEST(WindowPlacementTest, WindowAndDialogStayInsideTheWorkArea) {
   // A tray near the left edge, and a window taller than the work area.
   EXPECT_EQ(MainWindowPlace({18, 780}, {587, 415}, WorkArea).topLeft(), QPoint(0, 351));
   EXPECT_EQ(MainWindowPlace({1200, 780}, {587, 900}, WorkArea).topLeft(), QPoint(613, 0));
   EXPECT_EQ(MainWindowPlace({18, 780}, {587, 415}, QRect(1280, 24, 1024, 744)).topLeft(),
             QPoint(1280, 351));
-  EXPECT_EQ(DialogPlace({18, 780}, {290, 900}, WorkArea).topLeft(), QPoint(-272, -134));
+  EXPECT_EQ(DialogPlace({18, 780}, {290, 415}, WorkArea).topLeft(), QPoint(0, 351));
+  EXPECT_EQ(DialogPlace({1200, 780}, {290, 900}, WorkArea).topLeft(), QPoint(910, 0));
 }
 
 TEST(WindowPlacementTest, FrameExtraIsNeverNegative) {
