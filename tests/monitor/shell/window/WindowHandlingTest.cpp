@@ -25,13 +25,6 @@ namespace {
 
 class WindowHandlingTest : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() {
-    static int argc = 1;
-    static char name[] = "window_tests";
-    static char* argv[] = {name, nullptr};
-    qputenv("QT_QPA_PLATFORM", "offscreen");  // no desktop needed, the same screen each run
-    if (QApplication::instance() == nullptr) new QApplication(argc, argv);
-  }
   void SetUp() override {
     Settings = TSettings{};
     SettingsOwner = dir.File("Ombrix");
@@ -298,3 +291,11 @@ TEST_F(WindowHandlingTest, LeftAndRightClickOpenTheMenuAtTheCursor) {
 
 }  // namespace
 }  // namespace ombrix
+
+// One application for all the cases, destroyed at the end so that it leaves nothing behind.
+int main(int argc, char** argv) {
+  qputenv("QT_QPA_PLATFORM", "offscreen");  // no desktop needed, the same screen each run
+  QApplication app(argc, argv);
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}
