@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <string_view>
 
+#include "platform/status/Status.h"
+
 namespace platform {
 
 struct GUID {
@@ -77,14 +79,7 @@ struct EVENT_TRACE_PROPERTIES {
   std::uint32_t SourceStatus;
 };
 
-// Status codes.
-inline constexpr std::uint32_t ERROR_SUCCESS = 0;
-inline constexpr std::uint32_t ERROR_INVALID_HANDLE = 6;
-inline constexpr std::uint32_t ERROR_INVALID_PARAMETER = 87;
-inline constexpr std::uint32_t ERROR_BAD_PATHNAME = 161;
-inline constexpr std::uint32_t ERROR_ALREADY_EXISTS = 183;
-inline constexpr std::uint32_t ERROR_CANCELLED = 1223;
-inline constexpr std::uint32_t ERROR_WMI_INSTANCE_NOT_FOUND = 4201;
+// Status codes: platform/status/Status.h.
 
 inline constexpr std::uint32_t EVENT_TRACE_REAL_TIME_MODE = 0x100;
 inline constexpr std::uint32_t EVENT_TRACE_CONTROL_STOP = 1;

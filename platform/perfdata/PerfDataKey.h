@@ -8,12 +8,9 @@
 #include <string>
 #include <string_view>
 
-namespace platform {
+#include "platform/status/Status.h"
 
-inline constexpr std::uint32_t ERROR_SUCCESS = 0;
-inline constexpr std::uint32_t ERROR_FILE_NOT_FOUND = 2;
-inline constexpr std::uint32_t ERROR_BAD_NETPATH = 53;
-inline constexpr std::uint32_t ERROR_MORE_DATA = 234;
+namespace platform {
 
 // Where the answers come from. The Linux provider is the default; tests put their own in.
 class PerfDataSource {
