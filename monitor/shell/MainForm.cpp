@@ -34,6 +34,9 @@ TMainForm::TMainForm(TKernelEventTrace* trace) {
   // A tool window: no taskbar entry; the notification-area icon is the way in.
   setWindowFlags(Qt::Tool);
   resize(DesignWidth, DesignHeight);
+  // The grid's column widths are made for a narrow face; the usual wide default would cut
+  // the leading digits off the numbers, so prefer faces of the closest widths.
+  QFont::insertSubstitutions("Tahoma", {"Liberation Sans", "Arimo", "Nimbus Sans", "DejaVu Sans"});
   QFont font("Tahoma");
   font.setStyleHint(QFont::SansSerif);  // the closest installed face when it is missing
   font.setPointSize(8);  // the design's size: the grid's column widths are made for it
