@@ -70,9 +70,9 @@ blue_box() {
 # A copy of the program folder, so that its settings file and log land in it.
 # What the program ships beside it; not the settings or log of earlier runs.
 mkdir -p "$prog"
-for f in "$(dirname "$program")"/*; do
-  case ${f##*/} in Ombrix.ini | Ombrix.log | trace.txt) ;; *) cp "$f" "$prog/" ;; esac
-done
+# The program and what it reads beside it; its own files (ini, log, trace) start afresh.
+cp "$program" "$prog/"
+[ -f "$(dirname "$program")/ports.txt" ] && cp "$(dirname "$program")/ports.txt" "$prog/"
 [ -x "$prog/Ombrix" ] || fail "no program at $program"
 
 for _ in 1 2 3; do

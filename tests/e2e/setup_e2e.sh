@@ -66,7 +66,8 @@ INF
 
 export HOME=$home
 unset XDG_DATA_HOME XDG_CONFIG_HOME
-envs=$("$gs" start) || fail "session start"
+# A session that fails to come up (a display taken meanwhile) gets one more try.
+envs=$("$gs" start) || { sleep 1; envs=$("$gs" start); } || fail "session start"
 eval "$envs"
 session=1
 
