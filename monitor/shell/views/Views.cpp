@@ -331,6 +331,11 @@ QString TViews::CellText(int column, int row) {
   return CellContent(*entity, CurrentView, column, Overall()).Text;
 }
 
+QString FitNumberText(const QString& text, const QFontMetrics& metrics, int width) {
+  if (metrics.horizontalAdvance(text) <= width) return text;
+  return metrics.elidedText(text, Qt::ElideLeft, width);
+}
+
 void TViews::DrawGrid1DrawCell(QPainter& painter, int column, int row, const QRect& rect,
                                bool selected) {
   const QPalette& palette = DrawGrid1->palette();
@@ -347,15 +352,17 @@ void TViews::DrawGrid1DrawCell(QPainter& painter, int column, int row, const QRe
   const QFontMetrics metrics(DrawGrid1->font());
   QRect clip = rect;
   int left = rect.left() + 2;
+  QString text = cell.Text;
   if (cell.Number) {
-    left = rect.left() + rect.width() - (metrics.horizontalAdvance(cell.Text) + 2);
+    text = FitNumberText(text, metrics, rect.width() - 4);
+    left = rect.left() + rect.width() - (metrics.horizontalAdvance(text) + 2);
     clip.setLeft(rect.left() + 2);
   } else {
     clip.setRight(rect.right() - 2);
   }
   painter.setClipRect(clip);
   painter.setFont(DrawGrid1->font());
-  painter.drawText(QPoint(left, rect.top() + 2 + metrics.ascent()), cell.Text);
+  painter.drawText(QPoint(left, rect.top() + 2 + metrics.ascent()), text);
   painter.restore();
 }
 

@@ -3,7 +3,9 @@
 // row and the web search on a process name. The window places the controls and calls the
 // handlers; every handler takes ModelLock while it reads entities.
 #pragma once
+#include <QFontMetrics>
 #include <QObject>
+#include <QString>
 #include <QUrl>
 #include <functional>
 
@@ -19,6 +21,10 @@ class QButtonGroup;
 namespace ombrix {
 
 class TEntityTables;
+
+// A number as it fits a cell of the given text width: whole, or with its leading digits
+// replaced by an ellipsis, so a cut figure never reads as a smaller one.
+QString FitNumberText(const QString& text, const QFontMetrics& metrics, int width);
 
 class TViews : public QObject {
   Q_OBJECT

@@ -98,6 +98,17 @@ TEST_F(Views, ProcessorUsageSortsLargestFirstAndHeaderClicksFlipOrChooseColumns)
   EXPECT_EQ(NameColumn(), (QStringList{"alpha", "beta", "gamma"}));
 }
 
+TEST(NumberCells, AFigureTooWideForItsCellIsMarkedCutNotShortened) {
+  const QFontMetrics metrics(QFont("DejaVu Sans", 8));
+  const QString figure = "12,911,844.06";
+  const int whole = metrics.horizontalAdvance(figure);
+  EXPECT_EQ(FitNumberText(figure, metrics, whole), figure);
+  const QString cut = FitNumberText(figure, metrics, whole / 2);
+  EXPECT_TRUE(cut.startsWith(QChar(0x2026))) << cut.toStdString();
+  EXPECT_TRUE(figure.endsWith(cut.mid(1)));
+  EXPECT_LE(metrics.horizontalAdvance(cut), whole / 2);
+}
+
 TEST_F(Views, HeaderShowsTheSortColumnInItsColours) {
   views->SortColumn = 1;
   views->SortDescending = true;
