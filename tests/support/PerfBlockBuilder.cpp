@@ -102,7 +102,7 @@ void Object(Out& out, const PerfObjectSpec& o) {
 
 }  // namespace
 
-std::vector<std::uint8_t> BuildPerfBlock(const PerfBlockSpec& spec) {
+std::vector<std::uint8_t> BuildPerfBlock(const PerfBlockSpec& layout) {
   Out out;
   out.Zeros(88);
   const char16_t sig[] = u"PERF";
@@ -110,19 +110,19 @@ std::vector<std::uint8_t> BuildPerfBlock(const PerfBlockSpec& spec) {
   out.U32(8, 1);
   out.U32(12, 1);
   out.U32(16, 1);
-  out.U32(28, static_cast<std::uint32_t>(spec.Objects.size()));
+  out.U32(28, static_cast<std::uint32_t>(layout.Objects.size()));
   out.U32(32, 238);
-  for (std::size_t i = 0; i < 8; ++i) out.U16(36 + 2 * i, spec.SystemTime[i]);
-  out.I64(56, spec.PerfTime);
-  out.I64(64, spec.PerfFreq);
-  out.I64(72, spec.PerfTime100nSec);
+  for (std::size_t i = 0; i < 8; ++i) out.U16(36 + 2 * i, layout.SystemTime[i]);
+  out.I64(56, layout.PerfTime);
+  out.I64(64, layout.PerfFreq);
+  out.I64(72, layout.PerfTime100nSec);
   const std::size_t name = out.Size();
-  out.U32(80, out.Name(spec.SystemName));
+  out.U32(80, out.Name(layout.SystemName));
   out.U32(84, static_cast<std::uint32_t>(name));
   out.Align8();
   out.U32(24, static_cast<std::uint32_t>(out.Size()));  // HeaderLength
-  for (const PerfObjectSpec& o : spec.Objects) Object(out, o);
-  out.Zeros(spec.Padding);
+  for (const PerfObjectSpec& o : layout.Objects) Object(out, o);
+  out.Zeros(layout.Padding);
   out.U32(20, static_cast<std::uint32_t>(out.Size()));  // TotalByteLength
   return out.Take();
 }

@@ -42,7 +42,7 @@ struct PerfBlockSpec {
   std::uint32_t Padding = 0;  // zero bytes appended to make big blocks
 };
 
-std::vector<std::uint8_t> BuildPerfBlock(const PerfBlockSpec& spec);
+std::vector<std::uint8_t> BuildPerfBlock(const PerfBlockSpec& layout);
 
 // Little-endian field access for tests that damage blocks on purpose.
 void PutU32(std::vector<std::uint8_t>& block, std::size_t at, std::uint32_t value);
