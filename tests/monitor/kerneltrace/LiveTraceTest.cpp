@@ -1,19 +1,15 @@
 // The whole event path on the running machine: the kernel trace with the monitor's handlers
 // fills the model's tables. Needs root (the process connector and other processes' /proc
 // entries); every wait is bounded.
-#include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <spawn.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <functional>
 #include <mutex>
-#include <thread>
 #include <vector>
 
 #include "monitor/kerneltrace/EventHandlers.h"
@@ -23,6 +19,7 @@
 #include "monitor/network/IpHelper.h"
 #include "platform/kernelevents/EventBackend.h"
 #include "platform/paths/Paths.h"
+#include "tests/support/LiveWorkload.h"
 
 extern char** environ;
 
@@ -47,15 +44,10 @@ class LiveTrace : public ::testing::Test {
 
   // Waits up to ten seconds for the model to satisfy done, asked under the model lock.
   bool WaitFor(const std::function<bool()>& done) {
-    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (std::chrono::steady_clock::now() < until) {
-      {
-        std::lock_guard lock(ModelLock);
-        if (done()) return true;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return false;
+    return ombrix::testing::WaitUntil([&] {
+      std::lock_guard lock(ModelLock);
+      return done();
+    });
   }
 
   const std::uint32_t self = static_cast<std::uint32_t>(getpid());
@@ -66,35 +58,10 @@ class LiveTrace : public ::testing::Test {
 };
 
 TEST_F(LiveTrace, LoopbackTransferLandsOnASocketOfThisProcess) {
-  const int server = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  ASSERT_EQ(bind(server, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-  ASSERT_EQ(listen(server, 1), 0);
-  getsockname(server, reinterpret_cast<sockaddr*>(&address), &length);
-  const int client = socket(AF_INET, SOCK_STREAM, 0);
-  ASSERT_EQ(connect(client, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-  const int accepted = accept(server, nullptr, nullptr);
-  ASSERT_GE(accepted, 0);
   constexpr std::int64_t kBytes = 1 << 20;
-  std::thread reader([&] {
-    std::vector<char> buffer(65536);
-    for (std::int64_t got = 0; got < kBytes;) {
-      const ssize_t n = read(accepted, buffer.data(), buffer.size());
-      if (n <= 0) break;
-      got += n;
-    }
-  });
-  const std::vector<char> payload(kBytes, 'x');
-  for (std::int64_t sent = 0; sent < kBytes;) {
-    const ssize_t n = write(client, payload.data() + sent, static_cast<std::size_t>(kBytes - sent));
-    ASSERT_GT(n, 0);
-    sent += n;
-  }
-  reader.join();
-
+  ombrix::testing::LoopbackTcp pair;
+  ASSERT_TRUE(pair.Connected());
+  ASSERT_TRUE(pair.Transfer(kBytes));
   std::int64_t bytes = 0;
   const bool seen = WaitFor([&] {
     bytes = 0;
@@ -102,9 +69,6 @@ TEST_F(LiveTrace, LoopbackTransferLandsOnASocketOfThisProcess) {
       if (s->ProcessId == self && s->RemoteAddress == INADDR_LOOPBACK) bytes += s->ByteCount;
     return bytes >= 2 * kBytes;  // sent by one end, received by the other
   });
-  close(client);
-  close(accepted);
-  close(server);
   EXPECT_TRUE(seen) << "bytes on this process's loopback sockets: " << bytes;
   EXPECT_LE(bytes, 2 * kBytes + 64);
   std::lock_guard lock(ModelLock);

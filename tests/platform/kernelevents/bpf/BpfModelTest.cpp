@@ -27,6 +27,7 @@
 #include "platform/kernelevents/EventBackend.h"
 #include "platform/kernelevents/bpf/BpfEventSource.h"
 #include "platform/paths/Paths.h"
+#include "tests/support/LiveWorkload.h"
 
 extern char** environ;
 
@@ -59,16 +60,10 @@ class BpfModel : public ::testing::Test {
   }
 
   bool WaitFor(const std::function<bool()>& done) {
-    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (std::chrono::steady_clock::now() < until) {
-      {
-        std::lock_guard lock(ModelLock);
-        if (done()) return true;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    std::lock_guard lock(ModelLock);
-    return done();
+    return ombrix::testing::WaitUntil([&] {
+      std::lock_guard lock(ModelLock);
+      return done();
+    });
   }
 
   std::int64_t SocketBytes(std::uint16_t remotePort, std::uint32_t remoteAddress) {
@@ -87,34 +82,10 @@ class BpfModel : public ::testing::Test {
 };
 
 TEST_F(BpfModel, LoopbackTransferLandsExactlyOnThisProcessesSockets) {
-  const int server = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  ASSERT_EQ(bind(server, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-  ASSERT_EQ(listen(server, 1), 0);
-  getsockname(server, reinterpret_cast<sockaddr*>(&address), &length);
-  const int client = socket(AF_INET, SOCK_STREAM, 0);
-  ASSERT_EQ(connect(client, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-  const int accepted = accept(server, nullptr, nullptr);
-  ASSERT_GE(accepted, 0);
   constexpr std::int64_t kBytes = 1 << 20;
-  std::thread reader([&] {
-    std::vector<char> buffer(65536);
-    for (std::int64_t got = 0; got < kBytes;) {
-      const ssize_t n = read(accepted, buffer.data(), buffer.size());
-      if (n <= 0) break;
-      got += n;
-    }
-  });
-  const std::vector<char> payload(kBytes, 'x');
-  for (std::int64_t sent = 0; sent < kBytes;) {
-    const ssize_t n = write(client, payload.data() + sent, static_cast<std::size_t>(kBytes - sent));
-    ASSERT_GT(n, 0);
-    sent += n;
-  }
-  reader.join();
+  ombrix::testing::LoopbackTcp pair;
+  ASSERT_TRUE(pair.Connected());
+  ASSERT_TRUE(pair.Transfer(kBytes));
   std::int64_t bytes = 0;
   WaitFor([&] {
     bytes = 0;
@@ -122,9 +93,6 @@ TEST_F(BpfModel, LoopbackTransferLandsExactlyOnThisProcessesSockets) {
       if (s->ProcessId == self && s->RemoteAddress == INADDR_LOOPBACK) bytes += s->ByteCount;
     return bytes >= 2 * kBytes;  // sent by one end, received by the other
   });
-  close(client);
-  close(accepted);
-  close(server);
   EXPECT_EQ(bytes, 2 * kBytes);
 }
 

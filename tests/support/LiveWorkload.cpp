@@ -1,0 +1,67 @@
+#include "tests/support/LiveWorkload.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <thread>
+#include <vector>
+
+namespace ombrix::testing {
+
+LoopbackTcp::LoopbackTcp() {
+  server_ = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  auto* raw = reinterpret_cast<sockaddr*>(&address);
+  if (server_ < 0 || bind(server_, raw, sizeof address) != 0 || listen(server_, 1) != 0 ||
+      getsockname(server_, raw, &length) != 0)
+    return;
+  port_ = ntohs(address.sin_port);
+  client_ = socket(AF_INET, SOCK_STREAM, 0);
+  if (client_ < 0 || connect(client_, raw, sizeof address) != 0) return;
+  accepted_ = accept(server_, nullptr, nullptr);
+}
+
+LoopbackTcp::~LoopbackTcp() {
+  for (int fd : {client_, accepted_, server_})
+    if (fd >= 0) close(fd);
+}
+
+bool LoopbackTcp::Transfer(std::int64_t bytes) {
+  if (!Connected()) return false;
+  std::int64_t got = 0;
+  std::thread reader([&] {
+    std::vector<char> buffer(65536);
+    while (got < bytes) {
+      const ssize_t n = read(accepted_, buffer.data(), buffer.size());
+      if (n <= 0) break;
+      got += n;
+    }
+  });
+  const std::vector<char> payload(static_cast<std::size_t>(bytes), 'x');
+  bool ok = true;
+  for (std::int64_t sent = 0; ok && sent < bytes;) {
+    const ssize_t n = write(client_, payload.data() + sent, static_cast<std::size_t>(bytes - sent));
+    ok = n > 0;
+    if (ok) sent += n;
+  }
+  if (!ok) shutdown(client_, SHUT_WR);  // let the reader see the end
+  reader.join();
+  return ok && got == bytes;
+}
+
+bool WaitUntil(const std::function<bool()>& done, int seconds) {
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+  while (std::chrono::steady_clock::now() < until) {
+    if (done()) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  return done();
+}
+
+}  // namespace ombrix::testing
