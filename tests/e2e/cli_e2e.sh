@@ -21,11 +21,12 @@ printf '[Settings]\nLogProcesses=True\n' > "$work/Ombrix.ini"
 
 # A process already running when the monitor starts, and one it sees start.
 sleep 300 & early=$!
-"$work/ombrix-cli" --samples 5 --interval 1000 --stats > "$work/out" 2> "$work/err" &
+"$work/ombrix-cli" --samples 6 --interval 1000 --stats > "$work/out" 2> "$work/err" &
 cli_pid=$!
-sleep 0.5
-sleep 2.5 & late=$!
-sleep 2
+# The trace is started before the first sample is printed: only then is a start observable.
+for _ in $(seq 100); do grep -q '^Tick:' "$work/out" 2>/dev/null && break; sleep 0.1; done
+sleep 2 & late=$!
+sleep 1.5
 kill $early
 wait $cli_pid || fail "ombrix-cli ended with $?"
 wait $late 2>/dev/null
