@@ -15,7 +15,9 @@
 #include "platform/kernelevents/ProcessStarts.h"
 
 namespace platform {
+
 namespace {
+constexpr std::uint64_t kMostGrowthPerPoll = std::uint64_t{16} << 30;  // 16 GiB
 
 constexpr std::string_view kDeleted = " (deleted)";
 
@@ -164,6 +166,10 @@ void TFileActivity::Walk(std::uint32_t pid, Process& process, bool baseline, boo
       from = info->Pos;  // opened before we looked, or positioned at the end by the open
     now[fd] = OpenFile{info->MountId, info->Inode, info->Pos, info->Flags};
     if (info->Pos <= from) continue;
+    // A position can also move by seeking. Growth no disk moves in one poll is such a jump (into
+    // a sparse file, say), not a transfer: counting it would invent data and, at 4 GiB a
+    // record, could ask for more records than memory holds.
+    if (info->Pos - from > kMostGrowthPerPoll) continue;
     // Duplicated descriptors share one position: count it once.
     if (!counted.emplace(info->MountId, info->Inode, info->Pos).second) continue;
     bool isNew = false;

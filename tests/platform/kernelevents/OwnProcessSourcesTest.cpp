@@ -101,6 +101,19 @@ TEST_F(FileActivityTest, GrowthOfAnOpenFileIsNamedOnceThenCounted) {
   close(fd);
 }
 
+TEST_F(FileActivityTest, ASeekFarAheadIsNoTransfer) {
+  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  ASSERT_GE(fd, 0);
+  Write(fd, 100);
+  EXPECT_EQ(Poll().Written, 100u);
+  ASSERT_EQ(lseek(fd, off_t{1} << 40, SEEK_SET), off_t{1} << 40);  // a terabyte into a sparse file
+  Write(fd, 100);
+  EXPECT_EQ(Poll().Written, 0u) << "the jump is not counted as data";
+  Write(fd, 50);
+  EXPECT_EQ(Poll().Written, 50u) << "growth after the jump counts again";
+  close(fd);
+}
+
 TEST_F(FileActivityTest, RewindReopenAndDuplicates) {
   int fd = open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0600);
   ASSERT_GE(fd, 0);
