@@ -2,5 +2,5 @@
 # comparison with the procfs backend and the overhead with the trace on versus off.
 if(TARGET ombrix_platform_kernelevents_bpf)
   add_executable(bpf_measure bpf/BpfMeasure.cpp)
-  target_link_libraries(bpf_measure PRIVATE ombrix_platform_kernelevents_bpf)
+  target_link_libraries(bpf_measure PRIVATE ombrix_platform_kernelevents_bpf ombrix_test_support)
 endif()

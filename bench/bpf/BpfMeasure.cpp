@@ -30,10 +30,14 @@
 #include "platform/kernelevents/LinuxEventSource.h"
 #include "platform/kernelevents/bpf/BpfEventSource.h"
 #include "platform/paths/Paths.h"
+#include "tests/support/EventRecordBuilder.h"
 
 namespace {
 
 using namespace platform;
+constexpr auto U32 = ombrix::testing::RecordU32;
+constexpr auto Port = ombrix::testing::RecordPort;
+constexpr auto Utf16Name = ombrix::testing::RecordName;
 using Clock = std::chrono::steady_clock;
 
 constexpr std::uint32_t kAll = EVENT_TRACE_FLAG_PROCESS | EVENT_TRACE_FLAG_NETWORK_TCPIP |
@@ -98,26 +102,6 @@ class Trace {
   std::thread thread_;
   clockid_t cpuClock_{};
 };
-
-std::uint32_t U32(const TEventRecord& r, std::size_t at) {
-  std::uint32_t v = 0;
-  if (at + 4 <= r.Data.size()) std::memcpy(&v, r.Data.data() + at, 4);
-  return v;
-}
-
-std::uint16_t Port(const TEventRecord& r, std::size_t at) {
-  return ntohs(static_cast<std::uint16_t>(r.Data.at(at) | r.Data.at(at + 1) << 8));
-}
-
-std::string Utf16Name(const TEventRecord& r) {
-  std::string name;
-  for (std::size_t at = 4; at + 1 < r.Data.size(); at += 2) {
-    const unsigned unit = r.Data[at] | r.Data[at + 1] << 8;
-    if (unit == 0) break;
-    name.push_back(unit < 0x80 ? static_cast<char>(unit) : '?');
-  }
-  return name;
-}
 
 struct Loopback {
   int Server = -1, Client = -1, Accepted = -1;

@@ -83,4 +83,25 @@ TEventRecord Truncated(TEventRecord record, std::size_t length) {
   return record;
 }
 
+std::uint32_t RecordU32(const TEventRecord& r, std::size_t at) {
+  std::uint32_t v = 0;
+  for (std::size_t i = 0; i < 4 && at + 4 <= r.Data.size(); ++i)
+    v |= static_cast<std::uint32_t>(r.Data[at + i]) << (8 * i);
+  return v;
+}
+
+std::uint16_t RecordPort(const TEventRecord& r, std::size_t at) {
+  return static_cast<std::uint16_t>(r.Data.at(at) << 8 | r.Data.at(at + 1));
+}
+
+std::string RecordName(const TEventRecord& r) {
+  std::string name;
+  for (std::size_t at = 4; at + 1 < r.Data.size(); at += 2) {
+    const unsigned unit = r.Data[at] | r.Data[at + 1] << 8;
+    if (unit == 0) break;
+    name.push_back(unit < 0x80 ? static_cast<char>(unit) : '?');
+  }
+  return name;
+}
+
 }  // namespace ombrix::testing

@@ -41,4 +41,10 @@ TEventRecord Raw(const platform::GUID& guid, std::uint8_t type, std::uint32_t he
 // The same record with its data cut to length bytes (a record too short for its fields).
 TEventRecord Truncated(TEventRecord record, std::size_t length);
 
+// Reading a delivered record back: a little-endian field, a port kept in network order, and the
+// name of a file-name record (characters outside ASCII as "?").
+std::uint32_t RecordU32(const TEventRecord& r, std::size_t at);
+std::uint16_t RecordPort(const TEventRecord& r, std::size_t at);
+std::string RecordName(const TEventRecord& r);
+
 }  // namespace ombrix::testing

@@ -20,12 +20,15 @@
 #include "platform/kernelevents/KernelLogger.h"
 #include "platform/kernelevents/LinuxEventSource.h"
 #include "platform/paths/Paths.h"
+#include "tests/support/EventRecordBuilder.h"
 
 extern char** environ;
 
 namespace {
 
 using namespace platform;
+constexpr auto U32 = ombrix::testing::RecordU32;
+constexpr auto Utf16Name = ombrix::testing::RecordName;
 
 std::mutex g_mutex;
 std::vector<TEventRecord> g_records;
@@ -37,22 +40,6 @@ void Collect(EVENT_TRACE* event) {
   copy.Data.assign(data, data + event->MofLength);
   std::lock_guard lock(g_mutex);
   g_records.push_back(std::move(copy));
-}
-
-std::uint32_t U32(const TEventRecord& r, std::size_t at) {
-  std::uint32_t v = 0;
-  if (at + 4 <= r.Data.size()) std::memcpy(&v, r.Data.data() + at, 4);
-  return v;
-}
-
-std::string Utf16Name(const TEventRecord& r) {
-  std::string name;
-  for (std::size_t at = 4; at + 1 < r.Data.size(); at += 2) {
-    const unsigned unit = r.Data[at] | r.Data[at + 1] << 8;
-    if (unit == 0) break;
-    name.push_back(unit < 0x80 ? static_cast<char>(unit) : '?');
-  }
-  return name;
 }
 
 // Waits up to ten seconds for the collected records to satisfy done.
