@@ -33,9 +33,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   // A private copy of exactly the event's bytes, so that reading past them is caught.
   const std::vector<std::uint8_t> event(data + 1, data + size);
-  static platform::TBpfDecoder decoder(FuzzSystem(), 0xFFFFFFFF);
+  // The second decoder sees one user's events only: held names and their release get fuzzed too.
+  static platform::TBpfDecoder everything(FuzzSystem(), 0xFFFFFFFF);
+  static platform::TBpfDecoder oneUser(FuzzSystem(), 0xFFFFFFFF, {false, 1000});
   std::vector<platform::TEventRecord> out;
-  decoder.Decode(event.data(), event.size(), out);
+  (data[0] & 1 ? oneUser : everything).Decode(event.data(), event.size(), out);
   for (const platform::TEventRecord& record : out) {
     if (record.Header.Guid == platform::DiskIoGuid &&
         record.Data.size() != platform::diskio::Length)

@@ -120,8 +120,12 @@ TBpfSystem TBpfSystem::Running() {
   return {RunningMountPoint, RunningDiskNumber, ProcessInstanceName};
 }
 
-TBpfDecoder::TBpfDecoder(TBpfSystem system, std::uint32_t enableFlags)
-    : system_(std::move(system)), flags_(enableFlags) {}
+bool TBpfViewer::Sees(std::uint32_t uid, std::uint32_t pid) const {
+  return Everything || (uid == Uid && pid != SYSTEM_PROCESS && pid != NO_PROCESS);
+}
+
+TBpfDecoder::TBpfDecoder(TBpfSystem system, std::uint32_t enableFlags, TBpfViewer viewer)
+    : system_(std::move(system)), flags_(enableFlags), viewer_(viewer) {}
 
 std::uint32_t TBpfDecoder::FileObjectOf(std::uint32_t device, std::uint64_t inode) {
   const auto [it, inserted] = fileObjects_.try_emplace({device, inode}, nextFileObject_);
@@ -149,12 +153,33 @@ std::string TBpfDecoder::PathOf(std::uint32_t device, const ombrix_name_event& n
 
 void TBpfDecoder::DecodeName(const ombrix_name_event& e, std::vector<TEventRecord>& out) {
   if ((flags_ & EVENT_TRACE_FLAG_DISK_FILE_IO) == 0 || e.depth == 0) return;
+  if (!viewer_.Sees(e.uid, e.pid)) return HoldName(e);
+  if (!viewer_.Everything) namesPassed_.insert({e.file_dev, e.ino});
   const std::uint32_t object = FileObjectOf(e.file_dev, e.ino);
   out.push_back(FileNameRecord(e.pid, object, PathOf(e.file_dev, e)));
 }
 
+void TBpfDecoder::HoldName(const ombrix_name_event& e) {
+  constexpr std::size_t kMostHeld = 65536;  // as many as the kernel remembers as named
+  if (heldNames_.size() >= kMostHeld) heldNames_.erase(heldNames_.begin());
+  heldNames_.insert_or_assign({e.file_dev, e.ino}, e);
+}
+
+// Passes on a held name when the viewer's own I/O first touches its file, as its own.
+void TBpfDecoder::ReleaseName(const ombrix_disk_event& e, std::vector<TEventRecord>& out) {
+  if (viewer_.Everything || !e.has_file || namesPassed_.contains({e.file_dev, e.ino})) return;
+  const auto held = heldNames_.find({e.file_dev, e.ino});
+  if (held == heldNames_.end()) return;
+  ombrix_name_event name = held->second;
+  heldNames_.erase(held);
+  name.pid = e.pid;
+  name.uid = e.uid;
+  DecodeName(name, out);
+}
+
 void TBpfDecoder::DecodeDisk(const ombrix_disk_event& e, std::vector<TEventRecord>& out) {
-  if ((flags_ & EVENT_TRACE_FLAG_DISK_IO) == 0) return;
+  if ((flags_ & EVENT_TRACE_FLAG_DISK_IO) == 0 || !viewer_.Sees(e.uid, e.pid)) return;
+  ReleaseName(e, out);
   const std::uint32_t object = e.has_file ? FileObjectOf(e.file_dev, e.ino) : OTHER_FILE_OBJECT;
   auto disk = disks_.find(e.disk_dev);
   if (disk == disks_.end())
@@ -165,24 +190,22 @@ void TBpfDecoder::DecodeDisk(const ombrix_disk_event& e, std::vector<TEventRecor
 }
 
 void TBpfDecoder::DecodeNet(const ombrix_net_event& e, std::vector<TEventRecord>& out) {
-  if ((flags_ & EVENT_TRACE_FLAG_NETWORK_TCPIP) == 0) return;
+  if ((flags_ & EVENT_TRACE_FLAG_NETWORK_TCPIP) == 0 || !viewer_.Sees(e.uid, e.pid)) return;
   out.push_back(NetworkRecord(e.udp ? UdpIpGuid : TcpIpGuid,
                               e.recv ? EVENT_TYPE_NET_RECV : EVENT_TYPE_NET_SEND, e.pid, e.size,
                               ntohl(e.daddr), ntohl(e.saddr), ntohs(e.dport), ntohs(e.sport)));
 }
 
 void TBpfDecoder::DecodeProc(const ombrix_proc_event& e, std::vector<TEventRecord>& out) {
-  if ((flags_ & EVENT_TRACE_FLAG_PROCESS) == 0) return;
+  if ((flags_ & EVENT_TRACE_FLAG_PROCESS) == 0 || !viewer_.Sees(e.uid, e.pid)) return;
   TProcStat stat;
   stat.Comm = FieldText(e.comm, sizeof e.comm);
+  const std::string_view image = FieldText(e.image, sizeof e.image);
   std::string name;
-  if (e.exec) {
-    name = InstanceNameOf(stat, FieldText(e.image, sizeof e.image));
-  } else {
-    // A fork carries on the parent's program, so it carries the parent's name.
-    if (system_.ProcessName) name = system_.ProcessName(e.ppid);
-    if (name.empty()) name = InstanceNameOf(stat, {});
-  }
+  // A fork carries on the parent's program, so it carries the parent's name; the kernel sends
+  // that program's name, else the parent is asked for it.
+  if (!e.exec && image.empty() && system_.ProcessName) name = system_.ProcessName(e.ppid);
+  if (name.empty()) name = InstanceNameOf(stat, image);
   out.push_back(ProcessStartRecord(e.pid, e.ppid, e.uid, name));
 }
 

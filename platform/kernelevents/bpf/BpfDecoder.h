@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -26,9 +27,17 @@ struct TBpfSystem {
   static TBpfSystem Running();
 };
 
+// Whose events the decoder passes on: everything, or the processes of one real uid (then never
+// the kernel's own I/O, which is charged to the System process).
+struct TBpfViewer {
+  bool Everything = true;
+  std::uint32_t Uid = 0;
+  bool Sees(std::uint32_t uid, std::uint32_t pid) const;
+};
+
 class TBpfDecoder {
  public:
-  TBpfDecoder(TBpfSystem system, std::uint32_t enableFlags);
+  TBpfDecoder(TBpfSystem system, std::uint32_t enableFlags, TBpfViewer viewer = {});
 
   // Appends the records for one raw event; an event shorter than its kind, or of no known
   // kind, yields nothing. Returns whether the event was understood.
@@ -41,9 +50,16 @@ class TBpfDecoder {
   void DecodeName(const ombrix_name_event& e, std::vector<TEventRecord>& out);
   void DecodeNet(const ombrix_net_event& e, std::vector<TEventRecord>& out);
   void DecodeProc(const ombrix_proc_event& e, std::vector<TEventRecord>& out);
+  void HoldName(const ombrix_name_event& e);
+  void ReleaseName(const ombrix_disk_event& e, std::vector<TEventRecord>& out);
 
   TBpfSystem system_;
   std::uint32_t flags_;
+  TBpfViewer viewer_;
+  // For a viewer of one uid: the kernel sends a file's name once, with the first I/O of the file,
+  // which may be another user's. The name waits here until the viewer's own first I/O of it.
+  std::map<std::pair<std::uint32_t, std::uint64_t>, ombrix_name_event> heldNames_;
+  std::set<std::pair<std::uint32_t, std::uint64_t>> namesPassed_;
   std::map<std::pair<std::uint32_t, std::uint64_t>, std::uint32_t> fileObjects_;
   std::uint32_t nextFileObject_ = 1;
   std::map<std::uint32_t, std::string> mounts_;

@@ -1,6 +1,5 @@
 #include "platform/kernelevents/bpf/BpfEventSource.h"
 
-#include <bpf/bpf.h>
 #include <bpf/libbpf.h>
 #include <poll.h>
 #include <sys/eventfd.h>
@@ -33,9 +32,10 @@ int ErrnoOf(long result) {
 
 }  // namespace
 
-TBpfEventSource::TBpfEventSource(int drainPeriodMs, TBpfSystem system)
+TBpfEventSource::TBpfEventSource(int drainPeriodMs, TBpfSystem system, TBpfViewer viewer)
     : drainPeriodMs_(drainPeriodMs),
       system_(std::move(system)),
+      viewer_(viewer),
       wakeFd_(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
 
 TBpfEventSource::~TBpfEventSource() {
@@ -69,36 +69,43 @@ TSourceOpenResult TBpfEventSource::Open(std::uint32_t enableFlags) {
   skeleton_ = ombrix_events__open();
   if (skeleton_ == nullptr) return {false, static_cast<std::uint32_t>(ErrnoOf(0))};
   auto& p = skeleton_->progs;
-  const bool disk = enableFlags & (EVENT_TRACE_FLAG_DISK_IO | EVENT_TRACE_FLAG_DISK_FILE_IO);
-  const bool net = enableFlags & EVENT_TRACE_FLAG_NETWORK_TCPIP;
-  const bool process = enableFlags & EVENT_TRACE_FLAG_PROCESS;
-  const std::vector<std::pair<bool, std::vector<bpf_program*>>> classes = {
-      {disk, {p.io_start, p.rq_issue, p.rq_complete}},
-      {net, {p.sock_send, p.sock_recv}},
-      {process, {p.proc_exec, p.proc_fork}},
+  const std::vector<std::pair<std::uint32_t, std::vector<bpf_program*>>> classes = {
+      {EVENT_TRACE_FLAG_DISK_IO | EVENT_TRACE_FLAG_DISK_FILE_IO,
+       {p.io_start, p.rq_issue, p.rq_complete}},
+      {EVENT_TRACE_FLAG_NETWORK_TCPIP, {p.sock_send, p.sock_recv}},
+      {EVENT_TRACE_FLAG_PROCESS, {p.proc_exec, p.proc_fork}},
   };
-  for (const auto& [wanted, programs] : classes)
-    for (bpf_program* program : programs) bpf_program__set_autoload(program, wanted);
-  if (!disk && !net && !process) return {true, 0};  // nothing here to trace; nothing to fail
+  bool any = false;
+  for (const auto& [flags, programs] : classes) {
+    any = any || (enableFlags & flags) != 0;
+    for (bpf_program* program : programs)
+      bpf_program__set_autoload(program, (enableFlags & flags) != 0);
+  }
+  if (!any) return {true, 0};  // nothing here to trace; nothing to fail
   if (const int result = ombrix_events__load(skeleton_); result != 0)
     return {false, static_cast<std::uint32_t>(ErrnoOf(result))};
-
-  TSourceOpenResult opened;
-  for (const auto& [wanted, programs] : classes) {
-    if (!wanted) continue;
+  for (const auto& [flags, programs] : classes)
     // A kernel without one of the tracepoints loses that class only.
-    const int error = AttachClass(programs);
+    if (enableFlags & flags) classErrors_.emplace_back(flags, AttachClass(programs));
+  const TSourceOpenResult opened = Narrow(enableFlags);
+  if (!opened.Opened) return opened;
+  errno = 0;
+  ring_ = ring_buffer__new(bpf_map__fd(skeleton_->maps.events), OnEvent, this, nullptr);
+  if (ring_ == nullptr) return {false, static_cast<std::uint32_t>(ErrnoOf(0))};
+  nextDrainMs_ = NowMs() + drainPeriodMs_;
+  return opened;
+}
+
+TSourceOpenResult TBpfEventSource::Narrow(std::uint32_t enableFlags) {
+  TSourceOpenResult opened;
+  for (const auto& [flags, error] : classErrors_) {
+    if ((enableFlags & flags) == 0) continue;
     if (error == 0)
       opened.Opened = true;
     else if (opened.FirstError == 0)
       opened.FirstError = static_cast<std::uint32_t>(error);
   }
-  if (!opened.Opened) return opened;
-  errno = 0;
-  ring_ = ring_buffer__new(bpf_map__fd(skeleton_->maps.events), OnEvent, this, nullptr);
-  if (ring_ == nullptr) return {false, static_cast<std::uint32_t>(ErrnoOf(0))};
-  decoder_ = std::make_unique<TBpfDecoder>(system_, enableFlags);
-  nextDrainMs_ = NowMs() + drainPeriodMs_;
+  decoder_ = std::make_unique<TBpfDecoder>(system_, enableFlags, viewer_);
   return opened;
 }
 
@@ -109,26 +116,24 @@ int TBpfEventSource::OnEvent(void* context, void* data, std::size_t size) {
 }
 
 void TBpfEventSource::Poll(std::vector<TEventRecord>& out) {
-  if (ring_ == nullptr) {
-    // Opened for nothing: wait for the stop like any other source.
-    pollfd fd{wakeFd_, POLLIN, 0};
-    if (poll(&fd, 1, drainPeriodMs_) > 0) {
-      std::uint64_t count = 0;
-      [[maybe_unused]] const ssize_t n = read(wakeFd_, &count, sizeof count);
-    }
-    return;
-  }
+  // Opened for nothing, the source waits for the stop like any other.
+  const int period = ring_ == nullptr ? drainPeriodMs_ : 0;
+  const auto wait = std::max<std::int64_t>(period, nextDrainMs_ - NowMs());
   pollfd fd{wakeFd_, POLLIN, 0};
-  const auto wait = std::max<std::int64_t>(0, nextDrainMs_ - NowMs());
   if (poll(&fd, 1, static_cast<int>(wait)) > 0) {
     std::uint64_t count = 0;
     [[maybe_unused]] const ssize_t n = read(wakeFd_, &count, sizeof count);
     return;
   }
+  Drain(out);
+  nextDrainMs_ = NowMs() + drainPeriodMs_;
+}
+
+void TBpfEventSource::Drain(std::vector<TEventRecord>& out) {
+  if (ring_ == nullptr) return;
   sink_ = &out;
   ring_buffer__consume(ring_);
   sink_ = nullptr;
-  nextDrainMs_ = NowMs() + drainPeriodMs_;
 }
 
 void TBpfEventSource::Wake() {
@@ -137,15 +142,8 @@ void TBpfEventSource::Wake() {
 }
 
 std::uint64_t TBpfEventSource::Dropped() const {
-  if (skeleton_ == nullptr || ring_ == nullptr) return 0;
-  const int cpus = libbpf_num_possible_cpus();
-  if (cpus <= 0) return 0;
-  std::vector<std::uint64_t> perCpu(static_cast<std::size_t>(cpus), 0);
-  const std::uint32_t key = 0;
-  if (bpf_map_lookup_elem(bpf_map__fd(skeleton_->maps.drops), &key, perCpu.data()) != 0) return 0;
-  std::uint64_t total = 0;
-  for (const std::uint64_t count : perCpu) total += count;
-  return total;
+  if (skeleton_ == nullptr || skeleton_->bss == nullptr) return 0;
+  return __atomic_load_n(&skeleton_->bss->dropped_events, __ATOMIC_RELAXED);
 }
 
 }  // namespace platform

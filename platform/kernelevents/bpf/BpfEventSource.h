@@ -1,6 +1,7 @@
 // The high-fidelity backend: kernel programs on block requests, socket calls and process
-// starts fill one ring buffer, which Poll drains on a fixed clock. Needs root, a kernel with
-// these tracepoints and BPF; Open reports the errno when it cannot load.
+// starts fill one ring buffer, which Poll drains on a fixed clock. Needs the capabilities to load
+// BPF, a kernel with these tracepoints and its type information; Open reports the errno when it
+// cannot load. Once open it needs no privilege: the ring and the drop count are mapped memory.
 #pragma once
 #include <cstdint>
 #include <memory>
@@ -20,12 +21,19 @@ class TBpfEventSource final : public TEventSource {
  public:
   // The ring is drained every drainPeriodMs (50 to 100 keeps the buffer far from full at
   // hundreds of thousands of events per second, at a fraction of the cost of a wake-up each).
-  explicit TBpfEventSource(int drainPeriodMs = 75, TBpfSystem system = TBpfSystem::Running());
+  explicit TBpfEventSource(int drainPeriodMs = 75, TBpfSystem system = TBpfSystem::Running(),
+                           TBpfViewer viewer = {});
   ~TBpfEventSource() override;
 
   TSourceOpenResult Open(std::uint32_t enableFlags) override;
   void Poll(std::vector<TEventRecord>& out) override;
   void Wake() override;
+
+  // After an Open for more classes than are wanted now: what opening only these would have
+  // given, and from now on records of these classes only.
+  TSourceOpenResult Narrow(std::uint32_t enableFlags);
+  // Takes what the ring holds now, without waiting.
+  void Drain(std::vector<TEventRecord>& out);
 
   // Events the kernel side could not write because the ring was full, since Open.
   std::uint64_t Dropped() const;
@@ -36,6 +44,8 @@ class TBpfEventSource final : public TEventSource {
 
   int drainPeriodMs_;
   TBpfSystem system_;
+  TBpfViewer viewer_;
+  std::vector<std::pair<std::uint32_t, int>> classErrors_;  // enable flags, errno (0: attached)
   int wakeFd_ = -1;
   std::int64_t nextDrainMs_ = 0;
   ombrix_events* skeleton_ = nullptr;

@@ -19,18 +19,23 @@ enum ombrix_event_kind {
   OMBRIX_EV_PROC = 4,
 };
 
+/* Every event carries the real uid of the process it is charged to, so that the reader can pass
+ * on only what its caller may see. */
+
 /* A completed block request. file_dev and ino are 0 for I/O that belongs to no file. */
 struct ombrix_disk_event {
   __u32 kind;
-  __u32 pid;      /* submitting tgid; 2 for kernel threads; 0xFFFFFFFF unknown */
+  __u32 pid; /* submitting tgid; 2 for kernel threads; 0xFFFFFFFF unknown */
+  __u32 uid;
   __u32 disk_dev; /* whole disk as major << 20 | minor */
   __u32 bytes;
   __u32 response_us;
   __u32 write;
-  __u64 offset;
   __u32 file_dev; /* superblock device, major << 20 | minor */
-  __u32 has_file;
+  __u64 offset;
   __u64 ino;
+  __u32 has_file;
+  __u32 pad;
 };
 
 /* The first sight of a file: its dentry names from the file up towards the root of its file
@@ -42,7 +47,7 @@ struct ombrix_name_event {
   __u32 depth;
   __u64 ino;
   __u32 complete;
-  __u32 pad;
+  __u32 uid;
   char parts[OMBRIX_NAME_DEPTH][OMBRIX_NAME_PART];
 };
 
@@ -51,6 +56,7 @@ struct ombrix_name_event {
 struct ombrix_net_event {
   __u32 kind;
   __u32 pid;
+  __u32 uid;
   __u32 size;
   __u32 daddr;
   __u32 saddr;
@@ -61,7 +67,8 @@ struct ombrix_net_event {
   __u8 pad[2];
 };
 
-/* A new thread group (fork) or a new program image in one (exec). */
+/* A new thread group (fork) or a new program image in one (exec). image is the interpreter's
+ * path for an exec, the base name of the executable the child runs for a fork. */
 struct ombrix_proc_event {
   __u32 kind;
   __u32 pid;

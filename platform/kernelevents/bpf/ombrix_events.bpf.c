@@ -28,19 +28,15 @@ struct {
   __uint(max_entries, 4 * 1024 * 1024);
 } events SEC(".maps");
 
-// Events lost because the ring buffer was full.
-struct {
-  __uint(type, BPF_MAP_TYPE_PERCPU_ARRAY);
-  __uint(max_entries, 1);
-  __type(key, __u32);
-  __type(value, __u64);
-} drops SEC(".maps");
+// Events lost because the ring buffer was full. A global, so that the reader sees it through
+// memory it mapped while it still had the right to, without a system call.
+__u64 dropped_events = 0;
 
 // What block_io_start and block_rq_issue learnt about a request, until it completes. Completions
 // run in any context, so the submitter must be remembered here.
 struct request_info {
   __u32 pid;
-  __u32 pad;
+  __u32 uid;
   __u64 issued_ns;
 };
 
@@ -65,15 +61,9 @@ struct {
   __type(value, __u8);
 } named SEC(".maps");
 
-static __always_inline void count_drop(void) {
-  __u32 zero = 0;
-  __u64* count = bpf_map_lookup_elem(&drops, &zero);
-  if (count) *count += 1;
-}
-
 static __always_inline void* reserve(__u64 size) {
   void* event = bpf_ringbuf_reserve(&events, size, 0);
-  if (!event) count_drop();
+  if (!event) __sync_fetch_and_add(&dropped_events, 1);
   return event;
 }
 
@@ -89,10 +79,15 @@ static __always_inline __u32 current_tgid(void) {
   return (__u32)(bpf_get_current_pid_tgid() >> 32);
 }
 
+// The real uid (the low half of the helper's answer), which a set-user-id program keeps.
+static __always_inline __u32 current_uid(void) {
+  return (__u32)bpf_get_current_uid_gid();
+}
+
 SEC("raw_tp/block_io_start")
 int BPF_PROG(io_start, struct request* rq) {
   __u64 key = (__u64)rq;
-  struct request_info info = {.pid = current_tgid()};
+  struct request_info info = {.pid = current_tgid(), .uid = current_uid()};
   bpf_map_update_elem(&requests, &key, &info, BPF_ANY);
   return 0;
 }
@@ -111,7 +106,8 @@ int BPF_PROG(rq_issue, struct request* rq) {
 }
 
 // Walks from the file's dentry up to the root of its file system, one name per step.
-static __always_inline void send_name(struct inode* inode, struct file_key* key, __u32 pid) {
+static __always_inline void send_name(struct inode* inode, struct file_key* key, __u32 pid,
+                                      __u32 uid) {
   struct ombrix_name_event* e = reserve(sizeof(*e));
   if (!e) {
     bpf_map_delete_elem(&named, key);  // try again at the next I/O
@@ -119,6 +115,7 @@ static __always_inline void send_name(struct inode* inode, struct file_key* key,
   }
   e->kind = OMBRIX_EV_NAME;
   e->pid = pid;
+  e->uid = uid;
   e->file_dev = key->dev;
   e->ino = key->ino;
   e->complete = 0;
@@ -159,18 +156,19 @@ int BPF_PROG(rq_complete, struct request* rq, int error, unsigned int nr_bytes) 
   __u32 op = BPF_CORE_READ(rq, cmd_flags) & REQ_OP_MASK;
   if (nr_bytes == 0 || op > 1) return 0;  // reads and writes only; flushes carry no data
   __u64 key = (__u64)rq;
-  __u32 pid = NO_PID;
+  __u32 pid = NO_PID, uid = 0;
   __u64 issued = 0;
   struct request_info* info = bpf_map_lookup_elem(&requests, &key);
   if (info) {
     pid = info->pid;
+    uid = info->uid;
     issued = info->issued_ns;
   }
   // A partial completion leaves the rest of the request to come.
   if (nr_bytes >= BPF_CORE_READ(rq, __data_len)) bpf_map_delete_elem(&requests, &key);
 
   struct ombrix_disk_event disk = {
-      .kind = OMBRIX_EV_DISK, .pid = pid, .bytes = nr_bytes, .write = op};
+      .kind = OMBRIX_EV_DISK, .pid = pid, .uid = uid, .bytes = nr_bytes, .write = op};
   struct gendisk* gd = BPF_CORE_READ(rq, q, disk);
   if (gd) disk.disk_dev = ((__u32)BPF_CORE_READ(gd, major) << 20) | BPF_CORE_READ(gd, first_minor);
   if (issued) disk.response_us = (__u32)((bpf_ktime_get_ns() - issued) / 1000);
@@ -185,7 +183,7 @@ int BPF_PROG(rq_complete, struct request* rq, int error, unsigned int nr_bytes) 
     __u8 one = 1;
     if (!bpf_map_lookup_elem(&named, &fk)) {
       bpf_map_update_elem(&named, &fk, &one, BPF_ANY);
-      send_name(inode, &fk, pid);
+      send_name(inode, &fk, pid, uid);
     }
   }
   struct ombrix_disk_event* e = reserve(sizeof(*e));
@@ -210,6 +208,7 @@ static __always_inline int send_net(struct sock* raw, int ret, int flags, __u8 r
   if (proto != TCP_PROTO && proto != UDP_PROTO) return 0;
   struct ombrix_net_event net = {.kind = OMBRIX_EV_NET,
                                  .pid = current_tgid(),
+                                 .uid = current_uid(),
                                  .size = ret,
                                  .udp = proto == UDP_PROTO,
                                  .recv = recv};
@@ -253,7 +252,7 @@ static __always_inline void send_proc(struct task_struct* task, __u32 ppid, __u3
   e->kind = OMBRIX_EV_PROC;
   e->pid = BPF_CORE_READ(task, tgid);
   e->ppid = ppid;
-  e->uid = (__u32)bpf_get_current_uid_gid();
+  e->uid = current_uid();
   e->exec = exec;
   bpf_probe_read_kernel_str(e->comm, sizeof(e->comm), &task->comm);
   e->image[0] = 0;
@@ -269,11 +268,14 @@ int BPF_PROG(proc_exec, struct task_struct* p, int old_pid, struct linux_binprm*
   return 0;
 }
 
-// New thread groups only; kernel threads are all the System process.
+// New thread groups only; kernel threads are all the System process. The child runs its
+// parent's program: the base name of that executable completes a comm cut to 15 bytes, read
+// here because the reader may not look at another user's /proc/PID/exe.
 SEC("raw_tp/sched_process_fork")
 int BPF_PROG(proc_fork, struct task_struct* parent, struct task_struct* child) {
   if (BPF_CORE_READ(child, pid) != BPF_CORE_READ(child, tgid)) return 0;
   if (BPF_CORE_READ(parent, flags) & KTHREAD_FLAG) return 0;
-  send_proc(child, BPF_CORE_READ(parent, tgid), 0, 0);
+  const unsigned char* image = BPF_CORE_READ(child, mm, exe_file, f_path.dentry, d_name.name);
+  send_proc(child, BPF_CORE_READ(parent, tgid), 0, (const char*)image);
   return 0;
 }

@@ -247,6 +247,66 @@ TEST(BpfDecoder, OnlyTheClassesAskedForComeOut) {
   EXPECT_NE(U32(disk[0], diskio::FileObject), OTHER_FILE_OBJECT);
 }
 
+TEST(BpfDecoder, ForkNamesComeFromTheExecutableTheKernelSent) {
+  TBpfDecoder decoder(FakeSystem(), kAll);
+  ombrix_proc_event e{};
+  e.kind = OMBRIX_EV_PROC;
+  e.pid = 501;
+  e.ppid = 101;  // gone: only the event can tell
+  std::strcpy(e.comm, "averyveryverylo");
+  std::strcpy(e.image, "averyveryverylongname");
+  EXPECT_EQ(ImageOf(Feed(decoder, e).at(0)), "averyveryverylongname");
+}
+
+// A viewer of uid 1000: its own processes' events only, never the kernel's own I/O, and a file's
+// name (which the kernel sends once, with whoever touched the file first) only with its own I/O.
+TEST(BpfDecoder, AViewerOfOneUserSeesThatUsersProcessesOnly) {
+  TBpfViewer viewer;
+  viewer.Everything = false;
+  viewer.Uid = 1000;
+  TBpfDecoder decoder(FakeSystem(), kAll, viewer);
+  ombrix_net_event net{};
+  net.kind = OMBRIX_EV_NET;
+  net.pid = 300;
+  net.uid = 0;
+  EXPECT_TRUE(Feed(decoder, net).empty()) << "root's socket";
+  net.uid = 1000;
+  EXPECT_EQ(Feed(decoder, net).size(), 1u);
+  ombrix_proc_event proc{};
+  proc.kind = OMBRIX_EV_PROC;
+  proc.uid = 33;
+  EXPECT_TRUE(Feed(decoder, proc).empty()) << "another user's process start";
+
+  ombrix_name_event name = Name(kRootDev, 77, {"secret.txt", "root"}, true);
+  name.uid = 0;
+  EXPECT_TRUE(Feed(decoder, name).empty()) << "root touched it first";
+  ombrix_disk_event rootIo = Disk(kRootDev, 77, true, 4096);
+  rootIo.uid = 0;
+  EXPECT_TRUE(Feed(decoder, rootIo).empty());
+  ombrix_disk_event writeback = Disk(kRootDev, 77, true, 4096);
+  writeback.pid = SYSTEM_PROCESS;
+  writeback.uid = 1000;
+  EXPECT_TRUE(Feed(decoder, writeback).empty()) << "the kernel's writeback is nobody's own";
+  ombrix_disk_event own = Disk(kRootDev, 77, true, 4096);
+  own.uid = 1000;
+  const auto first = Feed(decoder, own);
+  ASSERT_EQ(first.size(), 2u) << "the name comes with the viewer's own first I/O of the file";
+  EXPECT_EQ(Utf16Name(first[0]), "/root/secret.txt");
+  EXPECT_EQ(first[0].Header.ProcessId, 7u);
+  EXPECT_EQ(U32(first[1], diskio::FileObject), U32(first[0], fileio::FileObject));
+  EXPECT_EQ(Feed(decoder, own).size(), 1u) << "and only once";
+}
+
+TEST(BpfDecoder, AViewerOfEverythingSeesEveryone) {
+  TBpfDecoder decoder(FakeSystem(), kAll);
+  ombrix_disk_event writeback = Disk(kRootDev, 5, false, 4096);
+  writeback.pid = SYSTEM_PROCESS;
+  EXPECT_EQ(Feed(decoder, writeback).size(), 1u);
+  ombrix_name_event name = Name(kRootDev, 5, {"x"}, true);
+  name.uid = 4242;
+  EXPECT_EQ(Feed(decoder, name).size(), 1u);
+}
+
 TEST(MountPoints, RootMountsWinOverBindMountsAndEscapesAreDecoded) {
   const std::string text =
       "22 1 8:1 / / rw,relatime shared:1 - ext4 /dev/sda1 rw\n"
