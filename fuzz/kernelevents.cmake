@@ -2,3 +2,7 @@
 file(GLOB _kernelevents_sources ${PROJECT_SOURCE_DIR}/platform/kernelevents/*.cpp)
 ombrix_add_fuzzer(fuzz_kernelevents SOURCES KernelEventSourceFuzz.cpp ${_kernelevents_sources}
                   LIBS ombrix_platform_perfdata)
+# The stream from ombrix-probe, as the monitor reads it.
+ombrix_add_fuzzer(fuzz_probestream SOURCES ProbeStreamFuzz.cpp
+                  ${PROJECT_SOURCE_DIR}/platform/kernelevents/ProbeStream.cpp
+                  ${PROJECT_SOURCE_DIR}/platform/kernelevents/EventRecord.cpp)

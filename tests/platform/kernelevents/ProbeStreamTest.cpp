@@ -1,0 +1,152 @@
+// The probe's stream as its reader sees it: frames cut anywhere still come out whole, and a
+// stream that claims more than it holds, or more than the limits, is malformed rather than read.
+#include "platform/kernelevents/ProbeStream.h"
+
+#include <gtest/gtest.h>
+
+#include "tests/support/EventRecordBuilder.h"
+
+namespace {
+
+using namespace platform;
+using namespace platform::probe;
+using ombrix::testing::FileName;
+using ombrix::testing::Ip;
+using ombrix::testing::Tcp;
+
+std::vector<TFrame> ReadAll(const std::vector<std::uint8_t>& bytes, std::size_t chunk,
+                            TFrameReader::TResult* last = nullptr) {
+  TFrameReader reader;
+  std::vector<TFrame> frames;
+  TFrameReader::TResult result = TFrameReader::TResult::NeedMore;
+  for (std::size_t at = 0; at < bytes.size(); at += chunk) {
+    reader.Feed(bytes.data() + at, std::min(chunk, bytes.size() - at));
+    TFrame frame;
+    while ((result = reader.Next(frame)) == TFrameReader::TResult::Frame) frames.push_back(frame);
+  }
+  if (last != nullptr) *last = result;
+  return frames;
+}
+
+TEST(ProbeStream, FramesSurviveAnyCutOfTheStream) {
+  const std::vector<TEventRecord> records = {
+      Tcp(10, 42, 1500, Ip(10, 0, 0, 2), Ip(10, 0, 0, 1), 443, 50000),
+      FileName(7, "/home/ann/Документы/report.odt")};
+  std::vector<std::uint8_t> bytes = HelloFrame({0x10301});
+  const auto ready = ReadyFrame({EPERM, TScope::Everything});
+  bytes.insert(bytes.end(), ready.begin(), ready.end());
+  AppendRecordsFrames(records, bytes);
+  const auto dropped = DroppedFrame(0x1'0000'0005);
+  bytes.insert(bytes.end(), dropped.begin(), dropped.end());
+
+  for (std::size_t chunk : {std::size_t{1}, std::size_t{7}, bytes.size()}) {
+    const auto frames = ReadAll(bytes, chunk);
+    ASSERT_EQ(frames.size(), 4u) << "chunk " << chunk;
+    std::string error;
+    EXPECT_EQ(ReadHello(frames[0], error)->EnableFlags, 0x10301u);
+    EXPECT_EQ(ReadReady(frames[1], error)->FirstError, static_cast<std::uint32_t>(EPERM));
+    EXPECT_EQ(ReadReady(frames[1], error)->Scope, TScope::Everything);
+    std::vector<TEventRecord> read;
+    ASSERT_TRUE(ReadRecords(frames[2], read, error)) << error;
+    ASSERT_EQ(read.size(), 2u);
+    for (std::size_t k = 0; k < 2; ++k) {
+      EXPECT_EQ(read[k].Data, records[k].Data);
+      EXPECT_EQ(read[k].Header.Guid, records[k].Header.Guid);
+      EXPECT_EQ(read[k].Header.ProcessId, records[k].Header.ProcessId);
+    }
+    EXPECT_EQ(*ReadDropped(frames[3], error), 0x1'0000'0005u);
+  }
+}
+
+TEST(ProbeStream, ManyRecordsSpreadOverFramesWithinTheLimit) {
+  std::vector<TEventRecord> records;
+  for (int k = 0; k < 12000; ++k) records.push_back(FileName(k, std::string(40, 'n')));
+  std::vector<std::uint8_t> bytes;
+  AppendRecordsFrames(records, bytes);
+  const auto frames = ReadAll(bytes, 65536);
+  EXPECT_GT(frames.size(), 1u);
+  std::size_t total = 0;
+  for (const TFrame& frame : frames) {
+    EXPECT_LE(frame.Payload.size(), kMaxFrame);
+    std::vector<TEventRecord> read;
+    std::string error;
+    ASSERT_TRUE(ReadRecords(frame, read, error)) << error;
+    total += read.size();
+  }
+  EXPECT_EQ(total, records.size());
+}
+
+// A frame header: length, type, version.
+std::vector<std::uint8_t> Header(std::uint32_t length, std::uint16_t type, std::uint16_t version) {
+  return {static_cast<std::uint8_t>(length),       static_cast<std::uint8_t>(length >> 8),
+          static_cast<std::uint8_t>(length >> 16), static_cast<std::uint8_t>(length >> 24),
+          static_cast<std::uint8_t>(type),         static_cast<std::uint8_t>(type >> 8),
+          static_cast<std::uint8_t>(version),      static_cast<std::uint8_t>(version >> 8)};
+}
+
+TEST(ProbeStream, HeadersOutsideTheLimitsEndTheStream) {
+  struct Case {
+    const char* what;
+    std::vector<std::uint8_t> bytes;
+  };
+  const Case cases[] = {
+      {"another version", Header(0, 4, kVersion + 1)},
+      {"a frame over the limit", Header(kMaxFrame + 1, 4, kVersion)},
+      {"an unknown type", Header(0, 99, kVersion)},
+      {"type zero", Header(0, 0, kVersion)},
+  };
+  for (const Case& c : cases) {
+    TFrameReader::TResult last{};
+    std::vector<std::uint8_t> bytes = c.bytes;
+    const auto good = DroppedFrame(1);
+    bytes.insert(bytes.end(), good.begin(), good.end());
+    EXPECT_TRUE(ReadAll(bytes, bytes.size(), &last).empty()) << c.what;
+    EXPECT_EQ(last, TFrameReader::TResult::Malformed) << c.what;
+  }
+}
+
+TEST(ProbeStream, RecordsClaimingMoreThanTheirFrameAreRefusedWhole) {
+  std::vector<std::uint8_t> good;
+  AppendRecordsFrames({FileName(1, "/a")}, good);
+  TFrame frame{TFrameType::Records, {good.begin() + kHeaderSize, good.end()}};
+  std::vector<TEventRecord> out;
+  std::string error;
+  ASSERT_TRUE(ReadRecords(frame, out, error));
+
+  const auto refused = [&](std::vector<std::uint8_t> payload) {
+    TFrame bad{TFrameType::Records, std::move(payload)};
+    std::vector<TEventRecord> kept(1);
+    std::string why;
+    const bool read = ReadRecords(bad, kept, why);
+    return !read && kept.size() == 1 && !why.empty();
+  };
+  auto longer = frame.Payload;
+  longer[0] += 1;  // one byte past the frame
+  EXPECT_TRUE(refused(longer));
+  auto shorter = frame.Payload;
+  shorter[0] = 47;  // less than a header
+  shorter[1] = shorter[2] = shorter[3] = 0;
+  EXPECT_TRUE(refused(shorter));
+  auto cut = frame.Payload;
+  cut.push_back(1);  // a length field cut short
+  EXPECT_TRUE(refused(cut));
+  auto twice = frame.Payload;
+  twice.insert(twice.end(), frame.Payload.begin(), frame.Payload.end() - 1);
+  EXPECT_TRUE(refused(twice)) << "the second record is one byte short; the first is not kept";
+}
+
+TEST(ProbeStream, SmallFramesOfTheWrongShapeAreRefused) {
+  std::string error;
+  TFrame hello{TFrameType::Hello, {0x4F, 0x4D, 0x42, 0x58, 1, 0, 0, 0}};
+  EXPECT_TRUE(ReadHello(hello, error));
+  hello.Payload[0] = 0;
+  EXPECT_FALSE(ReadHello(hello, error)) << "wrong magic";
+  TFrame longHello{TFrameType::Hello, {0x4F, 0x4D, 0x42, 0x58, 1, 0, 0, 0, 0}};
+  EXPECT_FALSE(ReadHello(longHello, error));
+  EXPECT_FALSE(ReadReady({TFrameType::Ready, {0, 0, 0, 0, 2, 0, 0, 0}}, error)) << "no scope 2";
+  EXPECT_FALSE(ReadDropped({TFrameType::Dropped, {1, 2, 3}}, error));
+  EXPECT_FALSE(ReadDropped({TFrameType::Ready, std::vector<std::uint8_t>(8)}, error));
+  EXPECT_FALSE(ReadFailure({TFrameType::Failure, {1, 0}}, error));
+}
+
+}  // namespace
