@@ -1,0 +1,110 @@
+#include "probe/ProbeServer.h"
+
+#include <poll.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <optional>
+
+namespace ombrix::probe {
+namespace {
+
+namespace stream = platform::probe;
+using Clock = std::chrono::steady_clock;
+
+bool WriteAll(int fd, const std::vector<std::uint8_t>& bytes) {
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+// Reads what is there into the reader; false at the end of the stream or on an error.
+bool ReadSome(int fd, stream::TFrameReader& reader) {
+  std::uint8_t buffer[4096];
+  ssize_t n = 0;
+  do {
+    n = read(fd, buffer, sizeof buffer);
+  } while (n < 0 && errno == EINTR);
+  if (n <= 0) return false;
+  reader.Feed(buffer, static_cast<std::size_t>(n));
+  return true;
+}
+
+std::optional<stream::THello> ReadHello(int fd) {
+  stream::TFrameReader reader;
+  stream::TFrame frame;
+  for (;;) {
+    const auto result = reader.Next(frame);
+    if (result == stream::TFrameReader::TResult::Malformed) return std::nullopt;
+    if (result == stream::TFrameReader::TResult::Frame) break;
+    if (!ReadSome(fd, reader)) return std::nullopt;
+  }
+  std::string error;
+  auto hello = stream::ReadHello(frame, error);
+  if (hello && reader.Buffered() != 0) return std::nullopt;  // nothing may follow the hello
+  return hello;
+}
+
+stream::TFailure FailureOf(const platform::TSourceOpenResult& opened) {
+  const std::uint32_t error = opened.FirstError != 0 ? opened.FirstError : ENOSYS;
+  return {error, std::strerror(static_cast<int>(error))};
+}
+
+// One drain: the records and, when it grew, the drop count. False when the caller is gone.
+bool SendDrained(TServedSource& source, int out, std::uint64_t& sentDropped) {
+  std::vector<platform::TEventRecord> records;
+  source.Drain(records);
+  std::vector<std::uint8_t> bytes;
+  stream::AppendRecordsFrames(records, bytes);
+  const std::uint64_t dropped = source.Dropped();
+  if (dropped != sentDropped) {
+    const auto frame = stream::DroppedFrame(dropped);
+    bytes.insert(bytes.end(), frame.begin(), frame.end());
+    sentDropped = dropped;
+  }
+  return bytes.empty() || WriteAll(out, bytes);
+}
+
+// The caller may only close its end: readable means the end of the stream or a protocol error.
+int CallerSpoke(int in) {
+  stream::TFrameReader reader;
+  return ReadSome(in, reader) ? kExitBadRequest : kExitDone;
+}
+
+}  // namespace
+
+int Serve(TServedSource& source, const TServeOptions& options) {
+  const auto hello = ReadHello(options.In);
+  if (!hello) return kExitBadRequest;
+  const platform::TSourceOpenResult opened = source.Narrow(hello->EnableFlags);
+  if (!opened.Opened) {
+    WriteAll(options.Out, stream::FailureFrame(FailureOf(opened)));
+    return kExitNotServed;
+  }
+  if (!WriteAll(options.Out, stream::ReadyFrame({opened.FirstError, options.Scope})))
+    return kExitDone;
+  const auto period = std::chrono::milliseconds(options.DrainPeriodMs);
+  auto nextDrain = Clock::now() + period;
+  std::uint64_t sentDropped = 0;
+  for (;;) {
+    const auto wait =
+        std::chrono::duration_cast<std::chrono::milliseconds>(nextDrain - Clock::now());
+    pollfd fd{options.In, POLLIN, 0};
+    const int ready = poll(&fd, 1, static_cast<int>(std::max<std::int64_t>(0, wait.count())));
+    if (ready > 0) return CallerSpoke(options.In);
+    if (ready < 0 && errno != EINTR) return kExitDone;
+    if (Clock::now() < nextDrain) continue;
+    if (!SendDrained(source, options.Out, sentDropped)) return kExitDone;
+    nextDrain = Clock::now() + period;
+  }
+}
+
+}  // namespace ombrix::probe

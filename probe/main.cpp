@@ -1,0 +1,99 @@
+// ombrix-probe: the one part of Ombrix that may hold a privilege. It loads the kernel programs
+// with the capabilities it was given, gives every capability up, and then streams the event
+// records its caller may see to the program that started it, over its standard input and output.
+#include <sys/prctl.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "platform/kernelevents/ProbeEventSource.h"
+#include "platform/kernelevents/bpf/BpfEventSource.h"
+#include "probe/Access.h"
+#include "probe/Privileges.h"
+#include "probe/ProbeServer.h"
+
+namespace {
+
+using namespace ombrix::probe;
+
+constexpr std::uint32_t kEveryClass =
+    platform::EVENT_TRACE_FLAG_PROCESS | platform::EVENT_TRACE_FLAG_NETWORK_TCPIP |
+    platform::EVENT_TRACE_FLAG_DISK_IO | platform::EVENT_TRACE_FLAG_DISK_FILE_IO;
+
+int Usage() {
+  std::fputs(
+      "ombrix-probe: started by Ombrix, it streams kernel events to it over a pipe; "
+      "'ombrix-probe --capabilities' prints the capabilities to grant it\n",
+      stderr);
+  return kExitUsage;
+}
+
+// The stream goes to the program that started the probe, never to a terminal or a file.
+bool StreamIsPipe() {
+  struct stat in {
+  }, out{};
+  if (isatty(0) || isatty(1) || fstat(0, &in) != 0 || fstat(1, &out) != 0) return false;
+  const auto pipe = [](const struct stat& s) { return S_ISFIFO(s.st_mode) || S_ISSOCK(s.st_mode); };
+  return pipe(in) && pipe(out);
+}
+
+// Nothing from the environment and no descriptor but the stream reaches the probe.
+void Isolate() {
+  clearenv();
+  if (syscall(SYS_close_range, 3u, ~0u, 0u) != 0)
+    for (int fd = 3; fd < 1024; ++fd) close(fd);
+  std::signal(SIGPIPE, SIG_IGN);
+  prctl(PR_SET_PDEATHSIG, SIGKILL, 0, 0, 0);
+}
+
+class TBpfServed final : public TServedSource {
+ public:
+  TBpfServed(platform::TBpfEventSource& source, platform::TSourceOpenResult loaded)
+      : source_(source), loaded_(loaded) {}
+  platform::TSourceOpenResult Narrow(std::uint32_t enableFlags) override {
+    return loaded_.Opened ? source_.Narrow(enableFlags) : loaded_;
+  }
+  void Drain(std::vector<platform::TEventRecord>& out) override { source_.Drain(out); }
+  std::uint64_t Dropped() const override { return source_.Dropped(); }
+
+ private:
+  platform::TBpfEventSource& source_;
+  platform::TSourceOpenResult loaded_;
+};
+
+int Run() {
+  Isolate();
+  if (!StreamIsPipe()) return Usage();
+  const TCallerFacts caller = RunningCaller();
+  TServeOptions options;
+  options.Scope = ScopeOf(caller);
+  platform::TBpfViewer viewer;
+  viewer.Everything = options.Scope == platform::probe::TScope::Everything;
+  viewer.Uid = caller.Uid;
+  platform::TBpfEventSource source(options.DrainPeriodMs, platform::TBpfSystem::Running(), viewer);
+  const platform::TSourceOpenResult loaded = source.Open(kEveryClass);
+  std::string error;
+  if (!DropPrivileges(error)) {
+    std::fprintf(stderr, "ombrix-probe: cannot give up its privileges (%s)\n", error.c_str());
+    return kExitNotServed;
+  }
+  TBpfServed served(source, loaded);
+  return Serve(served, options);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc == 2 && std::strcmp(argv[1], "--capabilities") == 0) {
+    std::printf("%s\n", platform::ProbeCapabilities().c_str());
+    return 0;
+  }
+  if (argc != 1) return Usage();
+  return Run();
+}
