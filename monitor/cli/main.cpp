@@ -30,11 +30,16 @@ void PrintStats(TMonitorCore& core, double tickMs) {
   const TEventCounts& n = core.EventCounts();
   const TKernelEventTrace* trace = core.KernelTrace();
   const platform::TEventSourceStats source = platform::EventSourceStats();
+  std::string backend = source.Backend;
+  if (!source.Reason.empty()) backend += " (" + source.Reason + ")";
+  if (!core.TraceStarted()) backend += " (trace not started)";
+  const std::uint32_t status = source.Status != 0 ? source.Status
+                               : trace != nullptr ? trace->LastStatus.load()
+                                                  : 0u;
   std::printf(
-      "Kernel events: backend %s%s, LastStatus %u; delivered: disk %llu, file %llu, "
+      "Kernel events: backend %s, LastStatus %u; delivered: disk %llu, file %llu, "
       "process %llu, network %llu, registry %llu; dropped %llu\n",
-      source.Backend.c_str(), core.TraceStarted() ? "" : " (trace not started)",
-      trace != nullptr ? static_cast<unsigned>(trace->LastStatus) : 0u,
+      backend.c_str(), static_cast<unsigned>(status),
       static_cast<unsigned long long>(n.DiskIo.load()),
       static_cast<unsigned long long>(n.FileIo.load()),
       static_cast<unsigned long long>(n.Process.load()),

@@ -13,6 +13,7 @@
 #include "monitor/perfdata/Statistics.h"
 #include "monitor/settings/Settings.h"
 #include "platform/checked/Checked.h"
+#include "platform/kernelevents/EventBackend.h"
 #include "platform/network/NetworkInfo.h"
 #include "platform/paths/Paths.h"
 
@@ -199,6 +200,16 @@ void TMonitorCore::Timer1Timer() {
     // must not wait for the user.
     errors_.Report(e.what());
   }
+  ReportSourceFaults();
+}
+
+// The event source switches to polling on its own when the probe stops serving; the user
+// hears of it once per stop.
+void TMonitorCore::ReportSourceFaults() {
+  const platform::TEventSourceStats source = platform::EventSourceStats();
+  if (source.Faults == reportedFaults_) return;
+  reportedFaults_ = source.Faults;
+  errors_.Report("Kernel events: " + source.Reason + "; watching by polling from now on");
 }
 
 void TMonitorCore::Tick() {

@@ -105,6 +105,7 @@ class TMonitorCore : public TCounterCollection {
   void StartKernelTrace();
   void CreatePseudoProcesses();
   void CountEvents();
+  void ReportSourceFaults();
 
   TFrontEnd& frontEnd_;
   TKernelEventTrace* trace_;
@@ -114,6 +115,7 @@ class TMonitorCore : public TCounterCollection {
   std::vector<std::string> startErrors_;
   CounterVisitor visitor_;
   bool traceStarted_ = false;
+  std::uint64_t reportedFaults_ = 0;
   // Shared with the handlers in the trace's slots, which outlive the core: events still on
   // their way after the trace stopped find it closed and leave the freed tables alone.
   struct TTraceLink {

@@ -5,26 +5,38 @@
 #include <mutex>
 
 #include "platform/kernelevents/LinuxEventSource.h"
-#ifdef OMBRIX_HAVE_BPF_EVENTS
-#include "platform/kernelevents/bpf/BpfEventSource.h"
-#endif
+#include "platform/kernelevents/ProbeEventSource.h"
 
 namespace platform {
 namespace {
 
 std::atomic<TEventBackend> g_backend{TEventBackend::Automatic};
 
+std::mutex g_mutex;  // the probe path and the statistics
+std::string g_probePath;
+
 // The statistics of the most recently opened source; cleared when that source goes.
-std::mutex g_statsMutex;
 const void* g_statsOwner = nullptr;
 TEventSourceStats g_stats;
 
-void Publish(const void* owner, const char* backend, std::uint64_t dropped) {
-  std::lock_guard lock(g_statsMutex);
-  if (backend != nullptr) g_statsOwner = owner;
-  if (g_statsOwner != owner) return;
-  if (backend != nullptr) g_stats.Backend = backend;
-  g_stats.Dropped = dropped;
+std::string ProbePath() {
+  std::lock_guard lock(g_mutex);
+  return g_probePath.empty() ? DefaultProbePath() : g_probePath;
+}
+
+// Takes the statistics over for owner.
+void Claim(const void* owner, const std::string& backend, const TProbeEventSource* probe) {
+  std::lock_guard lock(g_mutex);
+  if (g_statsOwner != owner) g_stats = TEventSourceStats{};
+  g_statsOwner = owner;
+  g_stats.Backend = backend;
+  g_stats.Reason = probe != nullptr ? probe->Fault() : std::string();
+  g_stats.Status = probe != nullptr ? probe->LastStatus() : 0;
+}
+
+void PublishDropped(const void* owner, std::uint64_t dropped) {
+  std::lock_guard lock(g_mutex);
+  if (g_statsOwner == owner) g_stats.Dropped = dropped;
 }
 
 }  // namespace
@@ -33,8 +45,13 @@ void SelectEventBackend(TEventBackend backend) {
   g_backend.store(backend);
 }
 
-bool BpfBackendBuilt() {
-#ifdef OMBRIX_HAVE_BPF_EVENTS
+void SetProbePath(const std::string& path) {
+  std::lock_guard lock(g_mutex);
+  g_probePath = path;
+}
+
+bool ProbeBackendBuilt() {
+#ifdef OMBRIX_HAVE_PROBE
   return true;
 #else
   return false;
@@ -42,14 +59,14 @@ bool BpfBackendBuilt() {
 }
 
 TEventSourceStats EventSourceStats() {
-  std::lock_guard lock(g_statsMutex);
+  std::lock_guard lock(g_mutex);
   return g_stats;
 }
 
 TPreferredEventSource::TPreferredEventSource() = default;
 
 TPreferredEventSource::~TPreferredEventSource() {
-  std::lock_guard lock(g_statsMutex);
+  std::lock_guard lock(g_mutex);
   if (g_statsOwner == this) {
     g_statsOwner = nullptr;
     g_stats = TEventSourceStats{};
@@ -57,37 +74,66 @@ TPreferredEventSource::~TPreferredEventSource() {
 }
 
 TSourceOpenResult TPreferredEventSource::Open(std::uint32_t enableFlags) {
+  enableFlags_ = enableFlags;
   const TEventBackend backend = g_backend.load();
-  std::uint32_t bpfError = 0;
-#ifdef OMBRIX_HAVE_BPF_EVENTS
-  if (backend != TEventBackend::Primary) {
-    auto bpf = std::make_unique<TBpfEventSource>();
-    const TSourceOpenResult opened = bpf->Open(enableFlags);
-    if (opened.Opened) {
-      chosen_ = std::move(bpf);
-      dropped_ = [](TEventSource& source) {
-        return static_cast<TBpfEventSource&>(source).Dropped();
-      };
-      Publish(this, "bpf", 0);
-      return opened;
-    }
-    bpfError = opened.FirstError != 0 ? opened.FirstError : ENOSYS;
+  if (backend == TEventBackend::Primary) return OpenPrimary(enableFlags);
+  auto probe = std::make_unique<TProbeEventSource>(ProbePath());
+  const TSourceOpenResult opened = probe->Open(enableFlags);
+  if (opened.Opened) {
+    std::lock_guard lock(swapMutex_);
+    probe_ = probe.get();
+    chosen_ = std::move(probe);
+    Claim(this, "probe", nullptr);
+    return opened;
   }
-#endif
-  if (backend == TEventBackend::Bpf) return {false, bpfError != 0 ? bpfError : ENOSYS};
-  chosen_ = std::make_unique<TLinuxEventSource>();
-  TSourceOpenResult opened = chosen_->Open(enableFlags);
-  if (opened.Opened) Publish(this, "procfs", 0);
-  if (bpfError != 0) opened.FirstError = bpfError;
+  const std::uint32_t error = opened.FirstError != 0 ? opened.FirstError : ENOSYS;
+  if (backend == TEventBackend::Probe) return {false, error};
+  TSourceOpenResult primary = OpenPrimary(enableFlags);
+  Claim(this, "procfs", probe.get());
+  primary.FirstError = error;
+  return primary;
+}
+
+TSourceOpenResult TPreferredEventSource::OpenPrimary(std::uint32_t enableFlags) {
+  auto primary = std::make_unique<TLinuxEventSource>();
+  const TSourceOpenResult opened = primary->Open(enableFlags);
+  {
+    std::lock_guard lock(swapMutex_);
+    retired_ = std::move(chosen_);
+    chosen_ = std::move(primary);
+    probe_ = nullptr;
+  }
+  if (opened.Opened) Claim(this, "procfs", nullptr);
   return opened;
 }
 
+// The probe stopped serving: the session goes on with polling, and says why.
+void TPreferredEventSource::FallBack() {
+  const TProbeEventSource* probe = probe_;
+  if (!OpenPrimary(enableFlags_).Opened) Claim(this, "none", nullptr);
+  std::lock_guard lock(g_mutex);
+  if (g_statsOwner != this) return;
+  g_stats.Reason = probe->Fault();
+  g_stats.Status = probe->LastStatus();
+  ++g_stats.Faults;
+}
+
 void TPreferredEventSource::Poll(std::vector<TEventRecord>& out) {
-  chosen_->Poll(out);
-  if (dropped_ != nullptr) Publish(this, nullptr, dropped_(*chosen_));
+  TEventSource* source = nullptr;
+  {
+    std::lock_guard lock(swapMutex_);
+    source = chosen_.get();
+  }
+  source->Poll(out);
+  if (probe_ == nullptr) return;
+  if (probe_->Serving())
+    PublishDropped(this, probe_->Dropped());
+  else
+    FallBack();
 }
 
 void TPreferredEventSource::Wake() {
+  std::lock_guard lock(swapMutex_);
   if (chosen_) chosen_->Wake();
 }
 

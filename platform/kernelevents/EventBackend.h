@@ -1,34 +1,45 @@
-// Which kernel event source a trace session runs on: the BPF backend where it loads (root, BPF
-// and kernel type information), the procfs/netlink backend otherwise.
+// Which kernel event source a trace session runs on: the privileged helper (ombrix-probe) where
+// it is installed beside the program and may load its kernel programs, the procfs/netlink
+// backend otherwise, or when the probe stops serving mid-session.
 #pragma once
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "platform/kernelevents/EventSource.h"
 
 namespace platform {
 
+class TProbeEventSource;
+
 enum class TEventBackend {
-  Automatic,  // BPF when it loads, else the primary backend
+  Automatic,  // the probe when it serves, else the primary backend
   Primary,    // the procfs/netlink backend only
-  Bpf,        // the BPF backend only; the session fails to start when it cannot load
+  Probe,      // the probe only; the session fails to start when it does not serve
 };
 
-// Applies to sessions started afterwards.
+// Apply to sessions started afterwards. An empty probe path means the one beside the program.
 void SelectEventBackend(TEventBackend backend);
+void SetProbePath(const std::string& path);
 
-// Whether this build has the BPF backend at all.
-bool BpfBackendBuilt();
+// Whether this build has the probe (and so the kernel programs) at all.
+bool ProbeBackendBuilt();
 
 struct TEventSourceStats {
-  std::string Backend = "none";  // "bpf", "procfs", or "none" while no session runs
+  std::string Backend = "none";  // "probe", "procfs", or "none" while no session runs
   std::uint64_t Dropped = 0;     // events lost by the backend since its session started
+  // Why the session does not run on the probe ("probe: not permitted (run: ...)"); empty
+  // while it does.
+  std::string Reason;
+  std::uint32_t Status = 0;  // the errno behind Reason
+  std::uint64_t Faults = 0;  // times the probe stopped serving mid-session, so far
 };
 TEventSourceStats EventSourceStats();
 
-// The source the kernel logger opens: tries the backends in the selected order. When BPF was
-// tried and failed, the errno of that attempt is the open result's FirstError.
+// The source the kernel logger opens: tries the backends in the selected order. When the probe
+// was tried and failed, its errno is the open result's FirstError. A probe that stops serving is
+// replaced by the primary backend within one poll, the model's sessions going on.
 class TPreferredEventSource final : public TEventSource {
  public:
   TPreferredEventSource();
@@ -38,8 +49,17 @@ class TPreferredEventSource final : public TEventSource {
   void Wake() override;
 
  private:
+  TSourceOpenResult OpenPrimary(std::uint32_t enableFlags);
+  void FallBack();
+
+  std::uint32_t enableFlags_ = 0;
+  // Wake may come from any thread while Poll runs: the source is swapped under this lock, and
+  // the probe that stopped serving stays (idle) until the end, so that no Wake reaches a freed
+  // source.
+  std::mutex swapMutex_;
   std::unique_ptr<TEventSource> chosen_;
-  std::uint64_t (*dropped_)(TEventSource&) = nullptr;
+  std::unique_ptr<TEventSource> retired_;
+  TProbeEventSource* probe_ = nullptr;  // chosen_, while that is the probe
 };
 
 }  // namespace platform

@@ -6,8 +6,11 @@
 
 #include "monitor/diagnostics/TextFile.h"
 #include "monitor/perfdata/Statistics.h"
+#include "platform/kernelevents/EventBackend.h"
 #include "platform/network/NetworkInfo.h"
 #include "tests/monitor/shell/CoreFixture.h"
+#include "tests/support/FakeProbes.h"
+#include "tests/support/LiveWorkload.h"
 #include "tests/support/TempDir.h"
 
 namespace ombrix {
@@ -210,6 +213,27 @@ TEST_F(CoreFixture, ATcpTableClaimingMoreRowsThanItHoldsIsCut) {
   EXPECT_EQ(core->Tables->Sockets.size(), 1u);  // the second row is one byte short
   core->SeedSocketsFrom(table.data(), 3);       // not even a count
   EXPECT_EQ(core->Tables->Sockets.size(), 1u);
+}
+
+// A probe that stops mid-session: the source falls back to polling by itself, and the next tick
+// tells the user once, not at every tick after.
+TEST_F(CoreFixture, AProbeThatStopsServingIsReportedOnceAtTheNextTick) {
+  Start({10});
+  FakeProbes probes;
+  platform::SetProbePath(probes.Path("exits"));
+  platform::TPreferredEventSource events;
+  ASSERT_TRUE(events.Open(platform::EVENT_TRACE_FLAG_NETWORK_TCPIP).Opened);
+  std::vector<platform::TEventRecord> records;
+  ASSERT_TRUE(WaitUntil([&] {
+    events.Poll(records);
+    return platform::EventSourceStats().Faults == 1;
+  }));
+  platform::SetProbePath("");
+  Tick({10});
+  Tick({10});
+  ASSERT_EQ(frontEnd.Errors.size(), 1u);
+  EXPECT_EQ(frontEnd.Errors[0],
+            "Kernel events: probe: stopped (exit status 7); watching by polling from now on");
 }
 
 }  // namespace

@@ -1,0 +1,255 @@
+#include "platform/kernelevents/ProbeEventSource.h"
+
+#include <linux/capability.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/eventfd.h>
+#include <sys/prctl.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+#include "platform/paths/Paths.h"
+
+namespace platform {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr std::size_t kReadChunk = 256 * 1024;
+
+bool WriteAll(int fd, const std::vector<std::uint8_t>& bytes) {
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = send(fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+std::string ErrorText(int error) {
+  return std::strerror(error);
+}
+
+}  // namespace
+
+std::string ProbeCapabilities() {
+  // Kernels that know CAP_BPF split loading programs and tracing off CAP_SYS_ADMIN.
+  if (prctl(PR_CAPBSET_READ, CAP_BPF, 0, 0, 0) >= 0) return "cap_bpf,cap_perfmon+ep";
+  return "cap_sys_admin+ep";
+}
+
+std::string DefaultProbePath() {
+  return ProgramDir() + "ombrix-probe";
+}
+
+TProbeEventSource::TProbeEventSource(std::string probePath, int answerTimeoutMs)
+    : path_(std::move(probePath)),
+      answerTimeoutMs_(answerTimeoutMs),
+      wakeFd_(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
+
+TProbeEventSource::~TProbeEventSource() {
+  Stop();
+  if (wakeFd_ >= 0) close(wakeFd_);
+}
+
+std::string TProbeEventSource::Fault() const {
+  std::lock_guard lock(faultMutex_);
+  return fault_;
+}
+
+void TProbeEventSource::Fail(std::uint32_t status, const std::string& why) {
+  Stop();
+  status_ = status;
+  std::lock_guard lock(faultMutex_);
+  fault_ = why;
+}
+
+// The probe gets the stream as its standard input and output, an empty environment and no
+// other descriptor (every other one of ours is closed on exec).
+bool TProbeEventSource::Spawn() {
+  int pair[2];
+  if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0) {
+    Fail(static_cast<std::uint32_t>(errno), "probe: cannot start (" + ErrorText(errno) + ")");
+    return false;
+  }
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, pair[1], 0);
+  posix_spawn_file_actions_adddup2(&actions, pair[1], 1);
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  sigset_t none;
+  sigemptyset(&none);
+  posix_spawnattr_setsigmask(&attributes, &none);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK);
+  char* argv[] = {path_.data(), nullptr};
+  char* envp[] = {nullptr};
+  const int result = posix_spawn(&pid_, path_.c_str(), &actions, &attributes, argv, envp);
+  posix_spawnattr_destroy(&attributes);
+  posix_spawn_file_actions_destroy(&actions);
+  close(pair[1]);
+  if (result != 0) {
+    pid_ = -1;
+    close(pair[0]);
+    Fail(static_cast<std::uint32_t>(result), "probe: cannot start (" + ErrorText(result) + ")");
+    return false;
+  }
+  fd_ = pair[0];
+  return true;
+}
+
+TSourceOpenResult TProbeEventSource::Open(std::uint32_t enableFlags) {
+  if (wakeFd_ < 0) return {false, static_cast<std::uint32_t>(errno)};
+  if (!FileExists(path_)) {
+    Fail(ENOENT, "probe: not installed beside the program");
+    return {false, ENOENT};
+  }
+  if (!Spawn()) return {false, status_};
+  if (!WriteAll(fd_, probe::HelloFrame({enableFlags}))) {
+    Stop();
+    Fail(EPIPE, "probe: stopped before it served (" + ExitText() + ")");
+    return {false, EPIPE};
+  }
+  TSourceOpenResult opened;
+  if (!AwaitAnswer(opened)) return {false, status_};
+  return opened;
+}
+
+// The first frame is the probe's answer to the hello: Ready, or Failure and the end.
+bool TProbeEventSource::AwaitAnswer(TSourceOpenResult& opened) {
+  const auto deadline = Clock::now() + std::chrono::milliseconds(answerTimeoutMs_);
+  probe::TFrame frame;
+  std::vector<std::uint8_t> buffer(4096);
+  for (;;) {
+    const auto result = reader_.Next(frame);
+    if (result == probe::TFrameReader::TResult::Malformed) {
+      Fail(EPROTO, "probe: malformed stream (" + reader_.Error() + ")");
+      return false;
+    }
+    if (result == probe::TFrameReader::TResult::Frame) break;
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    pollfd fd{fd_, POLLIN, 0};
+    if (left <= 0 || poll(&fd, 1, static_cast<int>(left)) == 0) {
+      Fail(ETIMEDOUT, "probe: no answer within " + std::to_string(answerTimeoutMs_) + " ms");
+      return false;
+    }
+    const ssize_t n = recv(fd_, buffer.data(), buffer.size(), 0);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      Stop();
+      Fail(EPIPE, "probe: stopped before it served (" + ExitText() + ")");
+      return false;
+    }
+    reader_.Feed(buffer.data(), static_cast<std::size_t>(n));
+  }
+  std::string error;
+  if (const auto ready = probe::ReadReady(frame, error)) {
+    scope_ = ready->Scope;
+    opened = {true, ready->FirstError};
+    return true;
+  }
+  if (const auto failure = probe::ReadFailure(frame, error)) {
+    const bool refused = failure->Error == EPERM || failure->Error == EACCES;
+    Fail(failure->Error, refused ? "probe: not permitted (run: sudo setcap " + ProbeCapabilities() +
+                                       " " + path_ + ")"
+                                 : "probe: " + failure->Reason);
+    return false;
+  }
+  Fail(EPROTO, "probe: malformed stream (" + error + ")");
+  return false;
+}
+
+void TProbeEventSource::Poll(std::vector<TEventRecord>& out) {
+  // Frames that came with the probe's answer are delivered before anything is waited for.
+  if (fd_ >= 0 && reader_.Buffered() != 0 && !TakeFrames(out)) return;
+  pollfd fds[2] = {{wakeFd_, POLLIN, 0}, {fd_, POLLIN, 0}};
+  const int ready = poll(fds, fd_ >= 0 ? 2 : 1, 100);
+  if (ready <= 0) return;
+  if (fds[0].revents & POLLIN) {
+    std::uint64_t count = 0;
+    [[maybe_unused]] const ssize_t n = read(wakeFd_, &count, sizeof count);
+    return;
+  }
+  if (fd_ < 0 || fds[1].revents == 0) return;
+  std::vector<std::uint8_t> buffer(kReadChunk);
+  const ssize_t n = recv(fd_, buffer.data(), buffer.size(), 0);
+  if (n < 0 && (errno == EINTR || errno == EAGAIN)) return;
+  if (n <= 0) {
+    const int error = n == 0 ? EPIPE : errno;
+    Stop();
+    Fail(static_cast<std::uint32_t>(error), "probe: stopped (" + ExitText() + ")");
+    return;
+  }
+  reader_.Feed(buffer.data(), static_cast<std::size_t>(n));
+  TakeFrames(out);
+}
+
+// Hands on every whole frame the reader holds; false once the stream is found broken.
+bool TProbeEventSource::TakeFrames(std::vector<TEventRecord>& out) {
+  probe::TFrame frame;
+  for (;;) {
+    const auto result = reader_.Next(frame);
+    if (result == probe::TFrameReader::TResult::NeedMore) return true;
+    if (result == probe::TFrameReader::TResult::Malformed) {
+      Fail(EPROTO, "probe: malformed stream (" + reader_.Error() + ")");
+      return false;
+    }
+    if (!HandleFrame(frame, out)) return false;
+  }
+}
+
+bool TProbeEventSource::HandleFrame(const probe::TFrame& frame, std::vector<TEventRecord>& out) {
+  std::string error;
+  if (frame.Type == probe::TFrameType::Records) {
+    if (probe::ReadRecords(frame, out, error)) return true;
+  } else if (const auto dropped = probe::ReadDropped(frame, error)) {
+    dropped_ = *dropped;
+    return true;
+  }
+  Fail(EPROTO, "probe: malformed stream (" + error + ")");
+  return false;
+}
+
+void TProbeEventSource::Wake() {
+  const std::uint64_t one = 1;
+  [[maybe_unused]] const ssize_t n = write(wakeFd_, &one, sizeof one);
+}
+
+std::string TProbeEventSource::ExitText() {
+  if (exitStatus_ < 0) return "gone";
+  if (WIFEXITED(exitStatus_)) return "exit status " + std::to_string(WEXITSTATUS(exitStatus_));
+  if (WIFSIGNALED(exitStatus_)) return "killed by signal " + std::to_string(WTERMSIG(exitStatus_));
+  return "gone";
+}
+
+// Closes our end, which ends the probe; one that does not end at once is killed. Either way it
+// is reaped here, so that no probe outlives its source.
+void TProbeEventSource::Stop() {
+  if (fd_ >= 0) {
+    close(fd_);
+    fd_ = -1;
+  }
+  if (pid_ <= 0) return;
+  for (int tries = 0; tries < 50; ++tries) {
+    if (waitpid(pid_, &exitStatus_, WNOHANG) == pid_) {
+      pid_ = -1;
+      return;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  kill(pid_, SIGKILL);
+  while (waitpid(pid_, &exitStatus_, 0) < 0 && errno == EINTR) {
+  }
+  pid_ = -1;
+}
+
+}  // namespace platform

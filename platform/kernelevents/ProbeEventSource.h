@@ -1,0 +1,67 @@
+// The event source that runs the kernel programs in ombrix-probe, the privileged helper: it
+// starts the probe beside the program, asks it for the classes the session wants and reads its
+// records. The stream is untrusted input; when it breaks or the probe ends, the source says why
+// and serves nothing more (the caller then falls back to polling).
+#pragma once
+#include <sys/types.h>
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+
+#include "platform/kernelevents/EventSource.h"
+#include "platform/kernelevents/ProbeStream.h"
+
+namespace platform {
+
+// The capabilities the probe needs on this kernel, in setcap's syntax.
+std::string ProbeCapabilities();
+
+// ombrix-probe beside the running program.
+std::string DefaultProbePath();
+
+class TProbeEventSource final : public TEventSource {
+ public:
+  explicit TProbeEventSource(std::string probePath, int answerTimeoutMs = 10000);
+  ~TProbeEventSource() override;
+  TProbeEventSource(const TProbeEventSource&) = delete;
+  TProbeEventSource& operator=(const TProbeEventSource&) = delete;
+
+  TSourceOpenResult Open(std::uint32_t enableFlags) override;
+  void Poll(std::vector<TEventRecord>& out) override;
+  void Wake() override;
+
+  // While serving: nothing. After a failed Open or once the probe stopped serving: why, as a
+  // line for the user ("probe: not permitted (run: ...)"), and an errno for LastStatus.
+  std::string Fault() const;
+  std::uint32_t LastStatus() const { return status_; }
+  bool Serving() const { return fd_ >= 0; }
+  std::uint64_t Dropped() const { return dropped_; }
+  probe::TScope Scope() const { return scope_; }
+  pid_t ProbePid() const { return pid_; }
+
+ private:
+  bool Spawn();
+  bool AwaitAnswer(TSourceOpenResult& opened);
+  bool TakeFrames(std::vector<TEventRecord>& out);
+  bool HandleFrame(const probe::TFrame& frame, std::vector<TEventRecord>& out);
+  void Fail(std::uint32_t status, const std::string& why);
+  std::string ExitText();
+  void Stop();
+
+  std::string path_;
+  int answerTimeoutMs_;
+  int fd_ = -1;
+  int wakeFd_ = -1;
+  pid_t pid_ = -1;
+  int exitStatus_ = -1;  // as waitpid gave it, once reaped
+  probe::TFrameReader reader_;
+  probe::TScope scope_ = probe::TScope::OwnProcesses;
+  std::atomic<std::uint64_t> dropped_{0};
+  std::atomic<std::uint32_t> status_{0};
+  mutable std::mutex faultMutex_;
+  std::string fault_;
+};
+
+}  // namespace platform
