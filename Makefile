@@ -13,6 +13,7 @@ configure: deps
 
 build: configure
 	@cmake --build $(BUILD) -j $(JOBS)
+	@scripts/grant-probe.sh $(BUILD)
 
 run: build
 	@scripts/run.sh $(BUILD)

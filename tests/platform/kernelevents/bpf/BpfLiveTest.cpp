@@ -1,16 +1,13 @@
-// The BPF backend on the running machine, selected explicitly, at the level of its records:
+// The kernel programs on the running machine, loaded in this process, at the level of records:
 // UDP datagrams with their unconnected end, buffered file I/O under the file's full path, and
 // direct I/O as "<other>" with response times (TCP and process starts are checked through the
-// model in BpfModelTest). Needs root and a kernel that lets the programs load; skips
-// saying why otherwise. Every wait is bounded.
+// model through the probe in ProbeModelTest). Needs root and a kernel that lets the programs load;
+// skips saying why otherwise. Every wait is bounded.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <linux/capability.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
-#include <sys/syscall.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -20,7 +17,6 @@
 #include <mutex>
 #include <thread>
 
-#include "platform/kernelevents/EventBackend.h"
 #include "platform/kernelevents/KernelLogger.h"
 #include "platform/kernelevents/bpf/BpfEventSource.h"
 #include "platform/paths/Paths.h"
@@ -299,61 +295,6 @@ TEST_F(BpfLive, DirectWriteIsDiskIoWithResponseTimes) {
   // Direct I/O pages belong to no file; the bytes are the submitter's own.
   EXPECT_GE(written, kBytes);
   EXPECT_GT(longest, 0u) << "issue to completion takes some microseconds";
-}
-
-// The choice the kernel logger makes by default, and what it tells about it.
-TEST(BpfChoice, AutomaticChoiceRunsOnBpfAndSaysSo) {
-  static const std::string why = WhyNoBpf();
-  if (!why.empty()) GTEST_SKIP() << why;
-  for (const auto& [backend, name] :
-       {std::pair{TEventBackend::Automatic, "bpf"}, std::pair{TEventBackend::Primary, "procfs"}}) {
-    SelectEventBackend(backend);
-    {
-      TKernelLogger logger([] { return std::make_unique<TPreferredEventSource>(); });
-      EVENT_TRACE_PROPERTIES properties{};
-      properties.Guid = SystemTraceControlGuid;
-      properties.LogFileMode = EVENT_TRACE_REAL_TIME_MODE;
-      properties.EnableFlags = EVENT_TRACE_FLAG_NETWORK_TCPIP;
-      TRACEHANDLE session = INVALID_TRACE_HANDLE;
-      ASSERT_EQ(logger.StartTrace(&session, KERNEL_LOGGER_NAME, &properties), 0u);
-      EXPECT_EQ(EventSourceStats().Backend, name);
-      EXPECT_EQ(EventSourceStats().Dropped, 0u);
-      logger.ControlTrace(session, KERNEL_LOGGER_NAME, &properties, EVENT_TRACE_CONTROL_STOP);
-    }
-    EXPECT_EQ(EventSourceStats().Backend, "none") << "the stopped session's source is gone";
-  }
-  SelectEventBackend(TEventBackend::Automatic);
-}
-
-// Without the capabilities BPF needs, the default choice runs on the procfs backend and the
-// session's status says why BPF was not used.
-TEST(BpfChoice, RefusedBpfFallsBackToProcfsWithItsErrno) {
-  static const std::string why = WhyNoBpf();
-  if (!why.empty()) GTEST_SKIP() << why;
-  const pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
-    __user_cap_data_struct none[2]{};
-    if (syscall(SYS_capset, &header, none) != 0) _exit(10);
-    SelectEventBackend(TEventBackend::Automatic);
-    TKernelLogger logger([] { return std::make_unique<TPreferredEventSource>(); });
-    EVENT_TRACE_PROPERTIES properties{};
-    properties.Guid = SystemTraceControlGuid;
-    properties.LogFileMode = EVENT_TRACE_REAL_TIME_MODE;
-    properties.EnableFlags = EVENT_TRACE_FLAG_NETWORK_TCPIP;  // needs no privilege on procfs
-    TRACEHANDLE session = INVALID_TRACE_HANDLE;
-    if (logger.StartTrace(&session, KERNEL_LOGGER_NAME, &properties) != 0) _exit(11);
-    if (EventSourceStats().Backend != "procfs") _exit(12);
-    if (properties.SourceStatus != EPERM) _exit(13);
-    logger.ControlTrace(session, KERNEL_LOGGER_NAME, &properties, EVENT_TRACE_CONTROL_STOP);
-    _exit(0);
-  }
-  int status = 0;
-  ASSERT_EQ(waitpid(child, &status, 0), child);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0)
-      << "10: capabilities not dropped, 11: no session, 12: not on procfs, 13: status not EPERM";
 }
 
 }  // namespace

@@ -1,7 +1,7 @@
-// The whole event path on the BPF backend, selected explicitly: the monitor's handlers fill the
-// model from the kernel programs' records. Disk traffic is what reaches the disk, so the file
-// case syncs its writes and drops its pages before reading. Needs root and BPF; skips saying
-// why otherwise. Every wait is bounded.
+// The whole event path through ombrix-probe, selected explicitly: the monitor's handlers fill
+// the model from the records the probe's kernel programs make. Disk traffic is what reaches the
+// disk, so the file case syncs its writes and drops its pages before reading. Needs root and a
+// kernel that lets the programs load; skips saying why otherwise. Every wait is bounded.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -25,7 +25,7 @@
 #include "monitor/model/Tables.h"
 #include "monitor/network/IpHelper.h"
 #include "platform/kernelevents/EventBackend.h"
-#include "platform/kernelevents/bpf/BpfEventSource.h"
+#include "platform/kernelevents/ProbeEventSource.h"
 #include "platform/paths/Paths.h"
 #include "tests/support/LiveWorkload.h"
 
@@ -35,24 +35,23 @@ namespace {
 
 using ombrix::ModelLock;
 
-std::string WhyNoBpf() {
-  if (geteuid() != 0) return "the BPF model test needs root";
-  platform::TBpfEventSource probe;
-  const auto opened = probe.Open(platform::EVENT_TRACE_FLAG_NETWORK_TCPIP);
-  if (!opened.Opened)
-    return "BPF programs cannot load here: " + std::string(std::strerror(opened.FirstError));
+std::string WhyNoProbe() {
+  if (geteuid() != 0) return "the probe model test needs root";
+  platform::TProbeEventSource probe(platform::DefaultProbePath());
+  if (!probe.Open(platform::EVENT_TRACE_FLAG_NETWORK_TCPIP).Opened)
+    return "the probe does not serve here: " + probe.Fault();
   return {};
 }
 
-class BpfModel : public ::testing::Test {
+class ProbeModel : public ::testing::Test {
  protected:
   void SetUp() override {
-    static const std::string why = WhyNoBpf();
+    static const std::string why = WhyNoProbe();
     if (!why.empty()) GTEST_SKIP() << why;
-    platform::SelectEventBackend(platform::TEventBackend::Bpf);
+    platform::SelectEventBackend(platform::TEventBackend::Probe);
     handlers.Install(trace);
     ASSERT_TRUE(trace.Start()) << "status " << trace.LastStatus;
-    EXPECT_EQ(platform::EventSourceStats().Backend, "bpf");
+    EXPECT_EQ(platform::EventSourceStats().Backend, "probe");
   }
   void TearDown() override {
     trace.Stop();
@@ -81,7 +80,7 @@ class BpfModel : public ::testing::Test {
   ombrix::TKernelEventTrace trace;
 };
 
-TEST_F(BpfModel, LoopbackTransferLandsExactlyOnThisProcessesSockets) {
+TEST_F(ProbeModel, LoopbackTransferLandsExactlyOnThisProcessesSockets) {
   constexpr std::int64_t kBytes = 1 << 20;
   ombrix::testing::LoopbackTcp pair;
   ASSERT_TRUE(pair.Connected());
@@ -96,7 +95,7 @@ TEST_F(BpfModel, LoopbackTransferLandsExactlyOnThisProcessesSockets) {
   EXPECT_EQ(bytes, 2 * kBytes);
 }
 
-TEST_F(BpfModel, UdpExchangeIsCountedOnItsSockets) {
+TEST_F(ProbeModel, UdpExchangeIsCountedOnItsSockets) {
   const int server = socket(AF_INET, SOCK_DGRAM, 0);
   sockaddr_in address{};
   address.sin_family = AF_INET;
@@ -131,7 +130,7 @@ TEST_F(BpfModel, UdpExchangeIsCountedOnItsSockets) {
   EXPECT_GE(received, kDatagrams * kSize) << "other unconnected sockets of ours may add to it";
 }
 
-TEST_F(BpfModel, FileReachingTheDiskLandsOnANamedFileWithResponseTimes) {
+TEST_F(ProbeModel, FileReachingTheDiskLandsOnANamedFileWithResponseTimes) {
   std::string folder = platform::ProgramDir() + "bpf-model-XXXXXX";
   ASSERT_NE(mkdtemp(folder.data()), nullptr);
   const std::string path = folder + "/payload.bin";
@@ -166,7 +165,7 @@ TEST_F(BpfModel, FileReachingTheDiskLandsOnANamedFileWithResponseTimes) {
   EXPECT_GT(responseSum, 0);
 }
 
-TEST_F(BpfModel, ChildStartNamesItsProcessAndMarksItWhole) {
+TEST_F(ProbeModel, ChildStartNamesItsProcessAndMarksItWhole) {
   pid_t child = 0;
   char program[] = "/bin/sleep";
   char argument[] = "1";
