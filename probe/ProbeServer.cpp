@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <ctime>
 #include <optional>
 
 namespace ombrix::probe {
@@ -58,12 +59,20 @@ stream::TFailure FailureOf(const platform::TSourceOpenResult& opened) {
   return {error, std::strerror(static_cast<int>(error))};
 }
 
-// One drain: the records and, when it grew, the drop count. False when the caller is gone.
-bool SendDrained(TServedSource& source, int out, std::uint64_t& sentDropped) {
-  std::vector<platform::TEventRecord> records;
-  source.Drain(records);
-  std::vector<std::uint8_t> bytes;
-  stream::AppendRecordsFrames(records, bytes);
+std::int64_t Stamp() {
+  timespec ts{};
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<std::int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
+}
+
+// One drain, written straight into frames in a buffer kept from drain to drain, and the drop
+// count when it grew. False when the caller is gone.
+bool SendDrained(TServedSource& source, int out, std::vector<std::uint8_t>& bytes,
+                 std::uint64_t& sentDropped) {
+  bytes.clear();
+  stream::TRecordsWriter writer(bytes, Stamp());
+  source.Drain(writer);
+  writer.Finish();
   const std::uint64_t dropped = source.Dropped();
   if (dropped != sentDropped) {
     const auto frame = stream::DroppedFrame(dropped);
@@ -94,15 +103,16 @@ int Serve(TServedSource& source, const TServeOptions& options) {
   const auto period = std::chrono::milliseconds(options.DrainPeriodMs);
   auto nextDrain = Clock::now() + period;
   std::uint64_t sentDropped = 0;
+  std::vector<std::uint8_t> bytes;
   for (;;) {
-    const auto wait =
-        std::chrono::duration_cast<std::chrono::milliseconds>(nextDrain - Clock::now());
+    // Rounded up: a wait cut to 0 ms would spin for the rest of the millisecond.
+    const auto wait = std::chrono::ceil<std::chrono::milliseconds>(nextDrain - Clock::now());
     pollfd fd{options.In, POLLIN, 0};
     const int ready = poll(&fd, 1, static_cast<int>(std::max<std::int64_t>(0, wait.count())));
     if (ready > 0) return CallerSpoke(options.In);
     if (ready < 0 && errno != EINTR) return kExitDone;
     if (Clock::now() < nextDrain) continue;
-    if (!SendDrained(source, options.Out, sentDropped)) return kExitDone;
+    if (!SendDrained(source, options.Out, bytes, sentDropped)) return kExitDone;
     nextDrain = Clock::now() + period;
   }
 }

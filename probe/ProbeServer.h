@@ -17,7 +17,7 @@ class TServedSource {
   // What the classes the caller asks for gave when they were loaded; records of those only
   // from now on.
   virtual platform::TSourceOpenResult Narrow(std::uint32_t enableFlags) = 0;
-  virtual void Drain(std::vector<platform::TEventRecord>& out) = 0;
+  virtual void Drain(platform::TRecordSink& out) = 0;
   virtual std::uint64_t Dropped() const = 0;
 };
 

@@ -59,7 +59,7 @@ class TBpfServed final : public TServedSource {
   platform::TSourceOpenResult Narrow(std::uint32_t enableFlags) override {
     return loaded_.Opened ? source_.Narrow(enableFlags) : loaded_;
   }
-  void Drain(std::vector<platform::TEventRecord>& out) override { source_.Drain(out); }
+  void Drain(platform::TRecordSink& out) override { source_.Drain(out); }
   std::uint64_t Dropped() const override { return source_.Dropped(); }
 
  private:

@@ -4,7 +4,8 @@
 //   overhead  a loopback transfer and a file copy with the trace off and on, interleaved, with
 //             the consumer thread's CPU and the event rate while on.
 //   idle      the consumer's CPU with nothing much happening, for each backend.
-// Usage: bpf_measure [compare|overhead|idle] (all when no argument). Results are printed, not
+//   probe     the same workload read in this process and through ombrix-probe, per event.
+// Usage: bpf_measure [compare|overhead|idle|probe] (all when no argument). Results are printed, not
 // judged.
 #include <arpa/inet.h>
 #include <bpf/bpf.h>
@@ -28,6 +29,7 @@
 
 #include "platform/kernelevents/KernelLogger.h"
 #include "platform/kernelevents/LinuxEventSource.h"
+#include "platform/kernelevents/ProbeEventSource.h"
 #include "platform/kernelevents/bpf/BpfEventSource.h"
 #include "platform/paths/Paths.h"
 #include "tests/support/EventRecordBuilder.h"
@@ -424,6 +426,69 @@ void Idle() {
   measure("bpf", [] { return std::make_unique<TBpfEventSource>(); });
 }
 
+// --- probe -------------------------------------------------------------------------------
+
+// CPU seconds a process's main thread has run, from the scheduler's own count.
+double TaskCpu(pid_t pid) {
+  std::FILE* file = std::fopen(("/proc/" + std::to_string(pid) + "/schedstat").c_str(), "r");
+  unsigned long long ns = 0;
+  if (file != nullptr) {
+    if (std::fscanf(file, "%llu", &ns) != 1) ns = 0;
+    std::fclose(file);
+  }
+  return static_cast<double>(ns) / 1e9;
+}
+
+// The same workload read in this process from the ring, and through the probe's stream: the
+// user-space cost per event of each (for the probe, its own CPU and the monitor's reading), and
+// the kernel programs' cost per run, which both share.
+void Probe() {
+  g_keep = false;
+  const int statsFd = bpf_enable_stats(BPF_STATS_RUN_TIME);
+  constexpr int kRounds = 9;
+  constexpr std::size_t kTcp = 128 << 20, kChunk = 4096;
+  static TProbeEventSource* probe = nullptr;
+  std::vector<double> inProcess, throughProbe, probeShare, perRun;
+  const auto round = [&](bool viaProbe) {
+    Trace trace(
+        [viaProbe]() -> std::unique_ptr<TEventSource> {
+          if (!viaProbe) return std::make_unique<TBpfEventSource>();
+          auto source = std::make_unique<TProbeEventSource>(DefaultProbePath());
+          probe = source.get();
+          return source;
+        },
+        Collect<0>);
+    const pid_t pid = viaProbe ? probe->ProbePid() : 0;
+    const std::uint64_t events = g_count.load();
+    const double consumer = trace.ConsumerCpu(), helper = viaProbe ? TaskCpu(pid) : 0;
+    const ProgramCost before = KernelCost();
+    const Loopback l = Connect(SOCK_STREAM);
+    TcpTransfer(l, kTcp, kChunk);
+    CloseAll(l);
+    const ProgramCost after = KernelCost();
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));  // the last drains
+    const auto delivered = static_cast<double>(g_count.load() - events);
+    const double reader = trace.ConsumerCpu() - consumer;
+    const double helperCpu = viaProbe ? TaskCpu(pid) - helper : 0;
+    (viaProbe ? throughProbe : inProcess).push_back(1e9 * (reader + helperCpu) / delivered);
+    if (viaProbe) probeShare.push_back(helperCpu / (reader + helperCpu));
+    const double runs = after.Runs - before.Runs;
+    perRun.push_back(runs > 0 ? 1e9 * (after.Seconds - before.Seconds) / runs : 0);
+  };
+  for (int k = 0; k < kRounds; ++k) {
+    round(false);
+    round(true);
+  }
+  const double kernel = Median(perRun), own = Median(inProcess), probed = Median(throughProbe);
+  std::printf(
+      "loopback 128 MiB in 4 KiB calls (medians of %d, alternating): user-space cost per event "
+      "in process %.0f ns, through the probe %.0f ns (probe %.0f%% of it, monitor the rest); "
+      "kernel programs %.0f ns a run; whole cost per event %+.1f%% through the probe\n",
+      kRounds, own, probed, 100.0 * Median(probeShare), kernel,
+      100.0 * ((probed + kernel) - (own + kernel)) / (own + kernel));
+  if (statsFd >= 0) close(statsFd);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -435,5 +500,6 @@ int main(int argc, char** argv) {
   if (what.empty() || what == "compare") Compare();
   if (what.empty() || what == "overhead") Overhead();
   if (what.empty() || what == "idle") Idle();
+  if (what.empty() || what == "probe") Probe();
   return 0;
 }

@@ -164,4 +164,16 @@ TEventRecord NetworkRecord(const GUID& guid, std::uint8_t type, std::uint32_t pi
   return MakeRecord(guid, type, pid, std::move(data));
 }
 
+void TRecordSink::AddDiskIo(std::uint8_t type, std::uint32_t processId, std::uint32_t diskNumber,
+                            std::uint32_t bytes, std::uint32_t response, std::uint64_t byteOffset,
+                            std::uint32_t fileObject) {
+  Add(DiskIoRecord(type, processId, diskNumber, bytes, response, byteOffset, fileObject));
+}
+
+void TRecordSink::AddNetwork(const GUID& guid, std::uint8_t type, std::uint32_t pid,
+                             std::uint32_t size, std::uint32_t daddr, std::uint32_t saddr,
+                             std::uint16_t dport, std::uint16_t sport) {
+  Add(NetworkRecord(guid, type, pid, size, daddr, saddr, dport, sport));
+}
+
 }  // namespace platform

@@ -68,6 +68,31 @@ TEventRecord NetworkRecord(const GUID& guid, std::uint8_t type, std::uint32_t pi
                            std::uint32_t size, std::uint32_t daddr, std::uint32_t saddr,
                            std::uint16_t dport, std::uint16_t sport);
 
+// Where a decoder puts its records. Disk and socket records come by the hundred thousand a
+// second, so they have calls of their own: a sink that writes them straight into a stream need
+// not build a record for each.
+class TRecordSink {
+ public:
+  virtual ~TRecordSink() = default;
+  virtual void Add(TEventRecord&& record) = 0;
+  virtual void AddDiskIo(std::uint8_t type, std::uint32_t processId, std::uint32_t diskNumber,
+                         std::uint32_t bytes, std::uint32_t response, std::uint64_t byteOffset,
+                         std::uint32_t fileObject);
+  virtual void AddNetwork(const GUID& guid, std::uint8_t type, std::uint32_t pid,
+                          std::uint32_t size, std::uint32_t daddr, std::uint32_t saddr,
+                          std::uint16_t dport, std::uint16_t sport);
+};
+
+// The records, in a list.
+class TRecordList final : public TRecordSink {
+ public:
+  explicit TRecordList(std::vector<TEventRecord>& out) : out_(out) {}
+  void Add(TEventRecord&& record) override { out_.push_back(std::move(record)); }
+
+ private:
+  std::vector<TEventRecord>& out_;
+};
+
 // Little-endian field writers and UTF-8 to UTF-16LE, shared with the test record builder.
 void PutU16(std::vector<std::uint8_t>& data, std::size_t offset, std::uint16_t value);
 void PutU32(std::vector<std::uint8_t>& data, std::size_t offset, std::uint32_t value);

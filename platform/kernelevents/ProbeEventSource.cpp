@@ -1,12 +1,13 @@
 #include "platform/kernelevents/ProbeEventSource.h"
 
+#include <fcntl.h>
 #include <linux/capability.h>
 #include <poll.h>
+#include <pthread.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/eventfd.h>
 #include <sys/prctl.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -22,16 +23,27 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 constexpr std::size_t kReadChunk = 256 * 1024;
+constexpr int kPipeSize = 1 << 20;  // the most a user may ask for, by default
 
+// Writes to the probe's pipe; a probe that is gone is an error here, not a SIGPIPE that would
+// end the whole program.
 bool WriteAll(int fd, const std::vector<std::uint8_t>& bytes) {
+  sigset_t pipeSignal, before;
+  sigemptyset(&pipeSignal);
+  sigaddset(&pipeSignal, SIGPIPE);
+  pthread_sigmask(SIG_BLOCK, &pipeSignal, &before);
   std::size_t done = 0;
   while (done < bytes.size()) {
-    const ssize_t n = send(fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
+    const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
+    if (n <= 0) break;
     done += static_cast<std::size_t>(n);
   }
-  return true;
+  const timespec none{};
+  while (sigtimedwait(&pipeSignal, nullptr, &none) == SIGPIPE) {
+  }
+  pthread_sigmask(SIG_SETMASK, &before, nullptr);
+  return done == bytes.size();
 }
 
 std::string ErrorText(int error) {
@@ -72,18 +84,28 @@ void TProbeEventSource::Fail(std::uint32_t status, const std::string& why) {
   fault_ = why;
 }
 
-// The probe gets the stream as its standard input and output, an empty environment and no
-// other descriptor (every other one of ours is closed on exec).
+// The probe reads its hello from its standard input and writes the stream to its standard
+// output, each a pipe of ours; it gets an empty environment and no other descriptor (every
+// other one of ours is closed on exec). The stream's pipe is made as large as a user may, so
+// that a drain's worth of records goes through in one write.
 bool TProbeEventSource::Spawn() {
-  int pair[2];
-  if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0) {
+  int toProbe[2], fromProbe[2];
+  if (pipe2(toProbe, O_CLOEXEC) != 0) {
     Fail(static_cast<std::uint32_t>(errno), "probe: cannot start (" + ErrorText(errno) + ")");
     return false;
   }
+  if (pipe2(fromProbe, O_CLOEXEC) != 0) {
+    const int error = errno;
+    close(toProbe[0]);
+    close(toProbe[1]);
+    Fail(static_cast<std::uint32_t>(error), "probe: cannot start (" + ErrorText(error) + ")");
+    return false;
+  }
+  fcntl(fromProbe[0], F_SETPIPE_SZ, kPipeSize);
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, pair[1], 0);
-  posix_spawn_file_actions_adddup2(&actions, pair[1], 1);
+  posix_spawn_file_actions_adddup2(&actions, toProbe[0], 0);
+  posix_spawn_file_actions_adddup2(&actions, fromProbe[1], 1);
   posix_spawnattr_t attributes;
   posix_spawnattr_init(&attributes);
   sigset_t none;
@@ -95,14 +117,15 @@ bool TProbeEventSource::Spawn() {
   const int result = posix_spawn(&pid_, path_.c_str(), &actions, &attributes, argv, envp);
   posix_spawnattr_destroy(&attributes);
   posix_spawn_file_actions_destroy(&actions);
-  close(pair[1]);
+  close(toProbe[0]);
+  close(fromProbe[1]);
+  fd_ = fromProbe[0];
+  requestFd_ = toProbe[1];
   if (result != 0) {
     pid_ = -1;
-    close(pair[0]);
     Fail(static_cast<std::uint32_t>(result), "probe: cannot start (" + ErrorText(result) + ")");
     return false;
   }
-  fd_ = pair[0];
   return true;
 }
 
@@ -113,7 +136,7 @@ TSourceOpenResult TProbeEventSource::Open(std::uint32_t enableFlags) {
     return {false, ENOENT};
   }
   if (!Spawn()) return {false, status_};
-  if (!WriteAll(fd_, probe::HelloFrame({enableFlags}))) {
+  if (!WriteAll(requestFd_, probe::HelloFrame({enableFlags}))) {
     Stop();
     Fail(EPIPE, "probe: stopped before it served (" + ExitText() + ")");
     return {false, EPIPE};
@@ -127,7 +150,6 @@ TSourceOpenResult TProbeEventSource::Open(std::uint32_t enableFlags) {
 bool TProbeEventSource::AwaitAnswer(TSourceOpenResult& opened) {
   const auto deadline = Clock::now() + std::chrono::milliseconds(answerTimeoutMs_);
   probe::TFrame frame;
-  std::vector<std::uint8_t> buffer(4096);
   for (;;) {
     const auto result = reader_.Next(frame);
     if (result == probe::TFrameReader::TResult::Malformed) {
@@ -142,14 +164,14 @@ bool TProbeEventSource::AwaitAnswer(TSourceOpenResult& opened) {
       Fail(ETIMEDOUT, "probe: no answer within " + std::to_string(answerTimeoutMs_) + " ms");
       return false;
     }
-    const ssize_t n = recv(fd_, buffer.data(), buffer.size(), 0);
+    const ssize_t n = read(fd_, reader_.Room(4096), 4096);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
       Stop();
       Fail(EPIPE, "probe: stopped before it served (" + ExitText() + ")");
       return false;
     }
-    reader_.Feed(buffer.data(), static_cast<std::size_t>(n));
+    reader_.Commit(static_cast<std::size_t>(n));
   }
   std::string error;
   if (const auto ready = probe::ReadReady(frame, error)) {
@@ -180,8 +202,8 @@ void TProbeEventSource::Poll(std::vector<TEventRecord>& out) {
     return;
   }
   if (fd_ < 0 || fds[1].revents == 0) return;
-  std::vector<std::uint8_t> buffer(kReadChunk);
-  const ssize_t n = recv(fd_, buffer.data(), buffer.size(), 0);
+  const ssize_t n = read(fd_, reader_.Room(kReadChunk), kReadChunk);
+  reader_.Commit(n > 0 ? static_cast<std::size_t>(n) : 0);
   if (n < 0 && (errno == EINTR || errno == EAGAIN)) return;
   if (n <= 0) {
     const int error = n == 0 ? EPIPE : errno;
@@ -189,7 +211,6 @@ void TProbeEventSource::Poll(std::vector<TEventRecord>& out) {
     Fail(static_cast<std::uint32_t>(error), "probe: stopped (" + ExitText() + ")");
     return;
   }
-  reader_.Feed(buffer.data(), static_cast<std::size_t>(n));
   TakeFrames(out);
 }
 
@@ -234,9 +255,9 @@ std::string TProbeEventSource::ExitText() {
 // Closes our end, which ends the probe; one that does not end at once is killed. Either way it
 // is reaped here, so that no probe outlives its source.
 void TProbeEventSource::Stop() {
-  if (fd_ >= 0) {
-    close(fd_);
-    fd_ = -1;
+  for (int* fd : {&fd_, &requestFd_}) {
+    if (*fd >= 0) close(*fd);
+    *fd = -1;
   }
   if (pid_ <= 0) return;
   for (int tries = 0; tries < 50; ++tries) {

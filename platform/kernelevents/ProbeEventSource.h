@@ -1,7 +1,7 @@
 // The event source that runs the kernel programs in ombrix-probe, the privileged helper: it
 // starts the probe beside the program, asks it for the classes the session wants and reads its
-// records. The stream is untrusted input; when it breaks or the probe ends, the source says why
-// and serves nothing more (the caller then falls back to polling).
+// records over a pipe. The stream is untrusted input; when it breaks or the probe ends, the source
+// says why and serves nothing more (the caller then falls back to polling).
 #pragma once
 #include <sys/types.h>
 
@@ -52,7 +52,8 @@ class TProbeEventSource final : public TEventSource {
 
   std::string path_;
   int answerTimeoutMs_;
-  int fd_ = -1;
+  int fd_ = -1;         // the stream from the probe
+  int requestFd_ = -1;  // our end of the probe's standard input; closing it ends the probe
   int wakeFd_ = -1;
   pid_t pid_ = -1;
   int exitStatus_ = -1;  // as waitpid gave it, once reaped

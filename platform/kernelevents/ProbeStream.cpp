@@ -5,31 +5,53 @@
 namespace platform::probe {
 namespace {
 
-constexpr std::size_t kRecordPrefix = 4 + sizeof(EVENT_TRACE_HEADER);  // length, header
+// A record on the wire: its data's length (u32), class (u8, an index into kClasses), type (u8),
+// two zero bytes, process id (u32), thread id (u32), time stamp (i64), then the data in its
+// class's published layout. The rest of the published header is the same for every record the
+// sources make (its size, zeros), so it is rebuilt rather than sent: half the bytes a record.
+constexpr std::size_t kRecordPrefix = 24;
+constexpr GUID kClasses[] = {DiskIoGuid, FileIoGuid, ProcessGuid,  TcpIpGuid,
+                             UdpIpGuid,  ThreadGuid, RegistryGuid, EventTraceConfigGuid};
+constexpr std::size_t kClassCount = sizeof kClasses / sizeof kClasses[0];
+constexpr std::size_t kDiskIoClass = 0, kTcpIpClass = 3, kUdpIpClass = 4;
+static_assert(kClasses[kDiskIoClass] == DiskIoGuid && kClasses[kTcpIpClass] == TcpIpGuid &&
+              kClasses[kUdpIpClass] == UdpIpGuid);
 
-void Append32(std::vector<std::uint8_t>& out, std::uint32_t value) {
-  for (int k = 0; k < 4; ++k) out.push_back(static_cast<std::uint8_t>(value >> (8 * k)));
+std::size_t ClassOf(const GUID& guid) {
+  std::size_t k = 0;
+  while (k < kClassCount && !(kClasses[k] == guid)) ++k;
+  return k;
 }
 
-void Append64(std::vector<std::uint8_t>& out, std::uint64_t value) {
-  for (int k = 0; k < 8; ++k) out.push_back(static_cast<std::uint8_t>(value >> (8 * k)));
+void Store16(std::uint8_t* p, std::uint16_t value) {
+  p[0] = static_cast<std::uint8_t>(value);
+  p[1] = static_cast<std::uint8_t>(value >> 8);
+}
+
+void Store32(std::uint8_t* p, std::uint32_t value) {
+  for (int k = 0; k < 4; ++k) p[k] = static_cast<std::uint8_t>(value >> (8 * k));
+}
+
+void Store64(std::uint8_t* p, std::uint64_t value) {
+  for (int k = 0; k < 8; ++k) p[k] = static_cast<std::uint8_t>(value >> (8 * k));
+}
+
+void Append32(std::vector<std::uint8_t>& out, std::uint32_t value) {
+  out.resize(out.size() + 4);
+  Store32(out.data() + out.size() - 4, value);
 }
 
 // Starts a frame in out; FinishFrame fills in its length once the payload is appended.
 std::size_t BeginFrame(std::vector<std::uint8_t>& out, TFrameType type) {
   const std::size_t start = out.size();
-  Append32(out, 0);
-  const auto code = static_cast<std::uint16_t>(type);
-  out.push_back(static_cast<std::uint8_t>(code));
-  out.push_back(static_cast<std::uint8_t>(code >> 8));
-  out.push_back(static_cast<std::uint8_t>(kVersion));
-  out.push_back(static_cast<std::uint8_t>(kVersion >> 8));
+  out.resize(start + kHeaderSize);
+  Store16(out.data() + start + 4, static_cast<std::uint16_t>(type));
+  Store16(out.data() + start + 6, kVersion);
   return start;
 }
 
 void FinishFrame(std::vector<std::uint8_t>& out, std::size_t start) {
-  const auto length = static_cast<std::uint32_t>(out.size() - start - kHeaderSize);
-  for (int k = 0; k < 4; ++k) out[start + k] = static_cast<std::uint8_t>(length >> (8 * k));
+  Store32(out.data() + start, static_cast<std::uint32_t>(out.size() - start - kHeaderSize));
 }
 
 std::uint32_t Load32(const std::uint8_t* p) {
@@ -44,7 +66,7 @@ std::uint16_t Load16(const std::uint8_t* p) {
 // Reads fields off a payload, never past its end.
 class TCursor {
  public:
-  explicit TCursor(const std::vector<std::uint8_t>& bytes) : bytes_(bytes) {}
+  explicit TCursor(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}
   bool U32(std::uint32_t& value) {
     if (Left() < 4) return false;
     value = Load32(bytes_.data() + at_);
@@ -62,7 +84,7 @@ class TCursor {
   void Skip(std::size_t n) { at_ += n; }
 
  private:
-  const std::vector<std::uint8_t>& bytes_;
+  std::span<const std::uint8_t> bytes_;
   std::size_t at_ = 0;
 };
 
@@ -72,23 +94,34 @@ bool IsType(const TFrame& frame, TFrameType type, std::string& error) {
   return false;
 }
 
+std::uint64_t Load64(const std::uint8_t* p) {
+  return static_cast<std::uint64_t>(Load32(p + 4)) << 32 | Load32(p);
+}
+
 bool ReadOneRecord(TCursor& in, std::vector<TEventRecord>& out, std::string& error) {
-  std::uint32_t length = 0;
-  if (!in.U32(length) || length < sizeof(EVENT_TRACE_HEADER) || length > in.Left()) {
-    error = "record length outside its frame";
+  if (in.Left() < kRecordPrefix) {
+    error = "record cut short";
     return false;
   }
-  const std::size_t data = length - sizeof(EVENT_TRACE_HEADER);
-  if (data > kMaxRecordData) {
-    error = "record data of " + std::to_string(data) + " bytes";
+  const std::uint8_t* prefix = in.Here();
+  const std::uint32_t length = Load32(prefix);
+  if (length > kMaxRecordData || length > in.Left() - kRecordPrefix) {
+    error = "record of " + std::to_string(length) + " bytes outside its frame";
     return false;
   }
-  TEventRecord record;
-  std::memcpy(&record.Header, in.Here(), sizeof record.Header);
-  in.Skip(sizeof record.Header);
-  record.Data.assign(in.Here(), in.Here() + data);
-  in.Skip(data);
-  out.push_back(std::move(record));
+  if (prefix[4] >= kClassCount || prefix[6] != 0 || prefix[7] != 0) {
+    error = "record of an unknown class";
+    return false;
+  }
+  TEventRecord& record = out.emplace_back();
+  record.Header.Size = sizeof record.Header;
+  record.Header.Guid = kClasses[prefix[4]];
+  record.Header.Class.Type = prefix[5];
+  record.Header.ProcessId = Load32(prefix + 8);
+  record.Header.ThreadId = Load32(prefix + 12);
+  record.Header.TimeStamp = static_cast<std::int64_t>(Load64(prefix + 16));
+  record.Data.assign(prefix + kRecordPrefix, prefix + kRecordPrefix + length);
+  in.Skip(kRecordPrefix + length);
   return true;
 }
 
@@ -125,28 +158,78 @@ std::vector<std::uint8_t> FailureFrame(const TFailure& failure) {
 std::vector<std::uint8_t> DroppedFrame(std::uint64_t dropped) {
   std::vector<std::uint8_t> out;
   const std::size_t start = BeginFrame(out, TFrameType::Dropped);
-  Append64(out, dropped);
+  out.resize(out.size() + 8);
+  Store64(out.data() + out.size() - 8, dropped);
   FinishFrame(out, start);
   return out;
 }
 
 void AppendRecordsFrames(const std::vector<TEventRecord>& records, std::vector<std::uint8_t>& out) {
-  std::size_t start = 0;
-  bool open = false;
-  for (const TEventRecord& record : records) {
-    if (record.Data.size() > kMaxRecordData) continue;
-    const std::size_t size = kRecordPrefix + record.Data.size();
-    if (open && out.size() - start - kHeaderSize + size > kMaxFrame) {
-      FinishFrame(out, start);
-      open = false;
-    }
-    if (!open) start = BeginFrame(out, TFrameType::Records), open = true;
-    Append32(out, static_cast<std::uint32_t>(sizeof record.Header + record.Data.size()));
-    const auto* header = reinterpret_cast<const std::uint8_t*>(&record.Header);
-    out.insert(out.end(), header, header + sizeof record.Header);
-    out.insert(out.end(), record.Data.begin(), record.Data.end());
+  TRecordsWriter writer(out, 0);
+  for (const TEventRecord& record : records) writer.Append(record);
+  writer.Finish();
+}
+
+std::uint8_t* TRecordsWriter::Room(std::size_t classIndex, std::uint8_t type, std::uint32_t pid,
+                                   std::uint32_t thread, std::int64_t stamp, std::size_t dataSize) {
+  const std::size_t size = kRecordPrefix + dataSize;
+  if (open_ && out_.size() - frameStart_ - kHeaderSize + size > kMaxFrame) Finish();
+  if (!open_) {
+    frameStart_ = BeginFrame(out_, TFrameType::Records);
+    open_ = true;
   }
-  if (open) FinishFrame(out, start);
+  const std::size_t at = out_.size();
+  if (out_.capacity() < at + size) out_.reserve(2 * (at + size));
+  out_.resize(at + size);  // zeroed: the fields a record leaves alone are 0
+  std::uint8_t* record = out_.data() + at;
+  Store32(record, static_cast<std::uint32_t>(dataSize));
+  record[4] = static_cast<std::uint8_t>(classIndex);
+  record[5] = type;
+  Store32(record + 8, pid);
+  Store32(record + 12, thread);
+  Store64(record + 16, static_cast<std::uint64_t>(stamp));
+  return record + kRecordPrefix;
+}
+
+void TRecordsWriter::Append(const TEventRecord& record) {
+  const std::size_t classIndex = ClassOf(record.Header.Guid);
+  if (record.Data.size() > kMaxRecordData || classIndex == kClassCount) return;
+  const EVENT_TRACE_HEADER& h = record.Header;
+  std::uint8_t* data =
+      Room(classIndex, h.Class.Type, h.ProcessId, h.ThreadId, h.TimeStamp, record.Data.size());
+  if (!record.Data.empty()) std::memcpy(data, record.Data.data(), record.Data.size());
+}
+
+// The same layout as DiskIoRecord builds.
+void TRecordsWriter::AddDiskIo(std::uint8_t type, std::uint32_t processId, std::uint32_t diskNumber,
+                               std::uint32_t bytes, std::uint32_t response,
+                               std::uint64_t byteOffset, std::uint32_t fileObject) {
+  std::uint8_t* data = Room(kDiskIoClass, type, processId, 0, stamp_, diskio::Length);
+  Store32(data + diskio::DiskNumber, diskNumber);
+  Store32(data + diskio::TransferSize, bytes);
+  Store32(data + diskio::Response, response);
+  Store64(data + diskio::ByteOffset, byteOffset);
+  Store32(data + diskio::FileObject, fileObject);
+}
+
+// The same layout as NetworkRecord builds: addresses and ports in network order.
+void TRecordsWriter::AddNetwork(const GUID& guid, std::uint8_t type, std::uint32_t pid,
+                                std::uint32_t size, std::uint32_t daddr, std::uint32_t saddr,
+                                std::uint16_t dport, std::uint16_t sport) {
+  const std::size_t classIndex = guid == TcpIpGuid ? kTcpIpClass : ClassOf(guid);
+  std::uint8_t* data = Room(classIndex, type, pid, 0, stamp_, netio::Length);
+  Store32(data + netio::Pid, pid);
+  Store32(data + netio::Size, size);
+  Store32(data + netio::DestAddr, __builtin_bswap32(daddr));
+  Store32(data + netio::SourceAddr, __builtin_bswap32(saddr));
+  Store16(data + netio::DestPort, __builtin_bswap16(dport));
+  Store16(data + netio::SourcePort, __builtin_bswap16(sport));
+}
+
+void TRecordsWriter::Finish() {
+  if (!open_) return;
+  FinishFrame(out_, frameStart_);
+  open_ = false;
 }
 
 std::optional<THello> ReadHello(const TFrame& frame, std::string& error) {
@@ -211,23 +294,32 @@ bool ReadRecords(const TFrame& frame, std::vector<TEventRecord>& out, std::strin
 }
 
 void TFrameReader::Feed(const std::uint8_t* bytes, std::size_t size) {
-  if (!error_.empty()) return;
-  // Consumed bytes go before new ones are kept, so the buffer holds at most one frame and a bit.
-  if (at_ > 0 && at_ == buffer_.size()) {
-    buffer_.clear();
-    at_ = 0;
-  } else if (at_ > kMaxFrame) {
-    buffer_.erase(buffer_.begin(), buffer_.begin() + static_cast<std::ptrdiff_t>(at_));
+  if (size != 0) std::memcpy(Room(size), bytes, size);
+  Commit(size);
+}
+
+std::uint8_t* TFrameReader::Room(std::size_t size) {
+  // What was taken goes first, so the buffer holds at most one frame and one read. The buffer
+  // itself only grows: it is not cleared for every read.
+  if (at_ > 0) {
+    std::memmove(buffer_.data(), buffer_.data() + at_, end_ - at_);
+    end_ -= at_;
     at_ = 0;
   }
-  buffer_.insert(buffer_.end(), bytes, bytes + size);
+  if (buffer_.size() < end_ + size) buffer_.resize(end_ + size);
+  return buffer_.data() + end_;
+}
+
+void TFrameReader::Commit(std::size_t size) {
+  end_ = std::min(end_ + size, buffer_.size());
+  if (!error_.empty()) at_ = end_;  // a broken stream keeps nothing
 }
 
 TFrameReader::TResult TFrameReader::Next(TFrame& frame) {
   if (!error_.empty()) return TResult::Malformed;
   if (Buffered() < kHeaderSize) return TResult::NeedMore;
   const std::uint8_t* header = buffer_.data() + at_;
-  const std::uint32_t length = Load32(header);
+  const std::uint32_t length = Load32(header);  // Buffered() holds the whole header
   const std::uint16_t type = Load16(header + 4);
   const std::uint16_t version = Load16(header + 6);
   if (version != kVersion) {
@@ -240,7 +332,7 @@ TFrameReader::TResult TFrameReader::Next(TFrame& frame) {
   }
   if (Buffered() - kHeaderSize < length) return TResult::NeedMore;
   frame.Type = static_cast<TFrameType>(type);
-  frame.Payload.assign(header + kHeaderSize, header + kHeaderSize + length);
+  frame.Payload = {header + kHeaderSize, length};
   at_ += kHeaderSize + length;
   return TResult::Frame;
 }

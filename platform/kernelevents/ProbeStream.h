@@ -1,5 +1,5 @@
 // The stream between the monitor and ombrix-probe: length-prefixed, versioned frames over a
-// socket pair. The monitor sends one Hello; the probe answers Ready (or Failure and ends), then
+// pair of pipes. The monitor sends one Hello; the probe answers Ready (or Failure and ends), then
 // sends Records and Dropped frames for as long as the monitor keeps its end open. Either side
 // treats what it reads as untrusted: every length is checked against the frame, every frame
 // against kMaxFrame.
@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -47,9 +48,11 @@ struct TFailure {
   std::string Reason;
 };
 
+// A frame as the reader found it: the payload stays in the reader's buffer, valid until the
+// next Feed.
 struct TFrame {
   TFrameType Type{};
-  std::vector<std::uint8_t> Payload;
+  std::span<const std::uint8_t> Payload;
 };
 
 // Whole frames, ready to write.
@@ -58,8 +61,37 @@ std::vector<std::uint8_t> ReadyFrame(const TReady& ready);
 std::vector<std::uint8_t> FailureFrame(const TFailure& failure);
 std::vector<std::uint8_t> DroppedFrame(std::uint64_t dropped);
 // Records frames, each within kMaxFrame, appended to out; records whose data exceed
-// kMaxRecordData are left out (no source makes them).
+// kMaxRecordData, or of a class no kernel event source has, are left out (no source makes them).
+// A record read back has the header the sources build: its size, class, type, process and
+// thread ids and time stamp, every other field 0.
 void AppendRecordsFrames(const std::vector<TEventRecord>& records, std::vector<std::uint8_t>& out);
+
+// Writes what a decoder makes straight into Records frames appended to out: disk and socket
+// records go in without a record being built for each. Finish closes the last frame.
+class TRecordsWriter final : public TRecordSink {
+ public:
+  // stamp is the time stamp of the records written through the disk and socket calls.
+  TRecordsWriter(std::vector<std::uint8_t>& out, std::int64_t stamp) : out_(out), stamp_(stamp) {}
+  void Add(TEventRecord&& record) override { Append(record); }
+  void Append(const TEventRecord& record);
+  void AddDiskIo(std::uint8_t type, std::uint32_t processId, std::uint32_t diskNumber,
+                 std::uint32_t bytes, std::uint32_t response, std::uint64_t byteOffset,
+                 std::uint32_t fileObject) override;
+  void AddNetwork(const GUID& guid, std::uint8_t type, std::uint32_t pid, std::uint32_t size,
+                  std::uint32_t daddr, std::uint32_t saddr, std::uint16_t dport,
+                  std::uint16_t sport) override;
+  void Finish();
+
+ private:
+  // Room for one record's data, after its prefix, at the end of an open frame that has it.
+  std::uint8_t* Room(std::size_t classIndex, std::uint8_t type, std::uint32_t pid,
+                     std::uint32_t thread, std::int64_t stamp, std::size_t dataSize);
+
+  std::vector<std::uint8_t>& out_;
+  std::int64_t stamp_;
+  std::size_t frameStart_ = 0;
+  bool open_ = false;
+};
 
 // Payload readers; nothing (with a reason) when the payload is not of that shape.
 std::optional<THello> ReadHello(const TFrame& frame, std::string& error);
@@ -74,14 +106,19 @@ bool ReadRecords(const TFrame& frame, std::vector<TEventRecord>& out, std::strin
 class TFrameReader {
  public:
   enum class TResult { NeedMore, Frame, Malformed };
+  // Frames taken before are gone from the buffer after this.
   void Feed(const std::uint8_t* bytes, std::size_t size);
+  // The same without a copy: room for up to size bytes to read into, then how many were read.
+  std::uint8_t* Room(std::size_t size);
+  void Commit(std::size_t size);
   TResult Next(TFrame& frame);
   const std::string& Error() const { return error_; }
-  std::size_t Buffered() const { return buffer_.size() - at_; }
+  std::size_t Buffered() const { return end_ - at_; }
 
  private:
   std::vector<std::uint8_t> buffer_;
-  std::size_t at_ = 0;
+  std::size_t at_ = 0;   // taken up to here
+  std::size_t end_ = 0;  // read up to here
   std::string error_;
 };
 

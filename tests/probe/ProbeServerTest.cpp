@@ -25,9 +25,9 @@ class FakeSource final : public TServedSource {
     asked = flags;
     return result;
   }
-  void Drain(std::vector<TEventRecord>& out) override {
+  void Drain(TRecordSink& out) override {
     std::lock_guard lock(mutex);
-    out.insert(out.end(), pending.begin(), pending.end());
+    for (TEventRecord& record : pending) out.Add(std::move(record));
     pending.clear();
   }
   std::uint64_t Dropped() const override { return 3; }

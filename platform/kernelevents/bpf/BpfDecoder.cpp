@@ -151,12 +151,12 @@ std::string TBpfDecoder::PathOf(std::uint32_t device, const ombrix_name_event& n
   return path;
 }
 
-void TBpfDecoder::DecodeName(const ombrix_name_event& e, std::vector<TEventRecord>& out) {
+void TBpfDecoder::DecodeName(const ombrix_name_event& e, TRecordSink& out) {
   if ((flags_ & EVENT_TRACE_FLAG_DISK_FILE_IO) == 0 || e.depth == 0) return;
   if (!viewer_.Sees(e.uid, e.pid)) return HoldName(e);
   if (!viewer_.Everything) namesPassed_.insert({e.file_dev, e.ino});
   const std::uint32_t object = FileObjectOf(e.file_dev, e.ino);
-  out.push_back(FileNameRecord(e.pid, object, PathOf(e.file_dev, e)));
+  out.Add(FileNameRecord(e.pid, object, PathOf(e.file_dev, e)));
 }
 
 void TBpfDecoder::HoldName(const ombrix_name_event& e) {
@@ -166,7 +166,7 @@ void TBpfDecoder::HoldName(const ombrix_name_event& e) {
 }
 
 // Passes on a held name when the viewer's own I/O first touches its file, as its own.
-void TBpfDecoder::ReleaseName(const ombrix_disk_event& e, std::vector<TEventRecord>& out) {
+void TBpfDecoder::ReleaseName(const ombrix_disk_event& e, TRecordSink& out) {
   if (viewer_.Everything || !e.has_file || namesPassed_.contains({e.file_dev, e.ino})) return;
   const auto held = heldNames_.find({e.file_dev, e.ino});
   if (held == heldNames_.end()) return;
@@ -177,7 +177,7 @@ void TBpfDecoder::ReleaseName(const ombrix_disk_event& e, std::vector<TEventReco
   DecodeName(name, out);
 }
 
-void TBpfDecoder::DecodeDisk(const ombrix_disk_event& e, std::vector<TEventRecord>& out) {
+void TBpfDecoder::DecodeDisk(const ombrix_disk_event& e, TRecordSink& out) {
   if ((flags_ & EVENT_TRACE_FLAG_DISK_IO) == 0 || !viewer_.Sees(e.uid, e.pid)) return;
   ReleaseName(e, out);
   const std::uint32_t object = e.has_file ? FileObjectOf(e.file_dev, e.ino) : OTHER_FILE_OBJECT;
@@ -185,18 +185,17 @@ void TBpfDecoder::DecodeDisk(const ombrix_disk_event& e, std::vector<TEventRecor
   if (disk == disks_.end())
     disk =
         disks_.emplace(e.disk_dev, system_.DiskNumber ? system_.DiskNumber(e.disk_dev) : 0).first;
-  out.push_back(DiskIoRecord(e.write ? EVENT_TYPE_DISK_WRITE : EVENT_TYPE_DISK_READ, e.pid,
-                             disk->second, e.bytes, e.response_us, e.offset, object));
+  out.AddDiskIo(e.write ? EVENT_TYPE_DISK_WRITE : EVENT_TYPE_DISK_READ, e.pid, disk->second,
+                e.bytes, e.response_us, e.offset, object);
 }
 
-void TBpfDecoder::DecodeNet(const ombrix_net_event& e, std::vector<TEventRecord>& out) {
+void TBpfDecoder::DecodeNet(const ombrix_net_event& e, TRecordSink& out) {
   if ((flags_ & EVENT_TRACE_FLAG_NETWORK_TCPIP) == 0 || !viewer_.Sees(e.uid, e.pid)) return;
-  out.push_back(NetworkRecord(e.udp ? UdpIpGuid : TcpIpGuid,
-                              e.recv ? EVENT_TYPE_NET_RECV : EVENT_TYPE_NET_SEND, e.pid, e.size,
-                              ntohl(e.daddr), ntohl(e.saddr), ntohs(e.dport), ntohs(e.sport)));
+  out.AddNetwork(e.udp ? UdpIpGuid : TcpIpGuid, e.recv ? EVENT_TYPE_NET_RECV : EVENT_TYPE_NET_SEND,
+                 e.pid, e.size, ntohl(e.daddr), ntohl(e.saddr), ntohs(e.dport), ntohs(e.sport));
 }
 
-void TBpfDecoder::DecodeProc(const ombrix_proc_event& e, std::vector<TEventRecord>& out) {
+void TBpfDecoder::DecodeProc(const ombrix_proc_event& e, TRecordSink& out) {
   if ((flags_ & EVENT_TRACE_FLAG_PROCESS) == 0 || !viewer_.Sees(e.uid, e.pid)) return;
   TProcStat stat;
   stat.Comm = FieldText(e.comm, sizeof e.comm);
@@ -206,10 +205,15 @@ void TBpfDecoder::DecodeProc(const ombrix_proc_event& e, std::vector<TEventRecor
   // that program's name, else the parent is asked for it.
   if (!e.exec && image.empty() && system_.ProcessName) name = system_.ProcessName(e.ppid);
   if (name.empty()) name = InstanceNameOf(stat, image);
-  out.push_back(ProcessStartRecord(e.pid, e.ppid, e.uid, name));
+  out.Add(ProcessStartRecord(e.pid, e.ppid, e.uid, name));
 }
 
 bool TBpfDecoder::Decode(const void* data, std::size_t size, std::vector<TEventRecord>& out) {
+  TRecordList list(out);
+  return Decode(data, size, list);
+}
+
+bool TBpfDecoder::Decode(const void* data, std::size_t size, TRecordSink& out) {
   std::uint32_t kind = 0;
   if (data == nullptr || size < sizeof kind) return false;
   std::memcpy(&kind, data, sizeof kind);

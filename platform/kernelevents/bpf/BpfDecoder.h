@@ -41,17 +41,18 @@ class TBpfDecoder {
 
   // Appends the records for one raw event; an event shorter than its kind, or of no known
   // kind, yields nothing. Returns whether the event was understood.
+  bool Decode(const void* data, std::size_t size, TRecordSink& out);
   bool Decode(const void* data, std::size_t size, std::vector<TEventRecord>& out);
 
  private:
   std::uint32_t FileObjectOf(std::uint32_t device, std::uint64_t inode);
   std::string PathOf(std::uint32_t device, const ombrix_name_event& name);
-  void DecodeDisk(const ombrix_disk_event& e, std::vector<TEventRecord>& out);
-  void DecodeName(const ombrix_name_event& e, std::vector<TEventRecord>& out);
-  void DecodeNet(const ombrix_net_event& e, std::vector<TEventRecord>& out);
-  void DecodeProc(const ombrix_proc_event& e, std::vector<TEventRecord>& out);
+  void DecodeDisk(const ombrix_disk_event& e, TRecordSink& out);
+  void DecodeName(const ombrix_name_event& e, TRecordSink& out);
+  void DecodeNet(const ombrix_net_event& e, TRecordSink& out);
+  void DecodeProc(const ombrix_proc_event& e, TRecordSink& out);
   void HoldName(const ombrix_name_event& e);
-  void ReleaseName(const ombrix_disk_event& e, std::vector<TEventRecord>& out);
+  void ReleaseName(const ombrix_disk_event& e, TRecordSink& out);
 
   TBpfSystem system_;
   std::uint32_t flags_;

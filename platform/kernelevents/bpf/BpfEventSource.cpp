@@ -125,11 +125,12 @@ void TBpfEventSource::Poll(std::vector<TEventRecord>& out) {
     [[maybe_unused]] const ssize_t n = read(wakeFd_, &count, sizeof count);
     return;
   }
-  Drain(out);
+  TRecordList list(out);
+  Drain(list);
   nextDrainMs_ = NowMs() + drainPeriodMs_;
 }
 
-void TBpfEventSource::Drain(std::vector<TEventRecord>& out) {
+void TBpfEventSource::Drain(TRecordSink& out) {
   if (ring_ == nullptr) return;
   sink_ = &out;
   ring_buffer__consume(ring_);

@@ -33,7 +33,7 @@ class TBpfEventSource final : public TEventSource {
   // given, and from now on records of these classes only.
   TSourceOpenResult Narrow(std::uint32_t enableFlags);
   // Takes what the ring holds now, without waiting.
-  void Drain(std::vector<TEventRecord>& out);
+  void Drain(TRecordSink& out);
 
   // Events the kernel side could not write because the ring was full, since Open.
   std::uint64_t Dropped() const;
@@ -52,7 +52,7 @@ class TBpfEventSource final : public TEventSource {
   ring_buffer* ring_ = nullptr;
   std::unique_ptr<TBpfDecoder> decoder_;
   std::vector<bpf_link*> links_;
-  std::vector<TEventRecord>* sink_ = nullptr;
+  TRecordSink* sink_ = nullptr;
 };
 
 }  // namespace platform

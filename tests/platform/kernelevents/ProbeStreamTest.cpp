@@ -14,15 +14,23 @@ using ombrix::testing::FileName;
 using ombrix::testing::Ip;
 using ombrix::testing::Tcp;
 
-std::vector<TFrame> ReadAll(const std::vector<std::uint8_t>& bytes, std::size_t chunk,
-                            TFrameReader::TResult* last = nullptr) {
+// A frame with a payload of its own, outliving the reader.
+struct OwnedFrame {
+  TFrameType Type;
+  std::vector<std::uint8_t> Payload;
+  operator TFrame() const { return {Type, Payload}; }
+};
+
+std::vector<OwnedFrame> ReadAll(const std::vector<std::uint8_t>& bytes, std::size_t chunk,
+                                TFrameReader::TResult* last = nullptr) {
   TFrameReader reader;
-  std::vector<TFrame> frames;
+  std::vector<OwnedFrame> frames;
   TFrameReader::TResult result = TFrameReader::TResult::NeedMore;
   for (std::size_t at = 0; at < bytes.size(); at += chunk) {
     reader.Feed(bytes.data() + at, std::min(chunk, bytes.size() - at));
     TFrame frame;
-    while ((result = reader.Next(frame)) == TFrameReader::TResult::Frame) frames.push_back(frame);
+    while ((result = reader.Next(frame)) == TFrameReader::TResult::Frame)
+      frames.push_back({frame.Type, {frame.Payload.begin(), frame.Payload.end()}});
   }
   if (last != nullptr) *last = result;
   return frames;
@@ -66,7 +74,7 @@ TEST(ProbeStream, ManyRecordsSpreadOverFramesWithinTheLimit) {
   const auto frames = ReadAll(bytes, 65536);
   EXPECT_GT(frames.size(), 1u);
   std::size_t total = 0;
-  for (const TFrame& frame : frames) {
+  for (const OwnedFrame& frame : frames) {
     EXPECT_LE(frame.Payload.size(), kMaxFrame);
     std::vector<TEventRecord> read;
     std::string error;
@@ -74,6 +82,24 @@ TEST(ProbeStream, ManyRecordsSpreadOverFramesWithinTheLimit) {
     total += read.size();
   }
   EXPECT_EQ(total, records.size());
+}
+
+// The probe writes disk and socket records straight into its frames; they must read back
+// exactly as the records the other sources build.
+TEST(ProbeStream, RecordsWrittenDirectlyMatchTheBuiltOnes) {
+  std::vector<TEventRecord> built = {
+      DiskIoRecord(EVENT_TYPE_DISK_WRITE, 77, 2, 65536, 1234, 0x1'2345'6000, 9),
+      NetworkRecord(UdpIpGuid, EVENT_TYPE_NET_RECV, 88, 1400, Ip(10, 1, 2, 3), Ip(127, 0, 0, 1), 53,
+                    40000)};
+  for (TEventRecord& record : built) record.Header.TimeStamp = 5555;
+  std::vector<std::uint8_t> direct, fromBuilt;
+  TRecordsWriter writer(direct, 5555);
+  writer.AddDiskIo(EVENT_TYPE_DISK_WRITE, 77, 2, 65536, 1234, 0x1'2345'6000, 9);
+  writer.AddNetwork(UdpIpGuid, EVENT_TYPE_NET_RECV, 88, 1400, Ip(10, 1, 2, 3), Ip(127, 0, 0, 1), 53,
+                    40000);
+  writer.Finish();
+  AppendRecordsFrames(built, fromBuilt);
+  EXPECT_EQ(direct, fromBuilt);
 }
 
 // A frame header: length, type, version.
@@ -108,45 +134,53 @@ TEST(ProbeStream, HeadersOutsideTheLimitsEndTheStream) {
 TEST(ProbeStream, RecordsClaimingMoreThanTheirFrameAreRefusedWhole) {
   std::vector<std::uint8_t> good;
   AppendRecordsFrames({FileName(1, "/a")}, good);
-  TFrame frame{TFrameType::Records, {good.begin() + kHeaderSize, good.end()}};
+  const OwnedFrame frame{TFrameType::Records, {good.begin() + kHeaderSize, good.end()}};
   std::vector<TEventRecord> out;
   std::string error;
   ASSERT_TRUE(ReadRecords(frame, out, error));
 
   const auto refused = [&](std::vector<std::uint8_t> payload) {
-    TFrame bad{TFrameType::Records, std::move(payload)};
+    const OwnedFrame bad{TFrameType::Records, std::move(payload)};
     std::vector<TEventRecord> kept(1);
     std::string why;
     const bool read = ReadRecords(bad, kept, why);
     return !read && kept.size() == 1 && !why.empty();
   };
   auto longer = frame.Payload;
-  longer[0] += 1;  // one byte past the frame
+  longer[0] += 1;  // data one byte past the frame
   EXPECT_TRUE(refused(longer));
-  auto shorter = frame.Payload;
-  shorter[0] = 47;  // less than a header
-  shorter[1] = shorter[2] = shorter[3] = 0;
-  EXPECT_TRUE(refused(shorter));
   auto cut = frame.Payload;
-  cut.push_back(1);  // a length field cut short
+  cut.push_back(1);  // a second record's prefix cut short
   EXPECT_TRUE(refused(cut));
+  auto unknown = frame.Payload;
+  unknown[4] = 99;  // no such class
+  EXPECT_TRUE(refused(unknown));
+  auto padded = frame.Payload;
+  padded[6] = 1;  // the two bytes after the type are 0
+  EXPECT_TRUE(refused(padded));
   auto twice = frame.Payload;
   twice.insert(twice.end(), frame.Payload.begin(), frame.Payload.end() - 1);
   EXPECT_TRUE(refused(twice)) << "the second record is one byte short; the first is not kept";
+  std::vector<std::uint8_t> huge(24 + kMaxRecordData + 1, 0);
+  huge[0] = static_cast<std::uint8_t>(kMaxRecordData + 1);
+  huge[1] = static_cast<std::uint8_t>((kMaxRecordData + 1) >> 8);
+  huge[2] = static_cast<std::uint8_t>((kMaxRecordData + 1) >> 16);
+  EXPECT_TRUE(refused(huge)) << "more data than any record has";
 }
 
 TEST(ProbeStream, SmallFramesOfTheWrongShapeAreRefused) {
   std::string error;
-  TFrame hello{TFrameType::Hello, {0x4F, 0x4D, 0x42, 0x58, 1, 0, 0, 0}};
+  OwnedFrame hello{TFrameType::Hello, {0x4F, 0x4D, 0x42, 0x58, 1, 0, 0, 0}};
   EXPECT_TRUE(ReadHello(hello, error));
   hello.Payload[0] = 0;
   EXPECT_FALSE(ReadHello(hello, error)) << "wrong magic";
-  TFrame longHello{TFrameType::Hello, {0x4F, 0x4D, 0x42, 0x58, 1, 0, 0, 0, 0}};
+  const OwnedFrame longHello{TFrameType::Hello, {0x4F, 0x4D, 0x42, 0x58, 1, 0, 0, 0, 0}};
   EXPECT_FALSE(ReadHello(longHello, error));
-  EXPECT_FALSE(ReadReady({TFrameType::Ready, {0, 0, 0, 0, 2, 0, 0, 0}}, error)) << "no scope 2";
-  EXPECT_FALSE(ReadDropped({TFrameType::Dropped, {1, 2, 3}}, error));
-  EXPECT_FALSE(ReadDropped({TFrameType::Ready, std::vector<std::uint8_t>(8)}, error));
-  EXPECT_FALSE(ReadFailure({TFrameType::Failure, {1, 0}}, error));
+  EXPECT_FALSE(ReadReady(OwnedFrame{TFrameType::Ready, {0, 0, 0, 0, 2, 0, 0, 0}}, error))
+      << "no scope 2";
+  EXPECT_FALSE(ReadDropped(OwnedFrame{TFrameType::Dropped, {1, 2, 3}}, error));
+  EXPECT_FALSE(ReadDropped(OwnedFrame{TFrameType::Ready, std::vector<std::uint8_t>(8)}, error));
+  EXPECT_FALSE(ReadFailure(OwnedFrame{TFrameType::Failure, {1, 0}}, error));
 }
 
 }  // namespace
