@@ -17,6 +17,8 @@ fail() {
 
 cp "$cli" "$work/ombrix-cli"
 [ -f "$ports" ] && cp "$ports" "$work/"
+probe=$(dirname "$cli")/ombrix-probe
+[ -x "$probe" ] && cp "$probe" "$work/"
 printf '[Settings]\nLogProcesses=True\n' > "$work/Ombrix.ini"
 
 # A process already running when the monitor starts, and one it sees start.
@@ -30,6 +32,12 @@ sleep 1.5
 kill $early
 wait $cli_pid || fail "ombrix-cli ended with $?"
 wait $late 2>/dev/null
+
+# As root, with the probe beside it, the kernel events come through the probe.
+if [ -x "$probe" ] && [ "$(id -u)" -eq 0 ]; then
+  grep -q '^Kernel events: backend probe,' "$work/out" ||
+    fail "not on the probe: $(grep -m1 '^Kernel events' "$work/out")"
+fi
 
 # Its own row: name, then the working set column ("12,345 K") within reason.
 row=$(grep -E '^ombrix-cli ' "$work/out" | tail -1)
