@@ -127,8 +127,8 @@ bool TBpfViewer::Sees(std::uint32_t uid, std::uint32_t pid) const {
 TBpfDecoder::TBpfDecoder(TBpfSystem system, std::uint32_t enableFlags, TBpfViewer viewer)
     : system_(std::move(system)), flags_(enableFlags), viewer_(viewer) {}
 
-std::uint32_t TBpfDecoder::FileObjectOf(std::uint32_t device, std::uint64_t inode) {
-  const auto [it, inserted] = fileObjects_.try_emplace({device, inode}, nextFileObject_);
+std::uint32_t TBpfDecoder::FileObjectOf(const TFileKey& file) {
+  const auto [it, inserted] = fileObjects_.try_emplace(file, nextFileObject_);
   if (inserted && ++nextFileObject_ == OTHER_FILE_OBJECT) nextFileObject_ = 1;
   return it->second;
 }
@@ -154,21 +154,22 @@ std::string TBpfDecoder::PathOf(std::uint32_t device, const ombrix_name_event& n
 void TBpfDecoder::DecodeName(const ombrix_name_event& e, TRecordSink& out) {
   if ((flags_ & EVENT_TRACE_FLAG_DISK_FILE_IO) == 0 || e.depth == 0) return;
   if (!viewer_.Sees(e.uid, e.pid)) return HoldName(e);
-  if (!viewer_.Everything) namesPassed_.insert({e.file_dev, e.ino});
-  const std::uint32_t object = FileObjectOf(e.file_dev, e.ino);
+  if (!viewer_.Everything) namesPassed_.insert({e.file_dev, e.ino, e.gen});
+  const std::uint32_t object = FileObjectOf({e.file_dev, e.ino, e.gen});
   out.Add(FileNameRecord(e.pid, object, PathOf(e.file_dev, e)));
 }
 
 void TBpfDecoder::HoldName(const ombrix_name_event& e) {
   constexpr std::size_t kMostHeld = 65536;  // as many as the kernel remembers as named
   if (heldNames_.size() >= kMostHeld) heldNames_.erase(heldNames_.begin());
-  heldNames_.insert_or_assign({e.file_dev, e.ino}, e);
+  heldNames_.insert_or_assign({e.file_dev, e.ino, e.gen}, e);
 }
 
 // Passes on a held name when the viewer's own I/O first touches its file, as its own.
 void TBpfDecoder::ReleaseName(const ombrix_disk_event& e, TRecordSink& out) {
-  if (viewer_.Everything || !e.has_file || namesPassed_.contains({e.file_dev, e.ino})) return;
-  const auto held = heldNames_.find({e.file_dev, e.ino});
+  const TFileKey file{e.file_dev, e.ino, e.gen};
+  if (viewer_.Everything || !e.has_file || namesPassed_.contains(file)) return;
+  const auto held = heldNames_.find(file);
   if (held == heldNames_.end()) return;
   ombrix_name_event name = held->second;
   heldNames_.erase(held);
@@ -180,7 +181,8 @@ void TBpfDecoder::ReleaseName(const ombrix_disk_event& e, TRecordSink& out) {
 void TBpfDecoder::DecodeDisk(const ombrix_disk_event& e, TRecordSink& out) {
   if ((flags_ & EVENT_TRACE_FLAG_DISK_IO) == 0 || !viewer_.Sees(e.uid, e.pid)) return;
   ReleaseName(e, out);
-  const std::uint32_t object = e.has_file ? FileObjectOf(e.file_dev, e.ino) : OTHER_FILE_OBJECT;
+  const std::uint32_t object =
+      e.has_file ? FileObjectOf({e.file_dev, e.ino, e.gen}) : OTHER_FILE_OBJECT;
   auto disk = disks_.find(e.disk_dev);
   if (disk == disks_.end())
     disk =

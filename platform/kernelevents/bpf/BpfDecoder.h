@@ -8,6 +8,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -45,7 +46,9 @@ class TBpfDecoder {
   bool Decode(const void* data, std::size_t size, std::vector<TEventRecord>& out);
 
  private:
-  std::uint32_t FileObjectOf(std::uint32_t device, std::uint64_t inode);
+  // A file: its device, inode and the inode's generation.
+  using TFileKey = std::tuple<std::uint32_t, std::uint64_t, std::uint32_t>;
+  std::uint32_t FileObjectOf(const TFileKey& file);
   std::string PathOf(std::uint32_t device, const ombrix_name_event& name);
   void DecodeDisk(const ombrix_disk_event& e, TRecordSink& out);
   void DecodeName(const ombrix_name_event& e, TRecordSink& out);
@@ -59,9 +62,9 @@ class TBpfDecoder {
   TBpfViewer viewer_;
   // For a viewer of one uid: the kernel sends a file's name once, with the first I/O of the file,
   // which may be another user's. The name waits here until the viewer's own first I/O of it.
-  std::map<std::pair<std::uint32_t, std::uint64_t>, ombrix_name_event> heldNames_;
-  std::set<std::pair<std::uint32_t, std::uint64_t>> namesPassed_;
-  std::map<std::pair<std::uint32_t, std::uint64_t>, std::uint32_t> fileObjects_;
+  std::map<TFileKey, ombrix_name_event> heldNames_;
+  std::set<TFileKey> namesPassed_;
+  std::map<TFileKey, std::uint32_t> fileObjects_;
   std::uint32_t nextFileObject_ = 1;
   std::map<std::uint32_t, std::string> mounts_;
   std::map<std::uint32_t, std::uint32_t> disks_;

@@ -63,28 +63,48 @@ int TBpfEventSource::AttachClass(const std::vector<bpf_program*>& programs) {
   return 0;
 }
 
+std::vector<std::pair<std::uint32_t, std::vector<bpf_program*>>> TBpfEventSource::Classes() const {
+  auto& p = skeleton_->progs;
+  return {
+      {EVENT_TRACE_FLAG_DISK_IO | EVENT_TRACE_FLAG_DISK_FILE_IO,
+       {p.io_start, p.rq_issue, p.rq_complete}},
+      // The datagrams' ends are noted before the socket calls that use them.
+      {EVENT_TRACE_FLAG_NETWORK_TCPIP, {p.udp_leaving, p.sock_send, p.sock_recv}},
+      {EVENT_TRACE_FLAG_PROCESS, {p.proc_exec, p.proc_fork}},
+  };
+}
+
+// Opens and loads the programs of the wanted classes. The program on received datagrams hooks a
+// kernel function, which not every kernel lets a program do: when the whole will not load with
+// it, it loads without, and received datagrams keep their socket's remote end.
+int TBpfEventSource::Load(std::uint32_t enableFlags) {
+  const bool net = (enableFlags & EVENT_TRACE_FLAG_NETWORK_TCPIP) != 0;
+  for (const bool arriving : {true, false}) {
+    if (skeleton_ != nullptr) ombrix_events__destroy(skeleton_);
+    skeleton_ = ombrix_events__open();
+    if (skeleton_ == nullptr) return ErrnoOf(0);
+    for (const auto& [flags, programs] : Classes())
+      for (bpf_program* program : programs)
+        bpf_program__set_autoload(program, (enableFlags & flags) != 0);
+    bpf_program__set_autoload(skeleton_->progs.udp_arriving, net && arriving);
+    const int result = ombrix_events__load(skeleton_);
+    datagramSources_ = result == 0 && net && arriving;
+    if (result == 0 || !net || !arriving) return result == 0 ? 0 : ErrnoOf(result);
+  }
+  return EINVAL;
+}
+
 TSourceOpenResult TBpfEventSource::Open(std::uint32_t enableFlags) {
   if (wakeFd_ < 0) return {false, static_cast<std::uint32_t>(errno)};
   libbpf_set_print(Quiet);
-  skeleton_ = ombrix_events__open();
-  if (skeleton_ == nullptr) return {false, static_cast<std::uint32_t>(ErrnoOf(0))};
-  auto& p = skeleton_->progs;
-  const std::vector<std::pair<std::uint32_t, std::vector<bpf_program*>>> classes = {
-      {EVENT_TRACE_FLAG_DISK_IO | EVENT_TRACE_FLAG_DISK_FILE_IO,
-       {p.io_start, p.rq_issue, p.rq_complete}},
-      {EVENT_TRACE_FLAG_NETWORK_TCPIP, {p.sock_send, p.sock_recv}},
-      {EVENT_TRACE_FLAG_PROCESS, {p.proc_exec, p.proc_fork}},
-  };
-  bool any = false;
-  for (const auto& [flags, programs] : classes) {
-    any = any || (enableFlags & flags) != 0;
-    for (bpf_program* program : programs)
-      bpf_program__set_autoload(program, (enableFlags & flags) != 0);
-  }
-  if (!any) return {true, 0};  // nothing here to trace; nothing to fail
-  if (const int result = ombrix_events__load(skeleton_); result != 0)
-    return {false, static_cast<std::uint32_t>(ErrnoOf(result))};
-  for (const auto& [flags, programs] : classes)
+  constexpr std::uint32_t kTraced = EVENT_TRACE_FLAG_DISK_IO | EVENT_TRACE_FLAG_DISK_FILE_IO |
+                                    EVENT_TRACE_FLAG_NETWORK_TCPIP | EVENT_TRACE_FLAG_PROCESS;
+  if ((enableFlags & kTraced) == 0) return {true, 0};  // nothing here to trace; nothing to fail
+  if (const int error = Load(enableFlags); error != 0)
+    return {false, static_cast<std::uint32_t>(error)};
+  if (datagramSources_ && AttachClass({skeleton_->progs.udp_arriving}) != 0)
+    datagramSources_ = false;
+  for (const auto& [flags, programs] : Classes())
     // A kernel without one of the tracepoints loses that class only.
     if (enableFlags & flags) classErrors_.emplace_back(flags, AttachClass(programs));
   const TSourceOpenResult opened = Narrow(enableFlags);

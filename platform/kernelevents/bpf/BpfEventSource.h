@@ -37,9 +37,14 @@ class TBpfEventSource final : public TEventSource {
 
   // Events the kernel side could not write because the ring was full, since Open.
   std::uint64_t Dropped() const;
+  // Whether a received datagram is recorded with its own source (where the kernel lets a program
+  // hook the function that hands it over), not only its socket's remote end.
+  bool DatagramSources() const { return datagramSources_; }
 
  private:
   static int OnEvent(void* context, void* data, std::size_t size);
+  std::vector<std::pair<std::uint32_t, std::vector<bpf_program*>>> Classes() const;
+  int Load(std::uint32_t enableFlags);
   int AttachClass(const std::vector<bpf_program*>& programs);
 
   int drainPeriodMs_;
@@ -49,6 +54,7 @@ class TBpfEventSource final : public TEventSource {
   int wakeFd_ = -1;
   std::int64_t nextDrainMs_ = 0;
   ombrix_events* skeleton_ = nullptr;
+  bool datagramSources_ = false;  // received datagrams carry their own source
   ring_buffer* ring_ = nullptr;
   std::unique_ptr<TBpfDecoder> decoder_;
   std::vector<bpf_link*> links_;

@@ -22,7 +22,8 @@ enum ombrix_event_kind {
 /* Every event carries the real uid of the process it is charged to, so that the reader can pass
  * on only what its caller may see. */
 
-/* A completed block request. file_dev and ino are 0 for I/O that belongs to no file. */
+/* A run of a completed block request's bytes that belongs to one file (file_dev, ino, gen), or
+ * to no file (has_file 0). */
 struct ombrix_disk_event {
   __u32 kind;
   __u32 pid; /* submitting tgid; 2 for kernel threads; 0xFFFFFFFF unknown */
@@ -35,7 +36,7 @@ struct ombrix_disk_event {
   __u64 offset;
   __u64 ino;
   __u32 has_file;
-  __u32 pad;
+  __u32 gen; /* the inode's generation: tells a reused inode number from its old file */
 };
 
 /* The first sight of a file: its dentry names from the file up towards the root of its file
@@ -48,6 +49,8 @@ struct ombrix_name_event {
   __u64 ino;
   __u32 complete;
   __u32 uid;
+  __u32 gen;
+  __u32 pad;
   char parts[OMBRIX_NAME_DEPTH][OMBRIX_NAME_PART];
 };
 

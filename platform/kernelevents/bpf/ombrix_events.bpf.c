@@ -22,6 +22,7 @@ char LICENSE[] SEC("license") = "Dual BSD/GPL";
 #define AF_INET6_FAMILY 10
 #define TCP_PROTO 6
 #define UDP_PROTO 17
+#define ETH_P_IP_PROTO 0x0800
 
 struct {
   __uint(type, BPF_MAP_TYPE_RINGBUF);
@@ -47,9 +48,11 @@ struct {
   __type(value, struct request_info);
 } requests SEC(".maps");
 
+// A file is its device, inode number and the inode's generation: a new file that reuses a deleted
+// file's inode number is another file, and gets its own name.
 struct file_key {
   __u32 dev;
-  __u32 pad;
+  __u32 gen;
   __u64 ino;
 };
 
@@ -118,6 +121,7 @@ static __always_inline void send_name(struct inode* inode, struct file_key* key,
   e->uid = uid;
   e->file_dev = key->dev;
   e->ino = key->ino;
+  e->gen = key->gen;
   e->complete = 0;
   e->depth = 0;
   struct hlist_node* alias = BPF_CORE_READ(inode, i_dentry.first);
@@ -139,10 +143,10 @@ static __always_inline void send_name(struct inode* inode, struct file_key* key,
   submit(e);
 }
 
-// The file a request's first page belongs to; nothing for metadata, swap and direct I/O, whose
-// pages are anonymous or belong to the block device itself.
-static __always_inline struct inode* file_of(struct request* rq) {
-  struct page* page = BPF_CORE_READ(rq, bio, bi_io_vec, bv_page);
+// The file a bio's first page belongs to; nothing for metadata, swap and direct I/O, whose pages
+// are anonymous or belong to the block device itself. A bio carries the pages of one file.
+static __always_inline struct inode* file_of(struct bio* bio) {
+  struct page* page = BPF_CORE_READ(bio, bi_io_vec, bv_page);
   if (!page) return 0;
   struct address_space* mapping = BPF_CORE_READ(page, mapping);
   if (!mapping || ((unsigned long)mapping & 1)) return 0;
@@ -151,45 +155,95 @@ static __always_inline struct inode* file_of(struct request* rq) {
   return host;
 }
 
+// Sends one run of a completed request's bytes that belongs to one file (or to none), with the
+// file's name before its first run. A function of its own: the verifier checks it once, not
+// once for every bio of the loop that calls it.
+__noinline int send_run(struct ombrix_disk_event* run, __u64 file) {
+  if (!run || run->bytes == 0) return 0;
+  struct inode* inode = (struct inode*)file;
+  run->has_file = inode != 0;
+  if (inode) {
+    struct file_key fk = {.dev = BPF_CORE_READ(inode, i_sb, s_dev),
+                          .gen = BPF_CORE_READ(inode, i_generation),
+                          .ino = BPF_CORE_READ(inode, i_ino)};
+    run->file_dev = fk.dev;
+    run->ino = fk.ino;
+    run->gen = fk.gen;
+    __u8 one = 1;
+    if (!bpf_map_lookup_elem(&named, &fk)) {
+      bpf_map_update_elem(&named, &fk, &one, BPF_ANY);
+      send_name(inode, &fk, run->pid, run->uid);
+    }
+  }
+  struct ombrix_disk_event* e = reserve(sizeof(*e));
+  if (!e) return 0;
+  *e = *run;
+  submit(e);
+  return 0;
+}
+
+#define RUN_BIOS \
+  256 /* bios looked at per completion (more than a request holds); the rest to no file */
+
+// Where the walk over a completed request's bios stands.
+struct bio_walk {
+  struct ombrix_disk_event run;  // the run being gathered
+  struct bio* bio;               // the next bio
+  __u64 file;                    // the run's file, 0 for none
+  __u32 left;                    // bytes of the completion not yet in a run
+};
+
+// One bio: it joins the run when it belongs to the run's file, else the run goes out and the
+// bio starts the next. A callback, so that the verifier checks it once for any number of bios.
+static long walk_bio(__u64 index, struct bio_walk* walk) {
+  struct bio* bio = walk->bio;
+  if (!bio || !walk->left) return 1;
+  __u32 size = BPF_CORE_READ(bio, bi_iter.bi_size);
+  if (size == 0) return 1;
+  if (size > walk->left) size = walk->left;
+  const __u64 file = (__u64)file_of(bio);
+  if (file != walk->file) {
+    send_run(&walk->run, walk->file);
+    walk->run.offset += walk->run.bytes;
+    walk->run.bytes = 0;
+    walk->file = file;
+  }
+  walk->run.bytes += size;
+  walk->left -= size;
+  walk->bio = BPF_CORE_READ(bio, bi_next);
+  return 0;
+}
+
+// A request may hold the bios of several files, merged because their sectors follow each other
+// (after a sync, typically): each file is charged its own bios, in runs of consecutive bios of
+// one file.
 SEC("raw_tp/block_rq_complete")
 int BPF_PROG(rq_complete, struct request* rq, int error, unsigned int nr_bytes) {
   __u32 op = BPF_CORE_READ(rq, cmd_flags) & REQ_OP_MASK;
   if (nr_bytes == 0 || op > 1) return 0;  // reads and writes only; flushes carry no data
   __u64 key = (__u64)rq;
-  __u32 pid = NO_PID, uid = 0;
+  struct bio_walk walk = {.run = {.kind = OMBRIX_EV_DISK, .pid = NO_PID, .write = op},
+                          .bio = BPF_CORE_READ(rq, bio),
+                          .left = nr_bytes};
   __u64 issued = 0;
   struct request_info* info = bpf_map_lookup_elem(&requests, &key);
   if (info) {
-    pid = info->pid;
-    uid = info->uid;
+    walk.run.pid = info->pid;
+    walk.run.uid = info->uid;
     issued = info->issued_ns;
   }
   // A partial completion leaves the rest of the request to come.
   if (nr_bytes >= BPF_CORE_READ(rq, __data_len)) bpf_map_delete_elem(&requests, &key);
-
-  struct ombrix_disk_event disk = {
-      .kind = OMBRIX_EV_DISK, .pid = pid, .uid = uid, .bytes = nr_bytes, .write = op};
   struct gendisk* gd = BPF_CORE_READ(rq, q, disk);
-  if (gd) disk.disk_dev = ((__u32)BPF_CORE_READ(gd, major) << 20) | BPF_CORE_READ(gd, first_minor);
-  if (issued) disk.response_us = (__u32)((bpf_ktime_get_ns() - issued) / 1000);
-  disk.offset = BPF_CORE_READ(rq, __sector) * 512;
-  struct inode* inode = file_of(rq);
-  if (inode) {
-    struct file_key fk = {.dev = BPF_CORE_READ(inode, i_sb, s_dev),
-                          .ino = BPF_CORE_READ(inode, i_ino)};
-    disk.has_file = 1;
-    disk.file_dev = fk.dev;
-    disk.ino = fk.ino;
-    __u8 one = 1;
-    if (!bpf_map_lookup_elem(&named, &fk)) {
-      bpf_map_update_elem(&named, &fk, &one, BPF_ANY);
-      send_name(inode, &fk, pid, uid);
-    }
-  }
-  struct ombrix_disk_event* e = reserve(sizeof(*e));
-  if (!e) return 0;
-  *e = disk;
-  submit(e);
+  if (gd)
+    walk.run.disk_dev = ((__u32)BPF_CORE_READ(gd, major) << 20) | BPF_CORE_READ(gd, first_minor);
+  if (issued) walk.run.response_us = (__u32)((bpf_ktime_get_ns() - issued) / 1000);
+  walk.run.offset = BPF_CORE_READ(rq, __sector) * 512;
+  bpf_loop(RUN_BIOS, walk_bio, &walk, 0);
+  send_run(&walk.run, walk.file);
+  walk.run.offset += walk.run.bytes;
+  walk.run.bytes = walk.left;
+  send_run(&walk.run, 0);
   return 0;
 }
 
@@ -200,6 +254,88 @@ static __always_inline int is_v4_mapped(const __u32* a) {
 // Raw tracepoints hand over untyped pointers; cast to the kernel's own type, the socket's fields
 // are plain loads instead of one probe-read call each (these run on every send and receive).
 extern void* bpf_rdonly_cast(const void* obj, __u32 btf_id) __ksym;
+
+// The remote end of the datagram a thread is sending or receiving, as its headers name it: an
+// unconnected socket has no remote end of its own. Taken from the packet as it leaves (the
+// device queue runs in the sender's thread) or as the reader lets go of it, and used by the
+// socket call that follows in the same thread, when the local ports agree.
+struct datagram_end {
+  __u32 remote;
+  __u32 local;
+  __u16 remote_port;
+  __u16 local_port;
+};
+
+struct {
+  __uint(type, BPF_MAP_TYPE_LRU_HASH);
+  __uint(max_entries, 4096);
+  __type(key, __u32);
+  __type(value, struct datagram_end);
+} datagram_ends SEC(".maps");
+
+// An IPv4 UDP packet's ends; the local end is the source when it leaves, the destination when it
+// arrives. False for anything else, and for fragments after the first, which have no UDP header.
+static __always_inline int udp_ends(const struct sk_buff* skb, int leaving,
+                                    struct datagram_end* end) {
+  if (BPF_CORE_READ(skb, protocol) != bpf_htons(ETH_P_IP_PROTO)) return 0;
+  unsigned char* head = BPF_CORE_READ(skb, head);
+  struct iphdr ip = {};
+  if (bpf_probe_read_kernel(&ip, sizeof ip, head + BPF_CORE_READ(skb, network_header))) return 0;
+  if (ip.protocol != UDP_PROTO || (ip.frag_off & bpf_htons(0x1FFF))) return 0;
+  struct udphdr udp = {};
+  if (bpf_probe_read_kernel(&udp, sizeof udp, head + BPF_CORE_READ(skb, transport_header)))
+    return 0;
+  end->remote = leaving ? ip.daddr : ip.saddr;
+  end->local = leaving ? ip.saddr : ip.daddr;
+  end->remote_port = leaving ? udp.dest : udp.source;
+  end->local_port = leaving ? udp.source : udp.dest;
+  return 1;
+}
+
+static __always_inline void note_datagram(const struct sk_buff* skb, int leaving) {
+  struct datagram_end end;
+  if (!udp_ends(skb, leaving, &end)) return;
+  __u32 tid = (__u32)bpf_get_current_pid_tgid();
+  bpf_map_update_elem(&datagram_ends, &tid, &end, BPF_ANY);
+}
+
+SEC("raw_tp/net_dev_queue")
+int BPF_PROG(udp_leaving, struct sk_buff* skb) {
+  if (BPF_CORE_READ(skb, sk)) note_datagram(skb, 1);  // sent by a local socket
+  return 0;
+}
+
+// A datagram the reader took, as the socket lets go of it before the call returns. No tracepoint
+// sees that moment on every kernel (the copy is not traced for small datagrams, nor the freeing
+// where it is deferred), so this hooks the function itself, where the kernel lets it.
+SEC("fentry/skb_consume_udp")
+int BPF_PROG(udp_arriving, struct sock* sk, struct sk_buff* skb, int len) {
+  if (len > 0) note_datagram(skb, 0);  // not a peek
+  return 0;
+}
+
+// The remote end this thread's datagram named, when it went through this socket's port.
+static __always_inline int take_datagram_end(__u16 localPort, struct ombrix_net_event* net) {
+  __u32 tid = (__u32)bpf_get_current_pid_tgid();
+  struct datagram_end* end = bpf_map_lookup_elem(&datagram_ends, &tid);
+  if (!end) return 0;
+  const int ours = end->local_port == localPort;
+  if (ours) {
+    net->daddr = end->remote;
+    net->dport = end->remote_port;
+    net->saddr = end->local;
+  }
+  bpf_map_delete_elem(&datagram_ends, &tid);
+  return ours;
+}
+
+static __always_inline int submit_net(const struct ombrix_net_event* net) {
+  struct ombrix_net_event* e = reserve(sizeof(*e));
+  if (!e) return 0;
+  *e = *net;
+  submit(e);
+  return 0;
+}
 
 static __always_inline int send_net(struct sock* raw, int ret, int flags, __u8 recv) {
   if (ret <= 0 || (recv && (flags & MSG_PEEK_FLAG))) return 0;  // a peek moves no data
@@ -212,6 +348,9 @@ static __always_inline int send_net(struct sock* raw, int ret, int flags, __u8 r
                                  .size = ret,
                                  .udp = proto == UDP_PROTO,
                                  .recv = recv};
+  net.sport = bpf_htons(sk->__sk_common.skc_num);
+  // A datagram's own ends first: its headers are IPv4 whatever the socket's family.
+  if (proto == UDP_PROTO && take_datagram_end(net.sport, &net)) return submit_net(&net);
   __u16 family = sk->__sk_common.skc_family;
   if (family == AF_INET_FAMILY) {
     net.daddr = sk->__sk_common.skc_daddr;
@@ -227,12 +366,7 @@ static __always_inline int send_net(struct sock* raw, int ret, int flags, __u8 r
     return 0;
   }
   net.dport = sk->__sk_common.skc_dport;
-  net.sport = bpf_htons(sk->__sk_common.skc_num);
-  struct ombrix_net_event* e = reserve(sizeof(*e));
-  if (!e) return 0;
-  *e = net;
-  submit(e);
-  return 0;
+  return submit_net(&net);
 }
 
 SEC("raw_tp/sock_send_length")

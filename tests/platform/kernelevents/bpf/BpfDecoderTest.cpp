@@ -111,6 +111,14 @@ TEST(BpfDecoder, FilesAreToldApartByDeviceAndInode) {
   EXPECT_NE(first, OTHER_FILE_OBJECT);
   EXPECT_EQ(id(kRootDev, 5 + (1ull << 32)), id(kRootDev, 5 + (1ull << 32)));
   EXPECT_NE(id(kRootDev, 5 + (1ull << 32)), first) << "the whole 64-bit inode is the key";
+  ombrix_disk_event reused = Disk(kRootDev, 5, true, 512);
+  reused.gen = 77;
+  EXPECT_NE(U32(Feed(decoder, reused).at(0), diskio::FileObject), first)
+      << "a reused inode number with a new generation is another file";
+  ombrix_name_event name = Name(kRootDev, 5, {"new.txt"}, true);
+  name.gen = 77;
+  EXPECT_EQ(U32(Feed(decoder, name).at(0), fileio::FileObject),
+            U32(Feed(decoder, reused).at(0), diskio::FileObject));
 }
 
 TEST(BpfDecoder, IoWithoutAFileIsOther) {

@@ -8,9 +8,11 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
@@ -76,6 +78,33 @@ std::string DiskFolder() {
   return folder;
 }
 
+// Whether received datagrams carry their own source here: that needs a program on a kernel
+// function, which not every kernel allows.
+bool DatagramSourcesHere() {
+  static const bool sources = [] {
+    TBpfEventSource source;
+    return source.Open(EVENT_TRACE_FLAG_NETWORK_TCPIP).Opened && source.DatagramSources();
+  }();
+  return sources;
+}
+
+std::uint16_t LocalPort(int fd) {
+  sockaddr_in own{};
+  socklen_t length = sizeof own;
+  getsockname(fd, reinterpret_cast<sockaddr*>(&own), &length);
+  return ntohs(own.sin_port);
+}
+
+// An unconnected UDP socket bound to a loopback port.
+int BoundUdp() {
+  const int fd = socket(AF_INET, SOCK_DGRAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  return fd;
+}
+
 class BpfLive : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -120,6 +149,7 @@ TEST_F(BpfLive, UdpDatagramsAreCountedOnTheirSockets) {
   const std::uint16_t port = ntohs(address.sin_port);
   const int client = socket(AF_INET, SOCK_DGRAM, 0);
   ASSERT_EQ(connect(client, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  const std::uint16_t clientPort = LocalPort(client);
 
   constexpr int kDatagrams = 50;
   constexpr std::size_t kSize = 1000;
@@ -145,9 +175,14 @@ TEST_F(BpfLive, UdpDatagramsAreCountedOnTheirSockets) {
       if (r.Header.Class.Type == EVENT_TYPE_NET_SEND && Port(r, netio::DestPort) == port &&
           U32(r, netio::DestAddr) == htonl(INADDR_LOOPBACK))
         sent += U32(r, 4);
-      // The receiving socket is unconnected: no remote end, its own port as the source.
+      // The receiving socket is unconnected: each datagram's own source is its remote end
+      // where the kernel lets it be seen, else none at all.
+      const bool fromClient = DatagramSourcesHere()
+                                  ? U32(r, netio::DestAddr) == htonl(INADDR_LOOPBACK) &&
+                                        Port(r, netio::DestPort) == clientPort
+                                  : U32(r, netio::DestAddr) == 0 && Port(r, netio::DestPort) == 0;
       if (r.Header.Class.Type == EVENT_TYPE_NET_RECV && Port(r, netio::SourcePort) == port &&
-          U32(r, netio::DestAddr) == 0 && Port(r, netio::DestPort) == 0)
+          fromClient)
         received += U32(r, 4);
     }
     return sent >= delivered && received >= delivered;
@@ -295,6 +330,150 @@ TEST_F(BpfLive, DirectWriteIsDiskIoWithResponseTimes) {
   // Direct I/O pages belong to no file; the bytes are the submitter's own.
   EXPECT_GE(written, kBytes);
   EXPECT_GT(longest, 0u) << "issue to completion takes some microseconds";
+}
+
+// One unconnected socket talks to two others: every datagram is recorded with its own remote end,
+// not the socket's none, so the two conversations stay apart.
+TEST_F(BpfLive, UnconnectedDatagramsCarryEachOnesOwnRemoteEnd) {
+  const int client = BoundUdp(), first = BoundUdp(), second = BoundUdp();
+  const std::uint16_t clientPort = LocalPort(client);
+  constexpr int kDatagrams = 30;
+  constexpr std::size_t kFirst = 200, kSecond = 700;
+  const std::vector<char> payload(kSecond, 'v');
+  std::vector<char> buffer(1024);
+  for (int k = 0; k < kDatagrams; ++k) {
+    for (const auto& [server, size] : {std::pair{first, kFirst}, std::pair{second, kSecond}}) {
+      sockaddr_in to{};
+      to.sin_family = AF_INET;
+      to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+      to.sin_port = htons(LocalPort(server));
+      ASSERT_EQ(
+          sendto(client, payload.data(), size, 0, reinterpret_cast<sockaddr*>(&to), sizeof to),
+          static_cast<ssize_t>(size));
+      ASSERT_EQ(recv(server, buffer.data(), buffer.size(), 0), static_cast<ssize_t>(size));
+    }
+  }
+  const std::uint16_t firstPort = LocalPort(first), secondPort = LocalPort(second);
+  for (int fd : {client, first, second}) close(fd);
+
+  const auto self = static_cast<std::uint32_t>(getpid());
+  const auto bytes = [&](const std::vector<TEventRecord>& records, std::uint8_t type,
+                         std::uint16_t local, std::uint16_t remote) {
+    std::uint64_t total = 0;
+    for (const TEventRecord& r : records)
+      if (r.Header.Guid == UdpIpGuid && U32(r, 0) == self && r.Header.Class.Type == type &&
+          Port(r, netio::SourcePort) == local && Port(r, netio::DestPort) == remote &&
+          U32(r, netio::DestAddr) == htonl(INADDR_LOOPBACK))
+        total += U32(r, netio::Size);
+    return total;
+  };
+  std::uint64_t toFirst = 0, toSecond = 0, fromClient = 0;
+  WaitFor([&](const std::vector<TEventRecord>& records) {
+    toFirst = bytes(records, EVENT_TYPE_NET_SEND, clientPort, firstPort);
+    toSecond = bytes(records, EVENT_TYPE_NET_SEND, clientPort, secondPort);
+    fromClient = bytes(records, EVENT_TYPE_NET_RECV, secondPort, clientPort);
+    return toFirst >= kDatagrams * kFirst && toSecond >= kDatagrams * kSecond &&
+           (!DatagramSourcesHere() || fromClient >= kDatagrams * kSecond);
+  });
+  EXPECT_EQ(toFirst, kDatagrams * kFirst);
+  EXPECT_EQ(toSecond, kDatagrams * kSecond);
+  if (DatagramSourcesHere()) {
+    EXPECT_EQ(fromClient, kDatagrams * kSecond);
+  } else {
+    std::printf(
+        "received datagrams keep their socket's remote end: this kernel lets no program "
+        "hook the function that hands them over\n");
+  }
+}
+
+// Written, then synced together: small files whose blocks follow each other on the disk go out in
+// merged requests, and each file is charged exactly its own bytes.
+TEST_F(BpfLive, FilesSyncedTogetherAreEachChargedTheirOwnBytes) {
+  const std::string folder = DiskFolder();
+  ASSERT_FALSE(folder.empty());
+  struct File {
+    std::string Path;
+    std::size_t Bytes;
+  };
+  std::vector<File> files;
+  for (int k = 0; k < 8; ++k) files.push_back({folder + "/small" + std::to_string(k), 16384});
+  for (int k = 0; k < 3; ++k) files.push_back({folder + "/large" + std::to_string(k), 1 << 20});
+  for (const File& f : files) {
+    const int out = open(f.Path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    ASSERT_GE(out, 0);
+    const std::vector<char> block(f.Bytes, 's');
+    ASSERT_EQ(write(out, block.data(), block.size()), static_cast<ssize_t>(block.size()));
+    close(out);
+  }
+  const int dir = open(folder.c_str(), O_RDONLY | O_DIRECTORY);
+  ASSERT_EQ(syncfs(dir), 0);
+  close(dir);
+  std::vector<std::uint64_t> written(files.size());
+  WaitFor([&](const std::vector<TEventRecord>& records) {
+    bool all = true;
+    for (std::size_t k = 0; k < files.size(); ++k) {
+      written[k] = TotalsFor(records, files[k].Path).Written;
+      all = all && written[k] >= files[k].Bytes;
+    }
+    return all;
+  });
+  for (std::size_t k = 0; k < files.size(); ++k) {
+    EXPECT_EQ(written[k], files[k].Bytes) << files[k].Path;
+    unlink(files[k].Path.c_str());
+  }
+  rmdir(folder.c_str());
+}
+
+// A new file that gets a deleted file's inode number is another file: it comes with its own name,
+// and its bytes are not charged to the old one.
+TEST_F(BpfLive, AReusedInodeComesWithItsNewName) {
+  const std::string folder = DiskFolder();
+  ASSERT_FALSE(folder.empty());
+  const auto writeSynced = [](const std::string& path, std::size_t bytes) {
+    const int out = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    const std::vector<char> block(bytes, 'r');
+    const bool ok = out >= 0 && write(out, block.data(), bytes) == static_cast<ssize_t>(bytes) &&
+                    fsync(out) == 0;
+    struct stat info {};
+    fstat(out, &info);
+    close(out);
+    return ok ? info.st_ino : 0;
+  };
+  const std::string oldPath = folder + "/old.bin", newPath = folder + "/new.bin";
+  const ino_t oldInode = writeSynced(oldPath, 8192);
+  ASSERT_NE(oldInode, 0u);
+  ASSERT_TRUE(
+      WaitFor([&](const auto& records) { return TotalsFor(records, oldPath).Written >= 8192; }));
+  unlink(oldPath.c_str());
+  ino_t newInode = 0;
+  for (int tries = 0; tries < 20 && newInode != oldInode; ++tries) {
+    if (newInode != 0) unlink(newPath.c_str());
+    const int fd = open(newPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    struct stat info {};
+    fstat(fd, &info);
+    close(fd);
+    newInode = info.st_ino;
+  }
+  if (newInode != oldInode) {
+    unlink(newPath.c_str());
+    rmdir(folder.c_str());
+    GTEST_SKIP() << "this file system gave the new file no freed inode number";
+  }
+  ASSERT_EQ(writeSynced(newPath, 12288), oldInode);
+  DiskTotals fresh, old;
+  WaitFor([&](const auto& records) {
+    fresh = TotalsFor(records, newPath);
+    return fresh.Written >= 12288;
+  });
+  {
+    std::lock_guard lock(g_mutex);
+    old = TotalsFor(g_records, oldPath);
+  }
+  unlink(newPath.c_str());
+  rmdir(folder.c_str());
+  EXPECT_EQ(fresh.Written, 12288u) << "the new file's bytes under its own name";
+  EXPECT_NE(fresh.Object, old.Object);
+  EXPECT_EQ(old.Written, 8192u) << "and none of them under the old name";
 }
 
 }  // namespace
