@@ -54,12 +54,17 @@ std::string WhyNoProbe() {
   return {};
 }
 
-// Runs body in a child process and returns what it reported: empty when all went well.
-std::string InChild(const std::function<std::string()>& body) {
+// A child process running a test body; Finish tells what it reported, empty when all went well.
+struct Child {
+  pid_t Pid = -1;
+  int Report = -1;
+};
+
+Child StartChild(const std::function<std::string()>& body) {
   int report[2];
-  if (pipe(report) != 0) return "no pipe";
-  const pid_t child = fork();
-  if (child == 0) {
+  if (pipe(report) != 0) return {};
+  const pid_t pid = fork();
+  if (pid == 0) {
     close(report[0]);
     std::string failures;
     try {
@@ -71,14 +76,24 @@ std::string InChild(const std::function<std::string()>& body) {
     _exit(failures.empty() ? 0 : 1);
   }
   close(report[1]);
+  return {pid, report[0]};
+}
+
+std::string Finish(const Child& child) {
+  if (child.Pid < 0) return "no child";
   std::string failures;
   char buffer[512];
-  for (ssize_t n; (n = read(report[0], buffer, sizeof buffer)) > 0;) failures.append(buffer, n);
-  close(report[0]);
+  for (ssize_t n; (n = read(child.Report, buffer, sizeof buffer)) > 0;) failures.append(buffer, n);
+  close(child.Report);
   int status = 0;
-  waitpid(child, &status, 0);
-  if (!WIFEXITED(status)) return "the child died: " + failures;
+  waitpid(child.Pid, &status, 0);
+  if (WIFEXITED(status) && WEXITSTATUS(status) == 0) return failures;
+  if (failures.empty()) failures = "the child ended with status " + std::to_string(status);
   return failures;
+}
+
+std::string InChild(const std::function<std::string()>& body) {
+  return Finish(StartChild(body));
 }
 
 TEST(ProbeChoice, TheDefaultChoiceRunsOnTheProbeAndSaysSo) {
@@ -334,13 +349,8 @@ TEST_F(ProbeAsUser, RootsFileNeverReachesTheUsersModel) {
   int ready[2], written[2];
   ASSERT_EQ(pipe(ready), 0);
   ASSERT_EQ(pipe(written), 0);
-  std::thread root([&] {
-    char byte = 0;
-    if (read(ready[0], &byte, 1) != 1) return;
-    WriteSyncedInChild(data + "/root-secret.bin", 1 << 20);
-    [[maybe_unused]] const ssize_t n = write(written[1], "w", 1);
-  });
-  const std::string failures = InChild([&]() -> std::string {
+  // The child first: a process with threads must not fork.
+  const Child child = StartChild([&]() -> std::string {
     if (!BecomeUser()) return "could not become the user";
     Session session(probe);
     if (!session.started) return "no session: " + EventSourceStats().Reason;
@@ -354,8 +364,12 @@ TEST_F(ProbeAsUser, RootsFileNeverReachesTheUsersModel) {
       if (f->GetName() == "root-secret.bin") return "root's file reached the user's model";
     return "";
   });
-  root.join();
-  for (int fd : {ready[0], ready[1], written[0], written[1]}) close(fd);
+  close(ready[1]);  // a child that fails before it is ready must not leave the writer waiting
+  char byte = 0;
+  if (read(ready[0], &byte, 1) == 1) WriteSyncedInChild(data + "/root-secret.bin", 1 << 20);
+  [[maybe_unused]] const ssize_t n = write(written[1], "w", 1);
+  const std::string failures = Finish(child);
+  for (int fd : {ready[0], written[0], written[1]}) close(fd);
   EXPECT_EQ(failures, "");
 }
 
