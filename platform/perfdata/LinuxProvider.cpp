@@ -36,8 +36,10 @@ struct CpuTimes {
   std::uint64_t User = 0, Nice = 0, System = 0, Idle = 0, IoWait = 0, Irq = 0, SoftIrq = 0,
                 Steal = 0;
   std::uint64_t Interrupts = 0, SoftIrqs = 0;  // counts, not times
-  std::uint64_t Busy() const { return User + Nice + System + Irq + SoftIrq + Steal; }
-  std::uint64_t All() const { return Busy() + Idle + IoWait; }
+  // Stolen time is time the hypervisor gave to others: it is neither this guest's work nor its
+  // idleness, so it counts in the whole but not as busy.
+  std::uint64_t Busy() const { return User + Nice + System + Irq + SoftIrq; }
+  std::uint64_t All() const { return Busy() + Idle + IoWait + Steal; }
 };
 
 struct ProcessRow {

@@ -21,6 +21,7 @@ namespace fs = std::filesystem;
 struct Instance {
   std::string Name;
   std::map<std::uint32_t, std::int64_t> Values;  // by counter index, first definition
+  std::map<std::uint32_t, std::int64_t> Bases;   // by counter index, the base after it
 };
 
 template <typename T>
@@ -47,7 +48,7 @@ std::map<std::uint32_t, std::vector<Instance>> Read(const std::vector<std::uint8
       for (const auto& [counter, layout] : defs) {
         const std::int64_t v = layout.first == 8 ? At<std::int64_t>(b, block + layout.second)
                                                  : At<std::uint32_t>(b, block + layout.second);
-        inst.Values.emplace(counter, v);
+        if (!inst.Values.emplace(counter, v).second) inst.Bases.emplace(counter, v);
       }
     };
     auto& list = out[index];
@@ -192,6 +193,16 @@ TEST_F(FakeProc, KernelThreadTimeAccumulatesAndAReusedPidSkipsOneBlock) {
   Put("proc/51/stat", Stat(51, "kworker/0:2", 'I', 0x4208060, 0, 3, 1, 3000));
   b = Build();
   EXPECT_EQ(b[230][0].Values[6], (7 + 30 + 2 + 3) * tick);  // a new worker adds its time
+}
+
+TEST_F(FakeProc, StolenTimeIsNeitherBusyNorIdle) {
+  Put("proc/stat",
+      "cpu  100 0 50 800 10 0 5 400 0 0\ncpu0 100 0 50 800 10 0 5 400 0 0\nprocs_running 1\n");
+  auto b = Build();
+  const Instance& total = b[238][1];
+  EXPECT_EQ(total.Values.at(6), (100 + 50 + 5) * tick);
+  EXPECT_EQ(total.Values.at(1746), (800 + 10) * tick);
+  EXPECT_EQ(total.Bases.at(6), (155 + 810 + 400) * tick) << "the whole still holds the stolen time";
 }
 
 }  // namespace
