@@ -143,9 +143,9 @@ std::string_view NextToken(std::string_view& s) {
   return tok;
 }
 
-// The process instance name: comm, or the executable's file name when comm may have been
-// cut to 15 bytes and the file name starts with it.
-std::string NameFromComm(int procFd, std::uint32_t pid, std::string_view comm) {
+// comm, or the executable's file name when comm may have been cut to 15 bytes and the file
+// name starts with it.
+std::string CommOrExeName(int procFd, std::uint32_t pid, std::string_view comm) {
   std::string name(comm);
   if (comm.size() != 15) return name;
   char link[64];
@@ -159,6 +159,10 @@ std::string NameFromComm(int procFd, std::uint32_t pid, std::string_view comm) {
     exe.remove_prefix(slash + 1);
   if (exe.starts_with(comm)) name.assign(exe);
   return name;
+}
+
+std::string NameFromComm(int procFd, std::uint32_t pid, std::string_view comm) {
+  return UnreservedInstanceName(CommOrExeName(procFd, pid, comm), pid);
 }
 
 }  // namespace
@@ -713,6 +717,11 @@ const std::vector<std::uint8_t>& LinuxPerfProvider::Build(std::string_view query
   if (w.Disk) s.WriteDisk();
   if (w.Net) s.WriteNet();
   return s.Writer.EndBlock();
+}
+
+std::string UnreservedInstanceName(std::string name, std::uint32_t pid) {
+  if (name == "Idle" || name == "_Total" || name == "System") name += "#" + std::to_string(pid);
+  return name;
 }
 
 std::string ProcessInstanceName(std::uint32_t pid) {

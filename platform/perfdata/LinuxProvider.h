@@ -29,6 +29,12 @@ class LinuxPerfProvider {
   std::unique_ptr<State> s_;
 };
 
+// A process's instance name as the block gives it. The block has instances of its own under
+// three names: "Idle" and "_Total" (which readers skip) and "System" (the kernel's threads);
+// a process that is called so gets "#" and its id added, so that it is neither skipped nor
+// taken for one of them.
+std::string UnreservedInstanceName(std::string name, std::uint32_t pid);
+
 // The name under which the provider lists a process ("System" for kernel threads); empty
 // when the process is gone. Event sources name new processes by the same rule, so that a
 // process keeps its name between an event and the next sample.

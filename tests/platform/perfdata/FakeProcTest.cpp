@@ -9,6 +9,7 @@
 #include <fstream>
 #include <map>
 #include <memory>
+#include <set>
 
 #include "platform/perfdata/LinuxProvider.h"
 #include "tests/support/TempDir.h"
@@ -203,6 +204,17 @@ TEST_F(FakeProc, StolenTimeIsNeitherBusyNorIdle) {
   EXPECT_EQ(total.Values.at(6), (100 + 50 + 5) * tick);
   EXPECT_EQ(total.Values.at(1746), (800 + 10) * tick);
   EXPECT_EQ(total.Bases.at(6), (155 + 810 + 400) * tick) << "the whole still holds the stolen time";
+}
+
+TEST_F(FakeProc, ProcessesNamedLikeTheBlocksOwnInstancesAreToldApart) {
+  Put("proc/300/stat", Stat(300, "Idle", 'S', 0x400100, 1, 1, 1, 500));
+  Put("proc/301/stat", Stat(301, "_Total", 'S', 0x400100, 1, 1, 1, 500));
+  Put("proc/302/stat", Stat(302, "System", 'S', 0x400100, 1, 1, 1, 500));
+  auto b = Build();
+  std::set<std::string> names;
+  for (const Instance& p : b[230]) names.insert(p.Name);
+  EXPECT_EQ(names, (std::set<std::string>{"System", "averyveryverylongname", "Idle#300",
+                                          "_Total#301", "System#302"}));
 }
 
 }  // namespace
