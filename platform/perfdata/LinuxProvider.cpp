@@ -2,9 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <sys/statvfs.h>
-#include <sys/sysmacros.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -57,6 +55,7 @@ struct ThreadRow {
 
 struct DiskRow {
   std::string Name;
+  std::uint32_t Major = 0, Minor = 0;  // the block device behind the mount
   std::int64_t QueueTime = 0, IoTime = 0, Ios = 0, Bytes = 0;
   double Used = 0, Avail = 0;  // blocks in bytes, for the free-space fraction
   std::int64_t FreeMb = 0;
@@ -183,6 +182,8 @@ struct LinuxPerfProvider::State {
   std::vector<ThreadRow> Threads;
   std::vector<ThreadRow> KernelThreads;  // the threads of "System"
   std::vector<DiskRow> Disks;
+  std::vector<DiskRow> LastDisks;  // the disks of the previous block
+  DiskRow DiskTotal;               // the time, transfer and byte counts of "_Total"
   std::vector<NetRow> Nets;
 
   std::unordered_map<std::uint32_t, PidEntry> Pids;
@@ -204,6 +205,9 @@ struct LinuxPerfProvider::State {
   static std::int64_t Switches(std::string_view schedstat);
   void ReadThreads(std::uint32_t pid, std::uint64_t count);
   void ReadDisks();
+  void AddDisk(const procfs::MountEntry& m);
+  void ReadDiskStats();
+  void AdvanceDiskTotal();
   void ReadNets();
   void WriteSystem();
   void WriteMemory();
@@ -421,58 +425,33 @@ void LinuxPerfProvider::State::ReadProcesses(bool threads) {
 
 void LinuxPerfProvider::State::ReadDisks() {
   Disks.clear();
-  struct Dev {
-    std::uint64_t Major, Minor;
-  };
-  std::vector<Dev> devices;
-  std::string_view mounts = File.ReadAt(ProcFd, "self/mountinfo");
-  std::string mountText(mounts);  // the reader's buffer is reused below
-  std::string_view text = mountText;
-  while (!text.empty()) {
-    std::string_view line = NextLine(text);
-    NextToken(line);
-    NextToken(line);
-    std::string_view majMin = NextToken(line);
-    NextToken(line);  // root inside the file system
-    const std::string mountPoint = procfs::UnescapeMountPath(NextToken(line));
-    const std::size_t dash = line.find(" - ");
-    if (dash == std::string_view::npos) continue;
-    std::string_view tail = line.substr(dash + 3);
-    NextToken(tail);  // file system type
-    const std::string source = procfs::UnescapeMountPath(NextToken(tail));
-    Dev d{};
-    d.Major = NextNumber(majMin);
-    if (!majMin.empty()) majMin.remove_prefix(1);
-    d.Minor = NextNumber(majMin);
-    std::snprintf(Path, sizeof Path, "dev/block/%llu:%llu",
-                  static_cast<unsigned long long>(d.Major),
-                  static_cast<unsigned long long>(d.Minor));
-    struct stat sb {};
-    if (faccessat(SysFd, Path, F_OK, 0) != 0) {
-      // btrfs reports an anonymous device; its source names the block device.
-      if (source.empty() || source[0] != '/' || stat(source.c_str(), &sb) != 0 ||
-          !S_ISBLK(sb.st_mode))
-        continue;
-      d.Major = major(sb.st_rdev);
-      d.Minor = minor(sb.st_rdev);
-    }
-    const bool seen = std::any_of(devices.begin(), devices.end(), [&](const Dev& o) {
-      return o.Major == d.Major && o.Minor == d.Minor;
-    });
-    if (seen) continue;  // the first mount of a device names it
-    struct statvfs vfs {};
-    if (statvfs(mountPoint.c_str(), &vfs) != 0) continue;
-    devices.push_back(d);
-    DiskRow& r = Disks.emplace_back();
-    r.Name = mountPoint;
-    const double unit = static_cast<double>(vfs.f_frsize);
-    r.Avail = static_cast<double>(vfs.f_bavail) * unit;
-    r.Used =
-        static_cast<double>(vfs.f_blocks >= vfs.f_bfree ? vfs.f_blocks - vfs.f_bfree : 0) * unit;
-    const double freeMb = r.Avail / 1048576.0;  // 32-bit counter: clamp, never wrap
-    r.FreeMb = freeMb >= UINT32_MAX ? UINT32_MAX : static_cast<std::int64_t>(freeMb);
-  }
-  if (Disks.empty()) return;
+  const std::string mounts(File.ReadAt(ProcFd, "self/mountinfo"));  // the buffer is reused
+  for (const procfs::MountEntry& m : procfs::ParseMountInfo(mounts)) AddDisk(m);
+  if (!Disks.empty()) ReadDiskStats();
+  AdvanceDiskTotal();
+}
+
+void LinuxPerfProvider::State::AddDisk(const procfs::MountEntry& m) {
+  std::uint32_t major = 0, minor = 0;
+  if (!procfs::BackingBlockDevice(m, SysFd, major, minor)) return;
+  const bool seen = std::any_of(Disks.begin(), Disks.end(), [&](const DiskRow& d) {
+    return d.Major == major && d.Minor == minor;
+  });
+  if (seen) return;  // the first mount of a device names it
+  struct statvfs vfs {};
+  if (statvfs(m.MountPoint.c_str(), &vfs) != 0) return;
+  DiskRow& r = Disks.emplace_back();
+  r.Name = m.MountPoint;
+  r.Major = major;
+  r.Minor = minor;
+  const double unit = static_cast<double>(vfs.f_frsize);
+  r.Avail = static_cast<double>(vfs.f_bavail) * unit;
+  r.Used = static_cast<double>(vfs.f_blocks >= vfs.f_bfree ? vfs.f_blocks - vfs.f_bfree : 0) * unit;
+  const double freeMb = r.Avail / 1048576.0;  // 32-bit counter: clamp, never wrap
+  r.FreeMb = freeMb >= UINT32_MAX ? UINT32_MAX : static_cast<std::int64_t>(freeMb);
+}
+
+void LinuxPerfProvider::State::ReadDiskStats() {
   std::string_view stats = File.ReadAt(ProcFd, "diskstats");
   while (!stats.empty()) {
     std::string_view line = NextLine(stats);
@@ -480,15 +459,39 @@ void LinuxPerfProvider::State::ReadDisks() {
     NextToken(line);
     std::uint64_t f[12] = {};
     for (int i = 1; i <= 11; ++i) f[i] = NextNumber(line);
-    for (std::size_t i = 0; i < devices.size(); ++i) {
-      if (devices[i].Major != maj || devices[i].Minor != min) continue;
-      DiskRow& r = Disks[i];
+    for (DiskRow& r : Disks) {
+      if (r.Major != maj || r.Minor != min) continue;
       r.Ios = ToInt64(f[1] + f[5]);
       r.Bytes = ToInt64((f[3] + f[7]) * 512);  // sectors are always 512-byte units here
       r.IoTime = ToInt64(f[10]) * kNsPerMs;
       r.QueueTime = ToInt64(f[11]) * kNsPerMs;
     }
   }
+}
+
+// "_Total" moves only by what the disks present in this block and the last one did between
+// them: a disk that is mounted or unmounted must not move it by its whole history. Its busy
+// time grows by the mean over those disks, so that it stays a share of the interval.
+void LinuxPerfProvider::State::AdvanceDiskTotal() {
+  DiskRow growth;
+  std::int64_t both = 0;
+  for (const DiskRow& d : Disks) {
+    const auto before = std::find_if(LastDisks.begin(), LastDisks.end(), [&](const DiskRow& o) {
+      return o.Name == d.Name && o.Major == d.Major && o.Minor == d.Minor;
+    });
+    if (before == LastDisks.end()) continue;
+    ++both;
+    // Only forward steps: a device whose counters restarted adds nothing.
+    growth.QueueTime += std::max<std::int64_t>(d.QueueTime - before->QueueTime, 0);
+    growth.IoTime += std::max<std::int64_t>(d.IoTime - before->IoTime, 0);
+    growth.Ios += std::max<std::int64_t>(d.Ios - before->Ios, 0);
+    growth.Bytes += std::max<std::int64_t>(d.Bytes - before->Bytes, 0);
+  }
+  DiskTotal.QueueTime += growth.QueueTime;
+  DiskTotal.IoTime += both > 0 ? growth.IoTime / both : 0;
+  DiskTotal.Ios += growth.Ios;
+  DiskTotal.Bytes += growth.Bytes;
+  LastDisks = Disks;
 }
 
 void LinuxPerfProvider::State::ReadNets() {
@@ -655,22 +658,18 @@ void LinuxPerfProvider::State::WriteDisk() {
     Writer.SetValue(4, d.FreeMb);
     Writer.SetValue(5, d.Ios);
     Writer.SetValue(6, d.Bytes);
-    total.QueueTime += d.QueueTime;
-    total.IoTime += d.IoTime;
     total.Used += d.Used;
     total.Avail += d.Avail;
     total.FreeMb = std::min<std::int64_t>(total.FreeMb + d.FreeMb, UINT32_MAX);
-    total.Ios += d.Ios;
-    total.Bytes += d.Bytes;
   }
   Writer.Instance("_Total");
-  Writer.SetValue(0, total.QueueTime);
-  Writer.SetValue(1, Disks.empty() ? 0 : total.IoTime / static_cast<std::int64_t>(Disks.size()));
+  Writer.SetValue(0, DiskTotal.QueueTime);
+  Writer.SetValue(1, DiskTotal.IoTime);
   Writer.SetValue(2, kFreeSpaceNumerator);
   Writer.SetValue(3, base(total.Used, total.Avail));
   Writer.SetValue(4, total.FreeMb);
-  Writer.SetValue(5, total.Ios);
-  Writer.SetValue(6, total.Bytes);
+  Writer.SetValue(5, DiskTotal.Ios);
+  Writer.SetValue(6, DiskTotal.Bytes);
   Writer.EndObject();
 }
 

@@ -217,5 +217,66 @@ TEST_F(FakeProc, ProcessesNamedLikeTheBlocksOwnInstancesAreToldApart) {
                                           "_Total#301", "System#302"}));
 }
 
+// Mounts: each line names a mount point inside the test's folder, so that it can be asked
+// for its free space, and a device that the made-up /sys lists.
+class FakeDisks : public FakeProc {
+ protected:
+  void SetUp() override {
+    FakeProc::SetUp();
+    for (const char* d : {"sys/dev/block/254:16", "sys/dev/block/254:32", "mnt/a", "mnt/b"})
+      fs::create_directories(fs::path(dir.Path()) / d);
+    Put("sys/class/block/vdc1/dev", "254:33\n");
+  }
+  std::string Mount(int id, const char* device, const char* point, const char* source) {
+    return std::to_string(id) + " 1 " + device + " / " + dir.Path() + "/mnt/" + point +
+           " rw,relatime shared:1 - ext4 " + source + " rw\n";
+  }
+  // Reads, sectors read, writes, sectors written; io_ticks and the weighted time in ms.
+  static std::string Stats(const char* device, int ioMs, int queueMs) {
+    return std::string(device) + " fake 10 0 80 4 5 0 40 2 0 " + std::to_string(ioMs) + " " +
+           std::to_string(queueMs) + "\n";
+  }
+  static std::int64_t Field(std::map<std::uint32_t, std::vector<Instance>>& b,
+                            const std::string& name, std::uint32_t counter) {
+    const Instance* i = Named(b[236], name);
+    return i != nullptr ? i->Values.at(counter) : -1;
+  }
+  static constexpr std::int64_t ms = 1'000'000;  // the block's times are in nanoseconds
+};
+
+TEST_F(FakeDisks, TheTotalMovesOnlyByTheActivityOfDisksPresentOnBothSides) {
+  Put("proc/self/mountinfo", Mount(30, "254:16", "a", "/dev/vdb"));
+  Put("proc/diskstats", Stats("254 16", 1000, 3000));
+  auto first = Build();
+  // A second disk appears with a long history; the first one was busy for 500 ms.
+  Put("proc/self/mountinfo",
+      Mount(30, "254:16", "a", "/dev/vdb") + Mount(31, "254:32", "b", "/dev/vdc"));
+  Put("proc/diskstats", Stats("254 16", 1500, 3600) + Stats("254 32", 90000, 200000));
+  auto mounted = Build();
+  EXPECT_EQ(Field(mounted, "_Total", 1482) - Field(first, "_Total", 1482), 500 * ms);
+  EXPECT_EQ(Field(mounted, "_Total", 198) - Field(first, "_Total", 198), 600 * ms);
+  // Both busy for 100 ms: the total's busy time is their mean, its queue their sum.
+  Put("proc/diskstats", Stats("254 16", 1600, 3700) + Stats("254 32", 90100, 200100));
+  auto both = Build();
+  EXPECT_EQ(Field(both, "_Total", 1482) - Field(mounted, "_Total", 1482), 100 * ms);
+  EXPECT_EQ(Field(both, "_Total", 198) - Field(mounted, "_Total", 198), 200 * ms);
+  // The first disk goes; the other was busy for 200 ms.
+  Put("proc/self/mountinfo", Mount(31, "254:32", "b", "/dev/vdc"));
+  Put("proc/diskstats", Stats("254 32", 90300, 200300));
+  auto unmounted = Build();
+  EXPECT_EQ(Field(unmounted, "_Total", 1482) - Field(both, "_Total", 1482), 200 * ms);
+  EXPECT_EQ(Field(unmounted, "_Total", 198) - Field(both, "_Total", 198), 200 * ms);
+  EXPECT_EQ(Field(unmounted, dir.Path() + "/mnt/b", 1482), 90300 * ms) << "disks keep their own";
+}
+
+TEST_F(FakeDisks, AnAnonymousDeviceCountsAsTheBlockDeviceItsSourceNames) {
+  // btrfs: the mount reports 0:45; its source is a partition that /sys knows by name.
+  Put("proc/self/mountinfo", Mount(40, "0:45", "a", "/dev/vdc1") + Mount(41, "0:46", "b", "tmp"));
+  Put("proc/diskstats", Stats("254 33", 700, 900));
+  auto b = Build();
+  ASSERT_EQ(b[236].size(), 2u) << "the disk and _Total";
+  EXPECT_EQ(Field(b, dir.Path() + "/mnt/a", 1482), 700 * ms);
+}
+
 }  // namespace
 }  // namespace platform
