@@ -83,10 +83,16 @@ double Raw(const TCounter& counter) {
   return static_cast<double>(counter.RawValue());
 }
 
-// The change of a raw counter since the previous block, which must fit 32 bits.
+// The change of a raw counter since the previous block. An instance new in this block has
+// no previous value and no change yet: its raw value is its whole history.
+std::int64_t Delta(const TCounter& counter) {
+  if (!counter.HasPrevious()) return 0;
+  return platform::CheckedSub(counter.RawValue(), counter.PreviousRawValue());
+}
+
+// The same, which must fit 32 bits.
 std::int32_t Delta32(const TCounter& counter) {
-  return platform::CheckedCast<std::int32_t>(
-      platform::CheckedSub(counter.RawValue(), counter.PreviousRawValue()));
+  return platform::CheckedCast<std::int32_t>(Delta(counter));
 }
 
 }  // namespace
@@ -312,7 +318,9 @@ void TCounterCollection::CollectDisk(TInstance& instance, TCounter& counter) {
       disk.ByteRateAvg.Add(CounterValue(counter));
       break;
     case DiskIdleTime:
-      disk.BusyPercentAvg.Add(std::max(100 - CounterValue(counter), 0.0));
+      // A disk new in this block has no idle time to compare yet; 0 idle would read as busy.
+      if (counter.HasPrevious())
+        disk.BusyPercentAvg.Add(std::max(100 - CounterValue(counter), 0.0));
       break;
   }
 }
@@ -326,7 +334,7 @@ void TCounterCollection::CollectAdapter(TInstance& instance, bool lastCounter, T
   switch (counter.CounterNameTitleIndex()) {
     case TotalBytes:
       adapter.Touch(true);
-      adapter.IntervalBytes = platform::CheckedSub(counter.RawValue(), counter.PreviousRawValue());
+      adapter.IntervalBytes = Delta(counter);
       adapter.ByteRateAvg.Add(CounterValue(counter));
       break;
     case Packets:
