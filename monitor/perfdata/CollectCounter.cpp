@@ -341,7 +341,9 @@ void TCounterCollection::CollectAdapter(TInstance& instance, bool lastCounter, T
       adapter.PacketRateAvg.Add(CounterValue(counter));
       break;
     case Bandwidth:
-      adapter.Bandwidth = counter.RawValue();
+      // Many adapters report no speed (virtual ones, most wireless drivers); their traffic is
+      // measured against the bandwidth the user assumes for them.
+      adapter.Bandwidth = counter.RawValue() > 0 ? counter.RawValue() : Settings.AssumedBandwidth;
       break;
     case ReceiveErrors:
       AdapterReceiveErrors = Delta32(counter);

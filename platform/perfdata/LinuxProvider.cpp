@@ -192,8 +192,9 @@ struct LinuxPerfProvider::State {
   std::string ProcRoot, SysRoot;     // "/proc" and "/sys" but in tests
   int ProcFd = -1;                   // lookups are relative to these two
   int SysFd = -1;
+  TBitrateSource Bitrate;  // of wireless links without a speed in /sys
 
-  State(std::string procRoot, std::string sysRoot);
+  State(std::string procRoot, std::string sysRoot, TBitrateSource bitrate);
   ~State();
   std::string_view ReadProc(std::uint32_t pid, const char* file);
   PerfBlockTimes Now() const;
@@ -209,6 +210,7 @@ struct LinuxPerfProvider::State {
   void ReadDiskStats();
   void AdvanceDiskTotal();
   void ReadNets();
+  std::int64_t LinkSpeed(const std::string& ifName);
   void WriteSystem();
   void WriteMemory();
   void WriteProcessor();
@@ -229,8 +231,8 @@ std::string_view LinuxPerfProvider::State::ReadProc(std::uint32_t pid, const cha
   return File.ReadAt(ProcFd, Path);
 }
 
-LinuxPerfProvider::State::State(std::string procRoot, std::string sysRoot)
-    : ProcRoot(std::move(procRoot)), SysRoot(std::move(sysRoot)) {
+LinuxPerfProvider::State::State(std::string procRoot, std::string sysRoot, TBitrateSource bitrate)
+    : ProcRoot(std::move(procRoot)), SysRoot(std::move(sysRoot)), Bitrate(std::move(bitrate)) {
   ProcFd = open(ProcRoot.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   SysFd = open(SysRoot.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   char host[256] = {};
@@ -521,11 +523,22 @@ void LinuxPerfProvider::State::ReadNets() {
     r.Packets = ToInt64(f[2] + f[10]);
     r.RxErrors = ToInt64(f[3]);
     r.TxErrors = ToInt64(f[11]);
-    std::snprintf(Path, sizeof Path, "class/net/%s/speed", ifName.c_str());
-    std::string_view speed = File.ReadAt(SysFd, Path);  // -1 or unreadable when unknown
-    if (File.Ok() && !speed.empty() && speed.front() != '-')
-      r.Bandwidth = ToInt64(NextNumber(speed)) * 1000000;
+    r.Bandwidth = LinkSpeed(ifName);
   }
+}
+
+// Bits per second: the link speed /sys gives, else the rate of a wireless link; 0 when
+// neither is known (the monitor then assumes one).
+std::int64_t LinuxPerfProvider::State::LinkSpeed(const std::string& ifName) {
+  std::snprintf(Path, sizeof Path, "class/net/%s/speed", ifName.c_str());
+  std::string_view speed = File.ReadAt(SysFd, Path);  // -1 or unreadable when unknown
+  if (File.Ok() && !speed.empty() && speed.front() != '-') {
+    const std::int64_t mbits = ToInt64(NextNumber(speed));
+    if (mbits > 0) return mbits * 1000000;
+  }
+  std::snprintf(Path, sizeof Path, "class/net/%s/wireless", ifName.c_str());
+  if (faccessat(SysFd, Path, F_OK, 0) != 0) return 0;
+  return Bitrate ? std::max<std::int64_t>(Bitrate(ifName), 0) : 0;
 }
 
 void LinuxPerfProvider::State::WriteSystem() {
@@ -691,8 +704,9 @@ void LinuxPerfProvider::State::WriteNet() {
   Writer.EndObject();
 }
 
-LinuxPerfProvider::LinuxPerfProvider(std::string procRoot, std::string sysRoot)
-    : s_(std::make_unique<State>(std::move(procRoot), std::move(sysRoot))) {}
+LinuxPerfProvider::LinuxPerfProvider(std::string procRoot, std::string sysRoot,
+                                     TBitrateSource bitrate)
+    : s_(std::make_unique<State>(std::move(procRoot), std::move(sysRoot), std::move(bitrate))) {}
 LinuxPerfProvider::~LinuxPerfProvider() = default;
 
 const std::vector<std::uint8_t>& LinuxPerfProvider::Build(std::string_view queryText) {

@@ -9,13 +9,16 @@
 #include <vector>
 
 #include "platform/perfdata/PerfDataKey.h"
+#include "platform/perfdata/WirelessBitrate.h"
 
 namespace platform {
 
 class LinuxPerfProvider {
  public:
-  // The roots of the proc and sys file systems; tests give folders of their own.
-  explicit LinuxPerfProvider(std::string procRoot = "/proc", std::string sysRoot = "/sys");
+  // The roots of the proc and sys file systems and the rates of wireless links; tests give
+  // their own.
+  explicit LinuxPerfProvider(std::string procRoot = "/proc", std::string sysRoot = "/sys",
+                             TBitrateSource bitrate = WirelessBitrate);
   ~LinuxPerfProvider();
   LinuxPerfProvider(const LinuxPerfProvider&) = delete;
   LinuxPerfProvider& operator=(const LinuxPerfProvider&) = delete;

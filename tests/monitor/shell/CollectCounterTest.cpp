@@ -317,6 +317,23 @@ TEST_F(Collection, DisksAndAdaptersNewInTheBlockBringNoHistory) {
   EXPECT_DOUBLE_EQ(wlan.ErrorRateAvg.LastValue(), 0);
 }
 
+TEST_F(Collection, AnAdapterWithoutASpeedHasTheAssumedBandwidth) {
+  const auto adapter = [](std::int64_t bandwidth) {
+    PerfObjectSpec o =
+        Object(510, {388, 400, 520, 530, 542}, {Inst("ens3", {1000, 80, bandwidth, 0, 0})});
+    for (auto& c : o.Counters) c.Type = LRAW;
+    return o;
+  };
+  Collect({adapter(0)});
+  TAdapterInfo& a = *Tables->Adapters[0];
+  EXPECT_EQ(a.Bandwidth, 1000000000) << "1 Gbit/s unless the settings say otherwise";
+  Settings.AssumedBandwidth = 54000000;
+  Collect({adapter(0)});
+  EXPECT_EQ(a.Bandwidth, 54000000);
+  Collect({adapter(866700000)});
+  EXPECT_EQ(a.Bandwidth, 866700000) << "a reported speed stands";
+}
+
 TEST_F(Collection, OtherObjectsAreSkipped) {
   PerfObjectSpec other = Object(999, {1, 2, 3}, {Inst("x", {1, 2, 3}), Inst("y", {4, 5, 6})});
   const CounterVisitor visit = Visitor();

@@ -120,9 +120,14 @@ class FakeProc : public ::testing::Test {
   std::map<std::uint32_t, std::vector<Instance>> Build() {
     // The provider opens its roots when it is made: after the tree exists.
     if (!provider)
-      provider = std::make_unique<LinuxPerfProvider>(dir.Path() + "/proc", dir.Path() + "/sys");
+      provider = std::make_unique<LinuxPerfProvider>(
+          dir.Path() + "/proc", dir.Path() + "/sys", [this](const std::string& name) {
+            asked.push_back(name);
+            return name == "wlan0" ? std::int64_t{866'700'000} : 0;
+          });
     return Read(provider->Build("Global "));
   }
+  std::vector<std::string> asked;  // interfaces whose wireless rate the provider asked for
   const std::int64_t tick = 10'000'000 / sysconf(_SC_CLK_TCK);
   const std::int64_t page = sysconf(_SC_PAGESIZE);
   ombrix::testing::TempDir dir;
@@ -276,6 +281,21 @@ TEST_F(FakeDisks, AnAnonymousDeviceCountsAsTheBlockDeviceItsSourceNames) {
   auto b = Build();
   ASSERT_EQ(b[236].size(), 2u) << "the disk and _Total";
   EXPECT_EQ(Field(b, dir.Path() + "/mnt/a", 1482), 700 * ms);
+}
+
+TEST_F(FakeProc, AdaptersWithoutASpeedAskForTheirWirelessRate) {
+  Put("proc/net/dev",
+      "Inter-| head\n face | head\n  eth9: 100 2 1 0 0 0 0 0 50 1 3 0 0 0 0 0\n"
+      "  ens3: 7 1 0 0 0 0 0 0 7 1 0 0 0 0 0 0\n  wlan0: 9 1 0 0 0 0 0 0 9 1 0 0 0 0 0 0\n");
+  Put("sys/class/net/ens3/flags", "0x1003\n");
+  Put("sys/class/net/ens3/speed", "-1\n");  // virtio
+  Put("sys/class/net/wlan0/flags", "0x1003\n");
+  fs::create_directories(fs::path(dir.Path()) / "sys/class/net/wlan0/wireless");
+  auto b = Build();
+  EXPECT_EQ(Named(b[510], "eth9")->Values.at(520), 1'000'000'000);
+  EXPECT_EQ(Named(b[510], "ens3")->Values.at(520), 0) << "unknown: the monitor assumes one";
+  EXPECT_EQ(Named(b[510], "wlan0")->Values.at(520), 866'700'000);
+  EXPECT_EQ(asked, std::vector<std::string>{"wlan0"}) << "only wireless links are asked";
 }
 
 }  // namespace
