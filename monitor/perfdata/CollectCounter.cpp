@@ -261,18 +261,26 @@ bool TCounterCollection::CollectThread(TInstance* instance, bool lastCounter, TC
       break;
   }
   // Threads with id 0 are the processors' idle threads.
-  if (lastCounter && PendingThreadId != 0) {
-    TProcessInfo* entity = LastThreadProcess;
-    if (entity == nullptr || entity->ProcessId != PendingThreadProcessId) {
-      entity = Tables->FindOrCreateProcess(PendingThreadProcessId, std::string());
-      LastThreadProcess = entity;
-    }
-    entity->IntervalContextSwitches =
-        platform::CheckedAdd(entity->IntervalContextSwitches,
-                             platform::CheckedCast<std::int32_t>(PendingContextSwitches));
-    entity->ThreadCount = platform::CheckedAdd(entity->ThreadCount, 1);
-  }
+  if (lastCounter && PendingThreadId != 0) ChargeThread();
   return false;
+}
+
+void TCounterCollection::ChargeThread() {
+  TProcessInfo* entity = LastThreadProcess;
+  if (entity == nullptr || entity->ProcessId != PendingThreadProcessId) {
+    entity = Tables->FindOrCreateProcess(PendingThreadProcessId, std::string());
+    LastThreadProcess = entity;
+  }
+  // The switches counted since the previous block belong to the whole sampling interval. An
+  // entity made later (in this walk, or by an event in between) would take them over its own
+  // few milliseconds: its interval starts with the sampling interval instead. It cannot have
+  // counted anything before it was made, so its other rates lose nothing.
+  if (PendingContextSwitches > 0 &&
+      static_cast<std::int32_t>(entity->IntervalStart - SampleIntervalStart) > 0)
+    entity->IntervalStart = SampleIntervalStart;
+  entity->IntervalContextSwitches = platform::CheckedAdd(
+      entity->IntervalContextSwitches, platform::CheckedCast<std::int32_t>(PendingContextSwitches));
+  entity->ThreadCount = platform::CheckedAdd(entity->ThreadCount, 1);
 }
 
 void TCounterCollection::CollectDiskTotal(bool lastCounter, TCounter& counter) {

@@ -15,6 +15,7 @@
 #include "platform/checked/Checked.h"
 #include "platform/network/NetworkInfo.h"
 #include "platform/paths/Paths.h"
+#include "platform/tickcount/TickCount.h"
 
 namespace ombrix {
 
@@ -97,6 +98,7 @@ void TMonitorCore::CreateReader() {
   performanceData_->QueryText = CollectQueryText;
   // The first tick's values need a previous block.
   std::lock_guard lock(ModelLock);
+  SampleIntervalStart = platform::GetTickCount();
   performanceData_->Sample();
 }
 
@@ -222,6 +224,7 @@ void TMonitorCore::Tick() {
   frontEnd_.UpdateIndicatorTexts();
   frontEnd_.UpdateWindowFigures();
   tables_->CloseIntervals();
+  SampleIntervalStart = platform::GetTickCount();
   frontEnd_.UpdateStateIcons();
   frontEnd_.RefreshGrid();
 }

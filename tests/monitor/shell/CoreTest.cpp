@@ -203,6 +203,44 @@ TEST_F(CoreFixture, SocketsAreSeededFromEstablishedConnections) {
   EXPECT_TRUE(t.FindProcess(30)->SawNetwork);
 }
 
+// Processor, Process and Thread objects with one process of one thread.
+std::vector<std::uint8_t> ThreadBlock(std::int64_t time, std::uint32_t pid, std::int64_t switches) {
+  PerfBlockSpec b;
+  b.PerfTime = time;
+  const auto object = [](std::uint32_t index, std::vector<std::uint32_t> counters,
+                         PerfInstanceSpec instance) {
+    PerfObjectSpec o;
+    o.Index = index;
+    for (std::uint32_t c : counters) o.Counters.push_back({c, kRaw});
+    o.HasInstances = true;
+    o.Instances = {std::move(instance)};
+    return o;
+  };
+  b.Objects = {object(238, {6}, {"_Total", {10}}), object(230, {6, 784}, {"app", {4, pid}}),
+               object(232, {146, 784, 804}, {"app/1", {switches, pid, 1}})};
+  return BuildPerfBlock(b);
+}
+
+TEST_F(CoreFixture, ContextSwitchesAreRatesOverTheIntervalTheyWereCountedIn) {
+  constexpr std::uint32_t pid = 4100000;
+  source.Blocks.push_back(ThreadBlock(1000, pid, 1000));
+  core = std::make_unique<TMonitorCore>(frontEnd, nullptr, [] { return nullptr; });
+  core->FormCreate();
+  // The first tick makes the entity, two seconds after the first block.
+  clock.Advance(2000);
+  source.Blocks.push_back(ThreadBlock(3000, pid, 2780));
+  core->Timer1Timer();
+  std::lock_guard lock(ModelLock);
+  TProcessInfo* p = core->Tables->FindProcess(pid);
+  ASSERT_NE(p, nullptr);
+  EXPECT_DOUBLE_EQ(p->ContextSwitchRateAvg.LastValue(), 890) << "1780 switches in 2 seconds";
+  clock.Advance(1000);
+  source.Blocks.push_back(ThreadBlock(4000, pid, 3780));
+  core->Timer1Timer();
+  EXPECT_DOUBLE_EQ(p->ContextSwitchRateAvg.LastValue(), 1000);
+  EXPECT_TRUE(frontEnd.Errors.empty());
+}
+
 TEST_F(CoreFixture, ATcpTableClaimingMoreRowsThanItHoldsIsCut) {
   Start();
   auto table = TcpTable({Row(5, 1, 1, 10), Row(5, 2, 2, 10)}, 1000000);
