@@ -186,12 +186,15 @@ platform::TTcpRow Row(std::uint32_t state, std::uint32_t remote, std::uint16_t p
 
 TEST_F(CoreFixture, SocketsAreSeededFromEstablishedConnections) {
   Start({10});
-  const auto table = TcpTable(
-      {Row(5, 0x0A000001, 443, 10), Row(2, 0x0A000002, 80, 10), Row(5, 0x0A000003, 22, 30)}, 3);
+  // Owner 0: another user's connection, whose process we may not see.
+  const auto table = TcpTable({Row(5, 0x0A000001, 443, 10), Row(2, 0x0A000002, 80, 10),
+                               Row(5, 0x0A000003, 22, 30), Row(5, 0x0A000004, 25, 0)},
+                              4);
   core->SeedSocketsFrom(table.data(), static_cast<std::uint32_t>(table.size()));
   std::lock_guard lock(ModelLock);
   TEntityTables& t = *core->Tables;
-  ASSERT_EQ(t.Sockets.size(), 2u);  // the listening row is left out
+  ASSERT_EQ(t.Sockets.size(), 2u);  // the listening row and the unknown owner are left out
+  EXPECT_FALSE(core->InterruptsProcess->SawNetwork) << "no pseudo process takes it in";
   TSocketInfo& s = *t.Sockets[0];
   EXPECT_EQ(s.ProcessId, 10u);
   EXPECT_EQ(s.RemoteAddress, 0x0A000001u);
