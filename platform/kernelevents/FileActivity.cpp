@@ -13,6 +13,7 @@
 
 #include "platform/kernelevents/ProcessNames.h"
 #include "platform/kernelevents/ProcessStarts.h"
+#include "platform/perfdata/LinuxProcfs.h"
 
 namespace platform {
 
@@ -48,9 +49,9 @@ std::string ReadLink(const std::string& path) {
              : std::string();
 }
 
-std::vector<std::string> SortedBlockDevices() {
+std::vector<std::string> SortedBlockDevices(const std::string& sysRoot) {
   std::vector<std::string> names;
-  if (DIR* dir = opendir("/sys/block")) {
+  if (DIR* dir = opendir((sysRoot + "/block").c_str())) {
     while (const dirent* entry = readdir(dir))
       if (entry->d_name[0] != '.') names.emplace_back(entry->d_name);
     closedir(dir);
@@ -59,14 +60,17 @@ std::vector<std::string> SortedBlockDevices() {
   return names;
 }
 
-// Number of the whole disk behind a block device "MAJ:MIN", in the order of /sys/block.
-std::uint32_t DiskNumberOf(const std::string& device) {
-  const std::string sys = "/sys/dev/block/" + device;
+// Number of the whole disk behind a block device, in the order of /sys/block.
+std::uint32_t DiskNumberOf(const std::string& sysRoot, std::uint32_t major, std::uint32_t minor) {
+  const std::string sys =
+      sysRoot + "/dev/block/" + std::to_string(major) + ":" + std::to_string(minor);
   std::string target = ReadLink(sys);
   struct stat info {};
-  if (stat((sys + "/partition").c_str(), &info) == 0) target.resize(target.rfind('/'));
+  const std::size_t parent = target.rfind('/');
+  if (stat((sys + "/partition").c_str(), &info) == 0 && parent != std::string::npos)
+    target.resize(parent);
   const std::string disk = target.substr(target.rfind('/') + 1);
-  const auto names = SortedBlockDevices();
+  const auto names = SortedBlockDevices(sysRoot);
   const auto found = std::find(names.begin(), names.end(), disk);
   return static_cast<std::uint32_t>(found == names.end() ? 0 : found - names.begin());
 }
@@ -88,11 +92,20 @@ bool IsTrackedPath(std::string_view target) {
   return target.starts_with('/') && !target.ends_with(kDeleted);
 }
 
-TFileActivity::TFileActivity(bool diskRecords, bool nameRecords)
-    : diskRecords_(diskRecords), nameRecords_(nameRecords) {}
+TFileActivity::TFileActivity(bool diskRecords, bool nameRecords, std::string procRoot,
+                             std::string sysRoot)
+    : diskRecords_(diskRecords),
+      nameRecords_(nameRecords),
+      procRoot_(std::move(procRoot)),
+      sysRoot_(std::move(sysRoot)),
+      sysFd_(open(sysRoot_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {}
+
+TFileActivity::~TFileActivity() {
+  if (sysFd_ >= 0) close(sysFd_);
+}
 
 int TFileActivity::Open() {
-  DIR* dir = opendir("/proc");
+  DIR* dir = opendir(procRoot_.c_str());
   if (dir == nullptr) return errno;
   closedir(dir);
   std::vector<TEventRecord> baseline;
@@ -104,27 +117,16 @@ const TFileActivity::Mount* TFileActivity::FindMount(std::uint32_t mountId) {
   auto found = mounts_.find(mountId);
   if (found != mounts_.end()) return &found->second;
   // A mount we have not met yet: read the table again.
-  const auto table = ReadProcFile("/proc/self/mountinfo");
+  const auto table = ReadProcFile(procRoot_ + "/self/mountinfo");
   if (!table) return nullptr;
-  std::size_t at = 0;
-  while (at < table->size()) {
-    const std::size_t end = std::min(table->find('\n', at), table->size());
-    const std::string line = table->substr(at, end - at);
-    at = end + 1;
-    const std::size_t first = line.find(' ');
-    const std::size_t second = line.find(' ', first + 1);
-    const std::size_t third = line.find(' ', second + 1);
-    if (third == std::string::npos) continue;
-    std::uint32_t id = 0;
-    std::from_chars(line.data(), line.data() + first, id);
-    if (mounts_.contains(id)) continue;
-    const std::string device = line.substr(second + 1, third - second - 1);
-    struct stat info {};
+  for (const procfs::MountEntry& entry : procfs::ParseMountInfo(*table)) {
+    if (mounts_.contains(entry.MountId)) continue;
     Mount mount;
-    mount.Block =
-        !device.starts_with("0:") && stat(("/sys/dev/block/" + device).c_str(), &info) == 0;
-    if (mount.Block) mount.DiskNumber = DiskNumberOf(device);
-    mounts_.emplace(id, mount);
+    std::uint32_t major = 0, minor = 0;
+    // btrfs and others report an anonymous device; the block device they live on counts.
+    mount.Block = procfs::BackingBlockDevice(entry, sysFd_, major, minor);
+    if (mount.Block) mount.DiskNumber = DiskNumberOf(sysRoot_, major, minor);
+    mounts_.emplace(entry.MountId, mount);
   }
   found = mounts_.find(mountId);
   if (found == mounts_.end()) found = mounts_.emplace(mountId, Mount{}).first;  // another namespace
@@ -140,7 +142,7 @@ std::uint32_t TFileActivity::FileObjectOf(std::uint32_t mountId, std::uint64_t i
 
 void TFileActivity::Walk(std::uint32_t pid, Process& process, bool baseline, bool writesLead,
                          std::vector<TEventRecord>& out) {
-  const std::string folder = "/proc/" + std::to_string(pid);
+  const std::string folder = procRoot_ + "/" + std::to_string(pid);
   DIR* dir = opendir((folder + "/fd").c_str());
   if (dir == nullptr) return;
   std::map<int, OpenFile> now;
@@ -192,8 +194,8 @@ void TFileActivity::Walk(std::uint32_t pid, Process& process, bool baseline, boo
 
 void TFileActivity::Poll(std::vector<TEventRecord>& out) {
   const bool baseline = generation_++ == 0;
-  for (const std::uint32_t pid : ListProcesses()) {
-    const auto io = ReadProcFile("/proc/" + std::to_string(pid) + "/io");
+  for (const std::uint32_t pid : ListProcesses(procRoot_)) {
+    const auto io = ReadProcFile(procRoot_ + "/" + std::to_string(pid) + "/io");
     const auto readChars = io ? FieldOf(*io, "rchar", 10) : std::nullopt;
     const auto writeChars = io ? FieldOf(*io, "wchar", 10) : std::nullopt;
     if (!readChars || !writeChars) continue;  // gone, or not ours to look into

@@ -1,6 +1,6 @@
 // File I/O per process and file from the open files in /proc: each poll, the growth of an open
 // file's position becomes a disk I/O record, preceded by a name record the first time its file
-// is seen. Only regular files on block-device filesystems count.
+// is seen. Only regular files on filesystems that a block device holds count.
 #pragma once
 #include <cstdint>
 #include <map>
@@ -28,7 +28,12 @@ bool IsTrackedPath(std::string_view target);
 
 class TFileActivity {
  public:
-  TFileActivity(bool diskRecords, bool nameRecords);
+  // The roots of the proc and sys file systems; tests give folders of their own.
+  TFileActivity(bool diskRecords, bool nameRecords, std::string procRoot = "/proc",
+                std::string sysRoot = "/sys");
+  ~TFileActivity();
+  TFileActivity(const TFileActivity&) = delete;
+  TFileActivity& operator=(const TFileActivity&) = delete;
   int Open();  // 0, or the errno when /proc cannot be read
   void Poll(std::vector<TEventRecord>& out);
 
@@ -54,6 +59,8 @@ class TFileActivity {
   std::uint32_t FileObjectOf(std::uint32_t mountId, std::uint64_t inode, bool& isNew);
 
   bool diskRecords_, nameRecords_;
+  std::string procRoot_, sysRoot_;
+  int sysFd_ = -1;
   std::uint64_t generation_ = 0;
   std::map<std::uint32_t, Process> processes_;
   std::map<std::uint32_t, Mount> mounts_;
