@@ -75,6 +75,16 @@ std::uint32_t DiskNumberOf(const std::string& sysRoot, std::uint32_t major, std:
   return static_cast<std::uint32_t>(found == names.end() ? 0 : found - names.begin());
 }
 
+// Birth time of the file open as /proc/PID/fd/N, in nanoseconds; 0 when the file system keeps
+// none, or the descriptor no longer holds the inode the scan read.
+std::uint64_t BirthOf(const std::string& link, std::uint64_t inode) {
+  struct statx info {};
+  if (statx(AT_FDCWD, link.c_str(), AT_STATX_DONT_SYNC, STATX_INO | STATX_BTIME, &info) != 0 ||
+      !(info.stx_mask & STATX_BTIME) || info.stx_ino != inode)
+    return 0;
+  return static_cast<std::uint64_t>(info.stx_btime.tv_sec) * 1000000000u + info.stx_btime.tv_nsec;
+}
+
 }  // namespace
 
 std::optional<TFdInfo> ParseFdInfo(std::string_view text) {
@@ -133,11 +143,17 @@ const TFileActivity::Mount* TFileActivity::FindMount(std::uint32_t mountId) {
   return &found->second;
 }
 
-std::uint32_t TFileActivity::FileObjectOf(std::uint32_t mountId, std::uint64_t inode, bool& isNew) {
-  const auto [it, inserted] = fileObjects_.try_emplace({mountId, inode}, nextFileObject_);
-  isNew = inserted;
-  if (inserted && ++nextFileObject_ == OTHER_FILE_OBJECT) nextFileObject_ = 1;
-  return it->second;
+std::uint32_t TFileActivity::FileObjectOf(const FileKey& key, std::uint64_t born, bool& isNew) {
+  const auto [it, inserted] = fileObjects_.try_emplace(key);
+  FileObject& file = it->second;
+  // The same inode under the same name but born later: the file was deleted and made anew.
+  // A file object of its own keeps it apart from what the old file's entities counted.
+  isNew = inserted || (born != 0 && file.Born != 0 && born != file.Born);
+  if (born != 0) file.Born = born;
+  if (!isNew) return file.Object;
+  file.Object = nextFileObject_;
+  if (++nextFileObject_ == OTHER_FILE_OBJECT) nextFileObject_ = 1;
+  return file.Object;
 }
 
 void TFileActivity::Walk(std::uint32_t pid, Process& process, bool baseline, bool writesLead,
@@ -175,7 +191,8 @@ void TFileActivity::Walk(std::uint32_t pid, Process& process, bool baseline, boo
     // Duplicated descriptors share one position: count it once.
     if (!counted.emplace(info->MountId, info->Inode, info->Pos).second) continue;
     bool isNew = false;
-    const std::uint32_t object = FileObjectOf(info->MountId, info->Inode, isNew);
+    const std::uint64_t born = BirthOf(folder + "/fd/" + entry->d_name, info->Inode);
+    const std::uint32_t object = FileObjectOf({info->MountId, info->Inode, path}, born, isNew);
     if (isNew && nameRecords_) out.push_back(FileNameRecord(pid, object, path));
     if (!diskRecords_) continue;
     const int mode = static_cast<int>(info->Flags) & O_ACCMODE;

@@ -1,4 +1,5 @@
-// The open-file scan over a made-up /proc and /sys: which mounts count.
+// The open-file scan over a made-up /proc and /sys: which mounts count, and when a file is
+// named again.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -94,6 +95,24 @@ TEST_F(FileTree, AMountOnAnAnonymousDeviceCountsAsTheDiskItsSourceNames) {
   EXPECT_EQ(seen.Io[0].first, seen.Names[0].first);
   EXPECT_EQ(seen.Io[0].second, 1u) << "fakevdc, the second disk in /sys/block";
   EXPECT_EQ(seen.Bytes, 4096u);
+}
+
+TEST_F(FileTree, ANewFileOnADeletedFilesInodeIsNamedAfresh) {
+  Open(3, "/data/a.log", 40, 77, 0);
+  Poll();
+  Open(3, "/data/a.log", 40, 77, 300);
+  const TRecords first = Poll();
+  ASSERT_EQ(first.Names.size(), 1u);
+  EXPECT_EQ(first.Io[0].second, 0u) << "fakevdb, the first disk";
+  // a.log is deleted and b.log made in its place, on the same inode.
+  Open(3, "/data/b.log", 40, 77, 50);
+  const TRecords second = Poll();
+  ASSERT_EQ(second.Names.size(), 1u);
+  EXPECT_EQ(second.Names[0].second, "/data/b.log");
+  EXPECT_NE(second.Names[0].first, first.Names[0].first) << "a file object of its own";
+  ASSERT_EQ(second.Io.size(), 1u);
+  EXPECT_EQ(second.Io[0].first, second.Names[0].first);
+  EXPECT_EQ(second.Bytes, 50u);
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -119,6 +120,32 @@ TEST_F(FileActivityTest, ASeekFarAheadIsNoTransfer) {
   Write(fd, 50);
   EXPECT_EQ(Poll().Written, 50u) << "growth after the jump counts again";
   close(fd);
+}
+
+TEST_F(FileActivityTest, AFileMadeAnewOnTheDeletedOnesInodeIsNamedAgain) {
+  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  ASSERT_GE(fd, 0);
+  Write(fd, 1000);
+  ASSERT_EQ(Poll().Names, 1);
+  const std::uint32_t first = object;
+  struct stat before {
+  }, after{};
+  fstat(fd, &before);
+  close(fd);
+  unlink(path.c_str());
+  fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600);
+  ASSERT_GE(fd, 0);
+  fstat(fd, &after);
+  if (after.st_ino != before.st_ino) {
+    close(fd);
+    GTEST_SKIP() << "this file system gave the new file another inode";
+  }
+  Write(fd, 500);
+  const TFileRecords seen = Poll();
+  close(fd);
+  EXPECT_EQ(seen.Names, 1) << "same name and inode, but another file";
+  EXPECT_NE(object, first);
+  EXPECT_EQ(seen.Written, 500u);
 }
 
 TEST_F(FileActivityTest, RewindReopenAndDuplicates) {
