@@ -11,6 +11,7 @@
 #include <sys/time.h>
 
 #include <algorithm>
+#include <cstring>
 #include <memory>
 
 namespace platform {
@@ -42,21 +43,9 @@ std::int64_t RateOf(nlattr* rate) {
 
 // One station of the dump: keeps the fastest rate seen in *fastest.
 int OnStation(nl_msg* message, void* fastest) {
-  nla_policy top[NL80211_ATTR_MAX + 1] = {};
-  top[NL80211_ATTR_STA_INFO].type = NLA_NESTED;
-  nlattr* attribute[NL80211_ATTR_MAX + 1] = {};
-  if (genlmsg_parse(nlmsg_hdr(message), 0, attribute, NL80211_ATTR_MAX, top) < 0 ||
-      attribute[NL80211_ATTR_STA_INFO] == nullptr)
-    return NL_SKIP;
-  nla_policy station[NL80211_STA_INFO_MAX + 1] = {};
-  station[NL80211_STA_INFO_TX_BITRATE].type = NLA_NESTED;
-  station[NL80211_STA_INFO_RX_BITRATE].type = NLA_NESTED;
-  nlattr* info[NL80211_STA_INFO_MAX + 1] = {};
-  if (nla_parse_nested(info, NL80211_STA_INFO_MAX, attribute[NL80211_ATTR_STA_INFO], station) < 0)
-    return NL_SKIP;
+  const nlmsghdr* header = nlmsg_hdr(message);
   auto& best = *static_cast<std::int64_t*>(fastest);
-  best = std::max(
-      {best, RateOf(info[NL80211_STA_INFO_TX_BITRATE]), RateOf(info[NL80211_STA_INFO_RX_BITRATE])});
+  best = std::max(best, StationRate(header, header->nlmsg_len));
   return NL_SKIP;
 }
 
@@ -89,6 +78,33 @@ std::int64_t WirelessBitrate(const std::string& interfaceName) {
       nl_send_auto(sock.get(), request.get()) < 0 || nl_recvmsgs_default(sock.get()) < 0)
     return 0;
   return fastest;
+}
+
+std::int64_t StationRate(const void* message, std::size_t length) {
+  constexpr std::size_t kHeaders = NLMSG_HDRLEN + GENL_HDRLEN;
+  nlmsghdr header{};
+  if (length < kHeaders) return 0;
+  std::memcpy(&header, message, sizeof header);
+  if (header.nlmsg_len < kHeaders || header.nlmsg_len > length) return 0;
+  // The parser takes a mutable pointer but only reads; it stops at the first attribute that
+  // does not fit the length it is given.
+  auto* first = reinterpret_cast<nlattr*>(
+      const_cast<std::uint8_t*>(static_cast<const std::uint8_t*>(message) + kHeaders));
+  nla_policy top[NL80211_ATTR_MAX + 1] = {};
+  top[NL80211_ATTR_STA_INFO].type = NLA_NESTED;
+  nlattr* attribute[NL80211_ATTR_MAX + 1] = {};
+  if (nla_parse(attribute, NL80211_ATTR_MAX, first, static_cast<int>(header.nlmsg_len - kHeaders),
+                top) < 0 ||
+      attribute[NL80211_ATTR_STA_INFO] == nullptr)
+    return 0;
+  nla_policy station[NL80211_STA_INFO_MAX + 1] = {};
+  station[NL80211_STA_INFO_TX_BITRATE].type = NLA_NESTED;
+  station[NL80211_STA_INFO_RX_BITRATE].type = NLA_NESTED;
+  nlattr* info[NL80211_STA_INFO_MAX + 1] = {};
+  if (nla_parse_nested(info, NL80211_STA_INFO_MAX, attribute[NL80211_ATTR_STA_INFO], station) < 0)
+    return 0;
+  return std::max(RateOf(info[NL80211_STA_INFO_TX_BITRATE]),
+                  RateOf(info[NL80211_STA_INFO_RX_BITRATE]));
 }
 
 }  // namespace platform
