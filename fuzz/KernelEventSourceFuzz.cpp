@@ -1,6 +1,6 @@
 // Any bytes as what the Linux event sources read from the kernel: /proc/PID/stat text,
-// fdinfo text and socket diagnostics answers. Parsing never crashes, and what it accepts is
-// consistent with the input.
+// fdinfo and mountinfo text and socket diagnostics answers. Parsing never crashes, and what it
+// accepts is consistent with the input.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -11,6 +11,7 @@
 #include "platform/kernelevents/FileActivity.h"
 #include "platform/kernelevents/ProcessNames.h"
 #include "platform/kernelevents/TcpTraffic.h"
+#include "platform/perfdata/LinuxProcfs.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size == 0) return 0;
@@ -26,6 +27,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     case 1:
       platform::ParseFdInfo(text);
       platform::IsTrackedPath(text);
+      // Unescaping only ever shortens a field.
+      for (const auto& mount : platform::procfs::ParseMountInfo(text))
+        if (mount.MountPoint.size() + mount.Source.size() >= text.size()) std::abort();
       break;
     case 2: {
       // Copied so that the decoder sees a buffer of exactly the claimed length.

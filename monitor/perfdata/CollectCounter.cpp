@@ -83,10 +83,16 @@ double Raw(const TCounter& counter) {
   return static_cast<double>(counter.RawValue());
 }
 
-// The change of a raw counter since the previous block, which must fit 32 bits.
+// The change of a raw counter since the previous block. An instance new in this block has
+// no previous value and no change yet: its raw value is its whole history.
+std::int64_t Delta(const TCounter& counter) {
+  if (!counter.HasPrevious()) return 0;
+  return platform::CheckedSub(counter.RawValue(), counter.PreviousRawValue());
+}
+
+// The same, which must fit 32 bits.
 std::int32_t Delta32(const TCounter& counter) {
-  return platform::CheckedCast<std::int32_t>(
-      platform::CheckedSub(counter.RawValue(), counter.PreviousRawValue()));
+  return platform::CheckedCast<std::int32_t>(Delta(counter));
 }
 
 }  // namespace
@@ -255,18 +261,26 @@ bool TCounterCollection::CollectThread(TInstance* instance, bool lastCounter, TC
       break;
   }
   // Threads with id 0 are the processors' idle threads.
-  if (lastCounter && PendingThreadId != 0) {
-    TProcessInfo* entity = LastThreadProcess;
-    if (entity == nullptr || entity->ProcessId != PendingThreadProcessId) {
-      entity = Tables->FindOrCreateProcess(PendingThreadProcessId, std::string());
-      LastThreadProcess = entity;
-    }
-    entity->IntervalContextSwitches =
-        platform::CheckedAdd(entity->IntervalContextSwitches,
-                             platform::CheckedCast<std::int32_t>(PendingContextSwitches));
-    entity->ThreadCount = platform::CheckedAdd(entity->ThreadCount, 1);
-  }
+  if (lastCounter && PendingThreadId != 0) ChargeThread();
   return false;
+}
+
+void TCounterCollection::ChargeThread() {
+  TProcessInfo* entity = LastThreadProcess;
+  if (entity == nullptr || entity->ProcessId != PendingThreadProcessId) {
+    entity = Tables->FindOrCreateProcess(PendingThreadProcessId, std::string());
+    LastThreadProcess = entity;
+  }
+  // The switches counted since the previous block belong to the whole sampling interval. An
+  // entity made later (in this walk, or by an event in between) would take them over its own
+  // few milliseconds: its interval starts with the sampling interval instead. It cannot have
+  // counted anything before it was made, so its other rates lose nothing.
+  if (PendingContextSwitches > 0 &&
+      static_cast<std::int32_t>(entity->IntervalStart - SampleIntervalStart) > 0)
+    entity->IntervalStart = SampleIntervalStart;
+  entity->IntervalContextSwitches = platform::CheckedAdd(
+      entity->IntervalContextSwitches, platform::CheckedCast<std::int32_t>(PendingContextSwitches));
+  entity->ThreadCount = platform::CheckedAdd(entity->ThreadCount, 1);
 }
 
 void TCounterCollection::CollectDiskTotal(bool lastCounter, TCounter& counter) {
@@ -312,7 +326,9 @@ void TCounterCollection::CollectDisk(TInstance& instance, TCounter& counter) {
       disk.ByteRateAvg.Add(CounterValue(counter));
       break;
     case DiskIdleTime:
-      disk.BusyPercentAvg.Add(std::max(100 - CounterValue(counter), 0.0));
+      // A disk new in this block has no idle time to compare yet; 0 idle would read as busy.
+      if (counter.HasPrevious())
+        disk.BusyPercentAvg.Add(std::max(100 - CounterValue(counter), 0.0));
       break;
   }
 }
@@ -326,14 +342,16 @@ void TCounterCollection::CollectAdapter(TInstance& instance, bool lastCounter, T
   switch (counter.CounterNameTitleIndex()) {
     case TotalBytes:
       adapter.Touch(true);
-      adapter.IntervalBytes = platform::CheckedSub(counter.RawValue(), counter.PreviousRawValue());
+      adapter.IntervalBytes = Delta(counter);
       adapter.ByteRateAvg.Add(CounterValue(counter));
       break;
     case Packets:
       adapter.PacketRateAvg.Add(CounterValue(counter));
       break;
     case Bandwidth:
-      adapter.Bandwidth = counter.RawValue();
+      // Many adapters report no speed (virtual ones, most wireless drivers); their traffic is
+      // measured against the bandwidth the user assumes for them.
+      adapter.Bandwidth = counter.RawValue() > 0 ? counter.RawValue() : Settings.AssumedBandwidth;
       break;
     case ReceiveErrors:
       AdapterReceiveErrors = Delta32(counter);

@@ -31,6 +31,10 @@ class TCounterCollection {
   TProcessInfo* InterruptsProcess = nullptr;
   TProcessInfo* DpcsProcess = nullptr;
   std::int32_t ProcessorCount = 1;
+  // The tick count at which the interval that the next walk closes began: when the first
+  // block was fetched, then whenever a tick has closed its intervals. The differences the
+  // walk forms between two blocks cover this interval.
+  std::uint32_t SampleIntervalStart = 0;
 
   // The visitor: true skips the rest of the current instance (or object).
   bool CollectCounter(TObjectType& object, TInstance* instance, bool lastCounter,
@@ -45,6 +49,7 @@ class TCounterCollection {
   bool CollectProcess(TInstance* instance, bool lastCounter, TCounter& counter);
   void StoreProcess();
   bool CollectThread(TInstance* instance, bool lastCounter, TCounter& counter);
+  void ChargeThread();
   void CollectDiskTotal(bool lastCounter, TCounter& counter);
   void CollectDisk(TInstance& instance, TCounter& counter);
   void CollectAdapter(TInstance& instance, bool lastCounter, TCounter& counter);

@@ -169,7 +169,7 @@ double TCounter::CounterValue() {
   const std::int64_t X0 = PreviousRawValue();
   if (X1 < X0) return 0;
   // See TObjectType::MatchCounter: no previous counter, no difference to form.
-  if (!prevObject.Counter().HasData() && NeedsPrevious(type)) return 0;
+  if (!HasPrevious() && NeedsPrevious(type)) return 0;
   Inputs in{};
   in.X1 = X1;
   in.D = CheckedSub(X1, X0);

@@ -125,6 +125,10 @@ std::int64_t TCounter::PreviousRawValue() const {
   return owner_.Owner().Other().ObjectCursor().Counter().RawValue();
 }
 
+bool TCounter::HasPrevious() const {
+  return owner_.Owner().Other().ObjectCursor().Counter().HasData();
+}
+
 // ---- TInstance ----
 
 void TInstance::Set(std::uint32_t definition) {

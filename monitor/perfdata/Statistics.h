@@ -37,6 +37,9 @@ class TCounter {
   std::int64_t RawValue() const;
   // The raw value of the matching counter of the previous block; 0 when there is none.
   std::int64_t PreviousRawValue() const;
+  // Whether the previous block has a matching counter with data (an instance new in this
+  // block has none, so a difference formed with it would span the instance's whole life).
+  bool HasPrevious() const;
   // The displayable value from this sample and the previous one, by counter type.
   double CounterValue();
   bool Trace = false;

@@ -50,6 +50,16 @@ bool ParseInt32(const std::string& text, std::int32_t& out) {
   return r.ec == std::errc() && r.ptr == last && first != last;
 }
 
+bool ParseInt64(const std::string& text, std::int64_t& out) {
+  const char* first = text.data();
+  const char* last = text.data() + text.size();
+  if (first != last && *first == '+') ++first;
+  const auto r = std::from_chars(first, last, out, 10);
+  return r.ec == std::errc() && r.ptr == last && first != last;
+}
+
+constexpr std::int64_t kAssumedBandwidth = 1000000000;  // 1 Gbit/s
+
 class Reader {
  public:
   explicit Reader(const std::string& fileName) : ini_(platform::IniFile::Load(fileName)) {}
@@ -64,6 +74,13 @@ class Reader {
                           std::int32_t high) const {
     const std::int32_t v = Int(key, fallback);
     return (v < low || v > high) ? fallback : v;
+  }
+
+  std::int64_t Int64InRange(const char* key, std::int64_t fallback, std::int64_t low,
+                            std::int64_t high) const {
+    const auto text = ini_.Read(kSection, key);
+    std::int64_t v = 0;
+    return text && ParseInt64(*text, v) && v >= low && v <= high ? v : fallback;
   }
 
   // Anything but "false" in any letter case is true.
@@ -89,7 +106,7 @@ class Reader {
 class Writer {
  public:
   explicit Writer(platform::IniFile& ini) : ini_(ini) {}
-  void Int(const std::string& key, std::int32_t v) { ini_.Write(kSection, key, std::to_string(v)); }
+  void Int(const std::string& key, std::int64_t v) { ini_.Write(kSection, key, std::to_string(v)); }
   void Flag(const char* key, bool v) { ini_.Write(kSection, key, v ? "True" : "False"); }
 
  private:
@@ -113,6 +130,8 @@ void LoadSettingsFrom(const std::string& fileName, std::int32_t MemoryLimitMB) {
   s.AlwaysOnTop = r.Flag("AlwaysOnTop", "false");
   s.DiskInuseTrace = r.Flag("DiskInuseTrace", "false");
   for (const auto& row : kLevelRows) s.*row.Field = r.Levels(row, MemoryLimitMB);
+  // From 1 kbit/s to 1 Tbit/s.
+  s.AssumedBandwidth = r.Int64InRange("AssumedBandwidth", kAssumedBandwidth, 1000, 1000000000000);
   s.Width = r.Int("Width", 0);
   if (s.Width < 100) s.Width = 587;
   s.Height = r.Int("Height", 0);
@@ -139,6 +158,7 @@ void SaveSettingsTo(const std::string& fileName) {
     w.Int(std::string(row.Prefix) + "Red", (s.*row.Field).Red);
     w.Int(std::string(row.Prefix) + "Yellow", (s.*row.Field).Yellow);
   }
+  if (s.AssumedBandwidth != kAssumedBandwidth) w.Int("AssumedBandwidth", s.AssumedBandwidth);
   w.Int("Width", s.Width);
   w.Int("Height", s.Height);
   try {

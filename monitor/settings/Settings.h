@@ -35,6 +35,8 @@ struct TSettings {
   TThresholdLevels DiskBusy{0, 50, 85, 100};
   TThresholdLevels DiskQueueDepth{0, 2, 5, 255};
   TThresholdLevels NetworkBusy{0, 5, 25, 100};
+  // Bits per second of an adapter that reports no speed of its own.
+  std::int64_t AssumedBandwidth = 1000000000;
   std::int32_t Width = 587;
   std::int32_t Height = 415;
   bool operator==(const TSettings&) const = default;

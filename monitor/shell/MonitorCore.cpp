@@ -16,6 +16,7 @@
 #include "platform/kernelevents/EventBackend.h"
 #include "platform/network/NetworkInfo.h"
 #include "platform/paths/Paths.h"
+#include "platform/tickcount/TickCount.h"
 
 namespace ombrix {
 
@@ -98,6 +99,7 @@ void TMonitorCore::CreateReader() {
   performanceData_->QueryText = CollectQueryText;
   // The first tick's values need a previous block.
   std::lock_guard lock(ModelLock);
+  SampleIntervalStart = platform::GetTickCount();
   performanceData_->Sample();
 }
 
@@ -182,7 +184,9 @@ void TMonitorCore::SeedSocketsFrom(const std::uint8_t* table, std::uint32_t size
   for (std::uint32_t i = 0; i < count; ++i) {
     platform::TTcpRow row{};
     std::memcpy(&row, table + sizeof count + i * sizeof row, sizeof row);
-    if (row.State != platform::TcpStateEstablished) continue;
+    // Owner 0 is a connection whose process we may not see (another user's, without root),
+    // not the pseudo processes of id 0.
+    if (row.State != platform::TcpStateEstablished || row.OwningPid == 0) continue;
     TSocketInfo* socket = tables_->FindOrCreateSocket(
         row.OwningPid, platform::NetworkToHost32(row.RemoteAddr),
         platform::NetworkToHost16(static_cast<std::uint16_t>(row.RemotePort)));
@@ -233,6 +237,7 @@ void TMonitorCore::Tick() {
   frontEnd_.UpdateIndicatorTexts();
   frontEnd_.UpdateWindowFigures();
   tables_->CloseIntervals();
+  SampleIntervalStart = platform::GetTickCount();
   frontEnd_.UpdateStateIcons();
   frontEnd_.RefreshGrid();
 }

@@ -13,6 +13,7 @@
 
 #include "platform/kernelevents/ProcessNames.h"
 #include "platform/kernelevents/ProcessStarts.h"
+#include "platform/perfdata/LinuxProcfs.h"
 
 namespace platform {
 
@@ -48,9 +49,9 @@ std::string ReadLink(const std::string& path) {
              : std::string();
 }
 
-std::vector<std::string> SortedBlockDevices() {
+std::vector<std::string> SortedBlockDevices(const std::string& sysRoot) {
   std::vector<std::string> names;
-  if (DIR* dir = opendir("/sys/block")) {
+  if (DIR* dir = opendir((sysRoot + "/block").c_str())) {
     while (const dirent* entry = readdir(dir))
       if (entry->d_name[0] != '.') names.emplace_back(entry->d_name);
     closedir(dir);
@@ -59,16 +60,29 @@ std::vector<std::string> SortedBlockDevices() {
   return names;
 }
 
-// Number of the whole disk behind a block device "MAJ:MIN", in the order of /sys/block.
-std::uint32_t DiskNumberOf(const std::string& device) {
-  const std::string sys = "/sys/dev/block/" + device;
+// Number of the whole disk behind a block device, in the order of /sys/block.
+std::uint32_t DiskNumberOf(const std::string& sysRoot, std::uint32_t major, std::uint32_t minor) {
+  const std::string sys =
+      sysRoot + "/dev/block/" + std::to_string(major) + ":" + std::to_string(minor);
   std::string target = ReadLink(sys);
   struct stat info {};
-  if (stat((sys + "/partition").c_str(), &info) == 0) target.resize(target.rfind('/'));
+  const std::size_t parent = target.rfind('/');
+  if (stat((sys + "/partition").c_str(), &info) == 0 && parent != std::string::npos)
+    target.resize(parent);
   const std::string disk = target.substr(target.rfind('/') + 1);
-  const auto names = SortedBlockDevices();
+  const auto names = SortedBlockDevices(sysRoot);
   const auto found = std::find(names.begin(), names.end(), disk);
   return static_cast<std::uint32_t>(found == names.end() ? 0 : found - names.begin());
+}
+
+// Birth time of the file open as /proc/PID/fd/N, in nanoseconds; 0 when the file system keeps
+// none, or the descriptor no longer holds the inode the scan read.
+std::uint64_t BirthOf(const std::string& link, std::uint64_t inode) {
+  struct statx info {};
+  if (statx(AT_FDCWD, link.c_str(), AT_STATX_DONT_SYNC, STATX_INO | STATX_BTIME, &info) != 0 ||
+      !(info.stx_mask & STATX_BTIME) || info.stx_ino != inode)
+    return 0;
+  return static_cast<std::uint64_t>(info.stx_btime.tv_sec) * 1000000000u + info.stx_btime.tv_nsec;
 }
 
 }  // namespace
@@ -88,11 +102,20 @@ bool IsTrackedPath(std::string_view target) {
   return target.starts_with('/') && !target.ends_with(kDeleted);
 }
 
-TFileActivity::TFileActivity(bool diskRecords, bool nameRecords)
-    : diskRecords_(diskRecords), nameRecords_(nameRecords) {}
+TFileActivity::TFileActivity(bool diskRecords, bool nameRecords, std::string procRoot,
+                             std::string sysRoot)
+    : diskRecords_(diskRecords),
+      nameRecords_(nameRecords),
+      procRoot_(std::move(procRoot)),
+      sysRoot_(std::move(sysRoot)),
+      sysFd_(open(sysRoot_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {}
+
+TFileActivity::~TFileActivity() {
+  if (sysFd_ >= 0) close(sysFd_);
+}
 
 int TFileActivity::Open() {
-  DIR* dir = opendir("/proc");
+  DIR* dir = opendir(procRoot_.c_str());
   if (dir == nullptr) return errno;
   closedir(dir);
   std::vector<TEventRecord> baseline;
@@ -104,43 +127,38 @@ const TFileActivity::Mount* TFileActivity::FindMount(std::uint32_t mountId) {
   auto found = mounts_.find(mountId);
   if (found != mounts_.end()) return &found->second;
   // A mount we have not met yet: read the table again.
-  const auto table = ReadProcFile("/proc/self/mountinfo");
+  const auto table = ReadProcFile(procRoot_ + "/self/mountinfo");
   if (!table) return nullptr;
-  std::size_t at = 0;
-  while (at < table->size()) {
-    const std::size_t end = std::min(table->find('\n', at), table->size());
-    const std::string line = table->substr(at, end - at);
-    at = end + 1;
-    const std::size_t first = line.find(' ');
-    const std::size_t second = line.find(' ', first + 1);
-    const std::size_t third = line.find(' ', second + 1);
-    if (third == std::string::npos) continue;
-    std::uint32_t id = 0;
-    std::from_chars(line.data(), line.data() + first, id);
-    if (mounts_.contains(id)) continue;
-    const std::string device = line.substr(second + 1, third - second - 1);
-    struct stat info {};
+  for (const procfs::MountEntry& entry : procfs::ParseMountInfo(*table)) {
+    if (mounts_.contains(entry.MountId)) continue;
     Mount mount;
-    mount.Block =
-        !device.starts_with("0:") && stat(("/sys/dev/block/" + device).c_str(), &info) == 0;
-    if (mount.Block) mount.DiskNumber = DiskNumberOf(device);
-    mounts_.emplace(id, mount);
+    std::uint32_t major = 0, minor = 0;
+    // btrfs and others report an anonymous device; the block device they live on counts.
+    mount.Block = procfs::BackingBlockDevice(entry, sysFd_, major, minor);
+    if (mount.Block) mount.DiskNumber = DiskNumberOf(sysRoot_, major, minor);
+    mounts_.emplace(entry.MountId, mount);
   }
   found = mounts_.find(mountId);
   if (found == mounts_.end()) found = mounts_.emplace(mountId, Mount{}).first;  // another namespace
   return &found->second;
 }
 
-std::uint32_t TFileActivity::FileObjectOf(std::uint32_t mountId, std::uint64_t inode, bool& isNew) {
-  const auto [it, inserted] = fileObjects_.try_emplace({mountId, inode}, nextFileObject_);
-  isNew = inserted;
-  if (inserted && ++nextFileObject_ == OTHER_FILE_OBJECT) nextFileObject_ = 1;
-  return it->second;
+std::uint32_t TFileActivity::FileObjectOf(const FileKey& key, std::uint64_t born, bool& isNew) {
+  const auto [it, inserted] = fileObjects_.try_emplace(key);
+  FileObject& file = it->second;
+  // The same inode under the same name but born later: the file was deleted and made anew.
+  // A file object of its own keeps it apart from what the old file's entities counted.
+  isNew = inserted || (born != 0 && file.Born != 0 && born != file.Born);
+  if (born != 0) file.Born = born;
+  if (!isNew) return file.Object;
+  file.Object = nextFileObject_;
+  if (++nextFileObject_ == OTHER_FILE_OBJECT) nextFileObject_ = 1;
+  return file.Object;
 }
 
 void TFileActivity::Walk(std::uint32_t pid, Process& process, bool baseline, bool writesLead,
                          std::vector<TEventRecord>& out) {
-  const std::string folder = "/proc/" + std::to_string(pid);
+  const std::string folder = procRoot_ + "/" + std::to_string(pid);
   DIR* dir = opendir((folder + "/fd").c_str());
   if (dir == nullptr) return;
   std::map<int, OpenFile> now;
@@ -173,7 +191,8 @@ void TFileActivity::Walk(std::uint32_t pid, Process& process, bool baseline, boo
     // Duplicated descriptors share one position: count it once.
     if (!counted.emplace(info->MountId, info->Inode, info->Pos).second) continue;
     bool isNew = false;
-    const std::uint32_t object = FileObjectOf(info->MountId, info->Inode, isNew);
+    const std::uint64_t born = BirthOf(folder + "/fd/" + entry->d_name, info->Inode);
+    const std::uint32_t object = FileObjectOf({info->MountId, info->Inode, path}, born, isNew);
     if (isNew && nameRecords_) out.push_back(FileNameRecord(pid, object, path));
     if (!diskRecords_) continue;
     const int mode = static_cast<int>(info->Flags) & O_ACCMODE;
@@ -192,8 +211,8 @@ void TFileActivity::Walk(std::uint32_t pid, Process& process, bool baseline, boo
 
 void TFileActivity::Poll(std::vector<TEventRecord>& out) {
   const bool baseline = generation_++ == 0;
-  for (const std::uint32_t pid : ListProcesses()) {
-    const auto io = ReadProcFile("/proc/" + std::to_string(pid) + "/io");
+  for (const std::uint32_t pid : ListProcesses(procRoot_)) {
+    const auto io = ReadProcFile(procRoot_ + "/" + std::to_string(pid) + "/io");
     const auto readChars = io ? FieldOf(*io, "rchar", 10) : std::nullopt;
     const auto writeChars = io ? FieldOf(*io, "wchar", 10) : std::nullopt;
     if (!readChars || !writeChars) continue;  // gone, or not ours to look into

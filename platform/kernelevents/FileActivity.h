@@ -1,6 +1,6 @@
 // File I/O per process and file from the open files in /proc: each poll, the growth of an open
 // file's position becomes a disk I/O record, preceded by a name record the first time its file
-// is seen. Only regular files on block-device filesystems count.
+// is seen. Only regular files on filesystems that a block device holds count.
 #pragma once
 #include <cstdint>
 #include <map>
@@ -8,6 +8,7 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <tuple>
 #include <vector>
 
 #include "platform/kernelevents/EventRecord.h"
@@ -28,7 +29,12 @@ bool IsTrackedPath(std::string_view target);
 
 class TFileActivity {
  public:
-  TFileActivity(bool diskRecords, bool nameRecords);
+  // The roots of the proc and sys file systems; tests give folders of their own.
+  TFileActivity(bool diskRecords, bool nameRecords, std::string procRoot = "/proc",
+                std::string sysRoot = "/sys");
+  ~TFileActivity();
+  TFileActivity(const TFileActivity&) = delete;
+  TFileActivity& operator=(const TFileActivity&) = delete;
   int Open();  // 0, or the errno when /proc cannot be read
   void Poll(std::vector<TEventRecord>& out);
 
@@ -48,16 +54,25 @@ class TFileActivity {
     std::uint64_t Seen = 0;
     std::map<int, OpenFile> Files;  // by descriptor
   };
+  // A file as the scan tells files apart: its mount, inode and name. A new file that takes
+  // over a deleted one's inode differs by name, or else by its birth time.
+  using FileKey = std::tuple<std::uint32_t, std::uint64_t, std::string>;
+  struct FileObject {
+    std::uint32_t Object = 0;
+    std::uint64_t Born = 0;  // nanoseconds since 1970; 0 when the file system does not say
+  };
   void Walk(std::uint32_t pid, Process& process, bool baseline, bool writesLead,
             std::vector<TEventRecord>& out);
   const Mount* FindMount(std::uint32_t mountId);
-  std::uint32_t FileObjectOf(std::uint32_t mountId, std::uint64_t inode, bool& isNew);
+  std::uint32_t FileObjectOf(const FileKey& key, std::uint64_t born, bool& isNew);
 
   bool diskRecords_, nameRecords_;
+  std::string procRoot_, sysRoot_;
+  int sysFd_ = -1;
   std::uint64_t generation_ = 0;
   std::map<std::uint32_t, Process> processes_;
   std::map<std::uint32_t, Mount> mounts_;
-  std::map<std::pair<std::uint32_t, std::uint64_t>, std::uint32_t> fileObjects_;
+  std::map<FileKey, FileObject> fileObjects_;
   std::uint32_t nextFileObject_ = 1;
 };
 

@@ -36,9 +36,9 @@ std::optional<TEventRecord> StartRecordOf(std::uint32_t pid, bool useParentName)
   return ProcessStartRecord(pid, stat->ParentId, *uid, name);
 }
 
-std::vector<std::uint32_t> ListProcesses() {
+std::vector<std::uint32_t> ListProcesses(const std::string& procRoot) {
   std::vector<std::uint32_t> pids;
-  DIR* dir = opendir("/proc");
+  DIR* dir = opendir(procRoot.c_str());
   if (dir == nullptr) return pids;
   while (const dirent* entry = readdir(dir)) {
     std::uint32_t pid = 0;

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 #include <set>
+#include <string>
 #include <vector>
 
 #include "platform/kernelevents/EventRecord.h"
@@ -44,6 +45,7 @@ class TProcessScan {
   std::uint64_t since_ = 0;  // our own start, in clock ticks after boot
 };
 
-std::vector<std::uint32_t> ListProcesses();
+// The ids of the processes in /proc (or in a folder standing in for it).
+std::vector<std::uint32_t> ListProcesses(const std::string& procRoot = "/proc");
 
 }  // namespace platform

@@ -222,7 +222,12 @@ void TTcpTraffic::Poll(std::vector<TEventRecord>& out) {
       Account(sample, connection, out);
     }
   }
-  std::erase_if(connections_, [&](const auto& entry) { return entry.second.Seen != generation_; });
+  // A connection gone from the dump may still send its final counters with its destroy
+  // notification: the socket outlives the connection while its process holds it. Without
+  // those notifications nothing more can be learnt of it.
+  const std::uint64_t wait = destroyFd_ >= 0 ? kDepartedPolls : 0;
+  std::erase_if(connections_,
+                [&](const auto& entry) { return generation_ - entry.second.Seen > wait; });
 }
 
 void TTcpTraffic::ReadDestroyed(std::vector<TEventRecord>& out) {

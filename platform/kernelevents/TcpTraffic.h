@@ -1,6 +1,7 @@
 // TCP traffic per connection from socket diagnostics: each poll dumps the connections and turns
 // the growth of their byte counters into send and receive records; the destroy notifications
-// bring the last growth of connections that close between polls.
+// bring the last growth of connections that close between polls, and of connections that left
+// the dump (closed, but their socket not yet freed) before their socket went.
 #pragma once
 #include <cstdint>
 #include <map>
@@ -42,6 +43,8 @@ class TTcpTraffic {
     std::uint32_t Pid = NO_PROCESS;
     std::uint64_t Seen = 0;  // poll generation
   };
+  // Polls that a connection gone from the dump waits for its destroy notification.
+  static constexpr std::uint64_t kDepartedPolls = 120;
   void Dump(int family, std::vector<TTcpSample>& samples);
   void Account(const TTcpSample& sample, Connection& connection, std::vector<TEventRecord>& out);
   void ResolvePids(std::vector<TTcpSample>& fresh);

@@ -1,11 +1,57 @@
 #include "platform/perfdata/LinuxProcfs.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <charconv>
+#include <cstdio>
 
 namespace platform::procfs {
+
+namespace {
+
+std::string_view TakeLine(std::string_view& text) {
+  const std::size_t end = text.find('\n');
+  const std::string_view line = text.substr(0, end);
+  text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+  return line;
+}
+
+std::string_view TakeToken(std::string_view& s) {
+  while (!s.empty() && s.front() == ' ') s.remove_prefix(1);
+  const std::size_t end = std::min(s.find(' '), s.size());
+  const std::string_view token = s.substr(0, end);
+  s.remove_prefix(end);
+  return token;
+}
+
+bool ParseWhole(std::string_view text, std::uint32_t& value) {
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  return ec == std::errc() && end == text.data() + text.size() && !text.empty();
+}
+
+// "MAJ:MIN", as mountinfo and the dev files of /sys write a device.
+bool ParseDevice(std::string_view text, std::uint32_t& major, std::uint32_t& minor) {
+  const std::size_t colon = text.find(':');
+  return colon != std::string_view::npos && ParseWhole(text.substr(0, colon), major) &&
+         ParseWhole(text.substr(colon + 1), minor);
+}
+
+// The kernel's name of a device node (/dev/vdb2 -> vdb2) looked up in /sys/class/block.
+bool DeviceOfKernelName(std::string_view source, int sysFd, std::uint32_t& major,
+                        std::uint32_t& minor) {
+  const std::string_view name = source.substr(source.rfind('/') + 1);
+  if (name.empty() || name == "." || name == "..") return false;
+  const std::string path = "class/block/" + std::string(name) + "/dev";
+  FileReader file;
+  std::string_view text = file.ReadAt(sysFd, path.c_str());
+  return ParseDevice(TakeLine(text), major, minor);
+}
+
+}  // namespace
 
 FileReader::FileReader() {
   buf_.resize(16384);
@@ -107,6 +153,51 @@ std::string UnescapeMountPath(std::string_view s) {
     }
   }
   return out;
+}
+
+std::vector<MountEntry> ParseMountInfo(std::string_view text) {
+  std::vector<MountEntry> mounts;
+  while (!text.empty()) {
+    std::string_view line = TakeLine(text);
+    // The optional fields end at a lone "-"; blanks inside paths are escaped.
+    const std::size_t dash = line.find(" - ");
+    if (dash == std::string_view::npos) continue;
+    std::string_view tail = line.substr(dash + 3);
+    line = line.substr(0, dash);
+    MountEntry m;
+    const std::string_view id = TakeToken(line);
+    TakeToken(line);  // parent
+    const std::string_view device = TakeToken(line);
+    TakeToken(line);  // root inside the file system
+    const std::string_view point = TakeToken(line);
+    TakeToken(tail);  // file system type
+    const std::string_view source = TakeToken(tail);
+    if (!ParseWhole(id, m.MountId) || !ParseDevice(device, m.Major, m.Minor) || point.empty())
+      continue;
+    m.MountPoint = UnescapeMountPath(point);
+    m.Source = UnescapeMountPath(source);
+    mounts.push_back(std::move(m));
+  }
+  return mounts;
+}
+
+bool BackingBlockDevice(const MountEntry& mount, int sysFd, std::uint32_t& major,
+                        std::uint32_t& minor) {
+  char path[48];
+  std::snprintf(path, sizeof path, "dev/block/%u:%u", mount.Major, mount.Minor);
+  if (mount.Major != 0 && faccessat(sysFd, path, F_OK, 0) == 0) {
+    major = mount.Major;
+    minor = mount.Minor;
+    return true;
+  }
+  if (!mount.Source.starts_with('/')) return false;
+  struct stat node {};
+  if (stat(mount.Source.c_str(), &node) != 0)  // no such node here: another mount namespace
+    return DeviceOfKernelName(mount.Source, sysFd, major, minor);
+  if (!S_ISBLK(node.st_mode)) return false;
+  major = ::major(node.st_rdev);
+  minor = ::minor(node.st_rdev);
+  return true;
 }
 
 }  // namespace platform::procfs

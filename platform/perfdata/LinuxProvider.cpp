@@ -2,9 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <sys/statvfs.h>
-#include <sys/sysmacros.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -36,8 +34,10 @@ struct CpuTimes {
   std::uint64_t User = 0, Nice = 0, System = 0, Idle = 0, IoWait = 0, Irq = 0, SoftIrq = 0,
                 Steal = 0;
   std::uint64_t Interrupts = 0, SoftIrqs = 0;  // counts, not times
-  std::uint64_t Busy() const { return User + Nice + System + Irq + SoftIrq + Steal; }
-  std::uint64_t All() const { return Busy() + Idle + IoWait; }
+  // Stolen time is time the hypervisor gave to others: it is neither this guest's work nor its
+  // idleness, so it counts in the whole but not as busy.
+  std::uint64_t Busy() const { return User + Nice + System + Irq + SoftIrq; }
+  std::uint64_t All() const { return Busy() + Idle + IoWait + Steal; }
 };
 
 struct ProcessRow {
@@ -55,6 +55,7 @@ struct ThreadRow {
 
 struct DiskRow {
   std::string Name;
+  std::uint32_t Major = 0, Minor = 0;  // the block device behind the mount
   std::int64_t QueueTime = 0, IoTime = 0, Ios = 0, Bytes = 0;
   double Used = 0, Avail = 0;  // blocks in bytes, for the free-space fraction
   std::int64_t FreeMb = 0;
@@ -141,9 +142,9 @@ std::string_view NextToken(std::string_view& s) {
   return tok;
 }
 
-// The process instance name: comm, or the executable's file name when comm may have been
-// cut to 15 bytes and the file name starts with it.
-std::string NameFromComm(int procFd, std::uint32_t pid, std::string_view comm) {
+// comm, or the executable's file name when comm may have been cut to 15 bytes and the file
+// name starts with it.
+std::string CommOrExeName(int procFd, std::uint32_t pid, std::string_view comm) {
   std::string name(comm);
   if (comm.size() != 15) return name;
   char link[64];
@@ -157,6 +158,10 @@ std::string NameFromComm(int procFd, std::uint32_t pid, std::string_view comm) {
     exe.remove_prefix(slash + 1);
   if (exe.starts_with(comm)) name.assign(exe);
   return name;
+}
+
+std::string NameFromComm(int procFd, std::uint32_t pid, std::string_view comm) {
+  return UnreservedInstanceName(CommOrExeName(procFd, pid, comm), pid);
 }
 
 }  // namespace
@@ -177,6 +182,8 @@ struct LinuxPerfProvider::State {
   std::vector<ThreadRow> Threads;
   std::vector<ThreadRow> KernelThreads;  // the threads of "System"
   std::vector<DiskRow> Disks;
+  std::vector<DiskRow> LastDisks;  // the disks of the previous block
+  DiskRow DiskTotal;               // the time, transfer and byte counts of "_Total"
   std::vector<NetRow> Nets;
 
   std::unordered_map<std::uint32_t, PidEntry> Pids;
@@ -185,8 +192,9 @@ struct LinuxPerfProvider::State {
   std::string ProcRoot, SysRoot;     // "/proc" and "/sys" but in tests
   int ProcFd = -1;                   // lookups are relative to these two
   int SysFd = -1;
+  TBitrateSource Bitrate;  // of wireless links without a speed in /sys
 
-  State(std::string procRoot, std::string sysRoot);
+  State(std::string procRoot, std::string sysRoot, TBitrateSource bitrate);
   ~State();
   std::string_view ReadProc(std::uint32_t pid, const char* file);
   PerfBlockTimes Now() const;
@@ -198,7 +206,11 @@ struct LinuxPerfProvider::State {
   static std::int64_t Switches(std::string_view schedstat);
   void ReadThreads(std::uint32_t pid, std::uint64_t count);
   void ReadDisks();
+  void AddDisk(const procfs::MountEntry& m);
+  void ReadDiskStats();
+  void AdvanceDiskTotal();
   void ReadNets();
+  std::int64_t LinkSpeed(const std::string& ifName);
   void WriteSystem();
   void WriteMemory();
   void WriteProcessor();
@@ -219,8 +231,8 @@ std::string_view LinuxPerfProvider::State::ReadProc(std::uint32_t pid, const cha
   return File.ReadAt(ProcFd, Path);
 }
 
-LinuxPerfProvider::State::State(std::string procRoot, std::string sysRoot)
-    : ProcRoot(std::move(procRoot)), SysRoot(std::move(sysRoot)) {
+LinuxPerfProvider::State::State(std::string procRoot, std::string sysRoot, TBitrateSource bitrate)
+    : ProcRoot(std::move(procRoot)), SysRoot(std::move(sysRoot)), Bitrate(std::move(bitrate)) {
   ProcFd = open(ProcRoot.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   SysFd = open(SysRoot.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   char host[256] = {};
@@ -415,58 +427,33 @@ void LinuxPerfProvider::State::ReadProcesses(bool threads) {
 
 void LinuxPerfProvider::State::ReadDisks() {
   Disks.clear();
-  struct Dev {
-    std::uint64_t Major, Minor;
-  };
-  std::vector<Dev> devices;
-  std::string_view mounts = File.ReadAt(ProcFd, "self/mountinfo");
-  std::string mountText(mounts);  // the reader's buffer is reused below
-  std::string_view text = mountText;
-  while (!text.empty()) {
-    std::string_view line = NextLine(text);
-    NextToken(line);
-    NextToken(line);
-    std::string_view majMin = NextToken(line);
-    NextToken(line);  // root inside the file system
-    const std::string mountPoint = procfs::UnescapeMountPath(NextToken(line));
-    const std::size_t dash = line.find(" - ");
-    if (dash == std::string_view::npos) continue;
-    std::string_view tail = line.substr(dash + 3);
-    NextToken(tail);  // file system type
-    const std::string source = procfs::UnescapeMountPath(NextToken(tail));
-    Dev d{};
-    d.Major = NextNumber(majMin);
-    if (!majMin.empty()) majMin.remove_prefix(1);
-    d.Minor = NextNumber(majMin);
-    std::snprintf(Path, sizeof Path, "dev/block/%llu:%llu",
-                  static_cast<unsigned long long>(d.Major),
-                  static_cast<unsigned long long>(d.Minor));
-    struct stat sb {};
-    if (faccessat(SysFd, Path, F_OK, 0) != 0) {
-      // btrfs reports an anonymous device; its source names the block device.
-      if (source.empty() || source[0] != '/' || stat(source.c_str(), &sb) != 0 ||
-          !S_ISBLK(sb.st_mode))
-        continue;
-      d.Major = major(sb.st_rdev);
-      d.Minor = minor(sb.st_rdev);
-    }
-    const bool seen = std::any_of(devices.begin(), devices.end(), [&](const Dev& o) {
-      return o.Major == d.Major && o.Minor == d.Minor;
-    });
-    if (seen) continue;  // the first mount of a device names it
-    struct statvfs vfs {};
-    if (statvfs(mountPoint.c_str(), &vfs) != 0) continue;
-    devices.push_back(d);
-    DiskRow& r = Disks.emplace_back();
-    r.Name = mountPoint;
-    const double unit = static_cast<double>(vfs.f_frsize);
-    r.Avail = static_cast<double>(vfs.f_bavail) * unit;
-    r.Used =
-        static_cast<double>(vfs.f_blocks >= vfs.f_bfree ? vfs.f_blocks - vfs.f_bfree : 0) * unit;
-    const double freeMb = r.Avail / 1048576.0;  // 32-bit counter: clamp, never wrap
-    r.FreeMb = freeMb >= UINT32_MAX ? UINT32_MAX : static_cast<std::int64_t>(freeMb);
-  }
-  if (Disks.empty()) return;
+  const std::string mounts(File.ReadAt(ProcFd, "self/mountinfo"));  // the buffer is reused
+  for (const procfs::MountEntry& m : procfs::ParseMountInfo(mounts)) AddDisk(m);
+  if (!Disks.empty()) ReadDiskStats();
+  AdvanceDiskTotal();
+}
+
+void LinuxPerfProvider::State::AddDisk(const procfs::MountEntry& m) {
+  std::uint32_t major = 0, minor = 0;
+  if (!procfs::BackingBlockDevice(m, SysFd, major, minor)) return;
+  const bool seen = std::any_of(Disks.begin(), Disks.end(), [&](const DiskRow& d) {
+    return d.Major == major && d.Minor == minor;
+  });
+  if (seen) return;  // the first mount of a device names it
+  struct statvfs vfs {};
+  if (statvfs(m.MountPoint.c_str(), &vfs) != 0) return;
+  DiskRow& r = Disks.emplace_back();
+  r.Name = m.MountPoint;
+  r.Major = major;
+  r.Minor = minor;
+  const double unit = static_cast<double>(vfs.f_frsize);
+  r.Avail = static_cast<double>(vfs.f_bavail) * unit;
+  r.Used = static_cast<double>(vfs.f_blocks >= vfs.f_bfree ? vfs.f_blocks - vfs.f_bfree : 0) * unit;
+  const double freeMb = r.Avail / 1048576.0;  // 32-bit counter: clamp, never wrap
+  r.FreeMb = freeMb >= UINT32_MAX ? UINT32_MAX : static_cast<std::int64_t>(freeMb);
+}
+
+void LinuxPerfProvider::State::ReadDiskStats() {
   std::string_view stats = File.ReadAt(ProcFd, "diskstats");
   while (!stats.empty()) {
     std::string_view line = NextLine(stats);
@@ -474,15 +461,39 @@ void LinuxPerfProvider::State::ReadDisks() {
     NextToken(line);
     std::uint64_t f[12] = {};
     for (int i = 1; i <= 11; ++i) f[i] = NextNumber(line);
-    for (std::size_t i = 0; i < devices.size(); ++i) {
-      if (devices[i].Major != maj || devices[i].Minor != min) continue;
-      DiskRow& r = Disks[i];
+    for (DiskRow& r : Disks) {
+      if (r.Major != maj || r.Minor != min) continue;
       r.Ios = ToInt64(f[1] + f[5]);
       r.Bytes = ToInt64((f[3] + f[7]) * 512);  // sectors are always 512-byte units here
       r.IoTime = ToInt64(f[10]) * kNsPerMs;
       r.QueueTime = ToInt64(f[11]) * kNsPerMs;
     }
   }
+}
+
+// "_Total" moves only by what the disks present in this block and the last one did between
+// them: a disk that is mounted or unmounted must not move it by its whole history. Its busy
+// time grows by the mean over those disks, so that it stays a share of the interval.
+void LinuxPerfProvider::State::AdvanceDiskTotal() {
+  DiskRow growth;
+  std::int64_t both = 0;
+  for (const DiskRow& d : Disks) {
+    const auto before = std::find_if(LastDisks.begin(), LastDisks.end(), [&](const DiskRow& o) {
+      return o.Name == d.Name && o.Major == d.Major && o.Minor == d.Minor;
+    });
+    if (before == LastDisks.end()) continue;
+    ++both;
+    // Only forward steps: a device whose counters restarted adds nothing.
+    growth.QueueTime += std::max<std::int64_t>(d.QueueTime - before->QueueTime, 0);
+    growth.IoTime += std::max<std::int64_t>(d.IoTime - before->IoTime, 0);
+    growth.Ios += std::max<std::int64_t>(d.Ios - before->Ios, 0);
+    growth.Bytes += std::max<std::int64_t>(d.Bytes - before->Bytes, 0);
+  }
+  DiskTotal.QueueTime += growth.QueueTime;
+  DiskTotal.IoTime += both > 0 ? growth.IoTime / both : 0;
+  DiskTotal.Ios += growth.Ios;
+  DiskTotal.Bytes += growth.Bytes;
+  LastDisks = Disks;
 }
 
 void LinuxPerfProvider::State::ReadNets() {
@@ -512,11 +523,22 @@ void LinuxPerfProvider::State::ReadNets() {
     r.Packets = ToInt64(f[2] + f[10]);
     r.RxErrors = ToInt64(f[3]);
     r.TxErrors = ToInt64(f[11]);
-    std::snprintf(Path, sizeof Path, "class/net/%s/speed", ifName.c_str());
-    std::string_view speed = File.ReadAt(SysFd, Path);  // -1 or unreadable when unknown
-    if (File.Ok() && !speed.empty() && speed.front() != '-')
-      r.Bandwidth = ToInt64(NextNumber(speed)) * 1000000;
+    r.Bandwidth = LinkSpeed(ifName);
   }
+}
+
+// Bits per second: the link speed /sys gives, else the rate of a wireless link; 0 when
+// neither is known (the monitor then assumes one).
+std::int64_t LinuxPerfProvider::State::LinkSpeed(const std::string& ifName) {
+  std::snprintf(Path, sizeof Path, "class/net/%s/speed", ifName.c_str());
+  std::string_view speed = File.ReadAt(SysFd, Path);  // -1 or unreadable when unknown
+  if (File.Ok() && !speed.empty() && speed.front() != '-') {
+    const std::int64_t mbits = ToInt64(NextNumber(speed));
+    if (mbits > 0) return mbits * 1000000;
+  }
+  std::snprintf(Path, sizeof Path, "class/net/%s/wireless", ifName.c_str());
+  if (faccessat(SysFd, Path, F_OK, 0) != 0) return 0;
+  return Bitrate ? std::max<std::int64_t>(Bitrate(ifName), 0) : 0;
 }
 
 void LinuxPerfProvider::State::WriteSystem() {
@@ -649,22 +671,18 @@ void LinuxPerfProvider::State::WriteDisk() {
     Writer.SetValue(4, d.FreeMb);
     Writer.SetValue(5, d.Ios);
     Writer.SetValue(6, d.Bytes);
-    total.QueueTime += d.QueueTime;
-    total.IoTime += d.IoTime;
     total.Used += d.Used;
     total.Avail += d.Avail;
     total.FreeMb = std::min<std::int64_t>(total.FreeMb + d.FreeMb, UINT32_MAX);
-    total.Ios += d.Ios;
-    total.Bytes += d.Bytes;
   }
   Writer.Instance("_Total");
-  Writer.SetValue(0, total.QueueTime);
-  Writer.SetValue(1, Disks.empty() ? 0 : total.IoTime / static_cast<std::int64_t>(Disks.size()));
+  Writer.SetValue(0, DiskTotal.QueueTime);
+  Writer.SetValue(1, DiskTotal.IoTime);
   Writer.SetValue(2, kFreeSpaceNumerator);
   Writer.SetValue(3, base(total.Used, total.Avail));
   Writer.SetValue(4, total.FreeMb);
-  Writer.SetValue(5, total.Ios);
-  Writer.SetValue(6, total.Bytes);
+  Writer.SetValue(5, DiskTotal.Ios);
+  Writer.SetValue(6, DiskTotal.Bytes);
   Writer.EndObject();
 }
 
@@ -686,8 +704,9 @@ void LinuxPerfProvider::State::WriteNet() {
   Writer.EndObject();
 }
 
-LinuxPerfProvider::LinuxPerfProvider(std::string procRoot, std::string sysRoot)
-    : s_(std::make_unique<State>(std::move(procRoot), std::move(sysRoot))) {}
+LinuxPerfProvider::LinuxPerfProvider(std::string procRoot, std::string sysRoot,
+                                     TBitrateSource bitrate)
+    : s_(std::make_unique<State>(std::move(procRoot), std::move(sysRoot), std::move(bitrate))) {}
 LinuxPerfProvider::~LinuxPerfProvider() = default;
 
 const std::vector<std::uint8_t>& LinuxPerfProvider::Build(std::string_view queryText) {
@@ -711,6 +730,11 @@ const std::vector<std::uint8_t>& LinuxPerfProvider::Build(std::string_view query
   if (w.Disk) s.WriteDisk();
   if (w.Net) s.WriteNet();
   return s.Writer.EndBlock();
+}
+
+std::string UnreservedInstanceName(std::string name, std::uint32_t pid) {
+  if (name == "Idle" || name == "_Total" || name == "System") name += "#" + std::to_string(pid);
+  return name;
 }
 
 std::string ProcessInstanceName(std::uint32_t pid) {

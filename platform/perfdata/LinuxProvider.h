@@ -9,13 +9,16 @@
 #include <vector>
 
 #include "platform/perfdata/PerfDataKey.h"
+#include "platform/perfdata/WirelessBitrate.h"
 
 namespace platform {
 
 class LinuxPerfProvider {
  public:
-  // The roots of the proc and sys file systems; tests give folders of their own.
-  explicit LinuxPerfProvider(std::string procRoot = "/proc", std::string sysRoot = "/sys");
+  // The roots of the proc and sys file systems and the rates of wireless links; tests give
+  // their own.
+  explicit LinuxPerfProvider(std::string procRoot = "/proc", std::string sysRoot = "/sys",
+                             TBitrateSource bitrate = WirelessBitrate);
   ~LinuxPerfProvider();
   LinuxPerfProvider(const LinuxPerfProvider&) = delete;
   LinuxPerfProvider& operator=(const LinuxPerfProvider&) = delete;
@@ -28,6 +31,12 @@ class LinuxPerfProvider {
   struct State;
   std::unique_ptr<State> s_;
 };
+
+// A process's instance name as the block gives it. The block has instances of its own under
+// three names: "Idle" and "_Total" (which readers skip) and "System" (the kernel's threads);
+// a process that is called so gets "#" and its id added, so that it is neither skipped nor
+// taken for one of them.
+std::string UnreservedInstanceName(std::string name, std::uint32_t pid);
 
 // The name under which the provider lists a process ("System" for kernel threads); empty
 // when the process is gone. Event sources name new processes by the same rule, so that a

@@ -55,6 +55,22 @@ bool LoopbackTcp::Transfer(std::int64_t bytes) {
   return ok && got == bytes;
 }
 
+bool LoopbackTcp::EndKeepingTheClientSocket() {
+  if (!Connected() || shutdown(client_, SHUT_WR) != 0) return false;
+  char buffer[4096];
+  ssize_t n = 0;
+  while ((n = read(accepted_, buffer, sizeof buffer)) > 0) {
+  }
+  close(accepted_);
+  accepted_ = -1;
+  return n == 0;
+}
+
+void LoopbackTcp::CloseClientSocket() {
+  if (client_ >= 0) close(client_);
+  client_ = -1;
+}
+
 bool WaitUntil(const std::function<bool()>& done, int seconds) {
   const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
   while (std::chrono::steady_clock::now() < until) {

@@ -19,6 +19,11 @@ class LoopbackTcp {
   // Sends the bytes from the client and reads them all on the accepted end; false when the
   // connection broke.
   bool Transfer(std::int64_t bytes);
+  // Ends the connection from both sides but keeps the client's socket open, so that the
+  // connection is over while its socket lives on; false when the ending broke.
+  bool EndKeepingTheClientSocket();
+  void CloseClientSocket();
+  int ClientFd() const { return client_; }
 
  private:
   int server_ = -1, client_ = -1, accepted_ = -1;

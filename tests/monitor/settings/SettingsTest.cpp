@@ -148,6 +148,21 @@ TEST_F(SettingsFile, SavingChangedFlagsWritesOnlyThoseAndLoadsThemBack) {
   EXPECT_EQ(Settings.Width, 800);
 }
 
+TEST_F(SettingsFile, AssumedBandwidthIsBitsPerSecondBeyond32Bits) {
+  Load("[Settings]\nAssumedBandwidth=10000000000\n");
+  EXPECT_EQ(Settings.AssumedBandwidth, 10000000000);
+  for (const char* refused : {"999", "0", "-5", "1000000000001", "54M", "0x100000", ""}) {
+    Load(std::string("[Settings]\nAssumedBandwidth=") + refused + "\n");
+    EXPECT_EQ(Settings.AssumedBandwidth, 1000000000) << refused;
+  }
+  Settings.AssumedBandwidth = 54000000;
+  SaveSettingsTo(path());
+  EXPECT_NE(dir.Read("Ombrix.ini").find("\nAssumedBandwidth=54000000\nWidth="), std::string::npos);
+  Settings = TSettings();
+  LoadSettingsFrom(path(), 1024);
+  EXPECT_EQ(Settings.AssumedBandwidth, 54000000);
+}
+
 TEST_F(SettingsFile, AFailedSaveRaisesAndKeepsTheOldFile) {
   Settings = TSettings();
   const std::string missing = dir.File("no-such-folder/Ombrix.ini");

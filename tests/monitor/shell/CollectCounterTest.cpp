@@ -290,6 +290,50 @@ TEST_F(Collection, AdapterErrorsAreIntervalDeltas) {
   EXPECT_THROW(Collect({Adapter(0, 0, 0)}, {Adapter(0, 1LL << 33, 0)}), platform::ERangeError);
 }
 
+TEST_F(Collection, DisksAndAdaptersNewInTheBlockBringNoHistory) {
+  const auto disks = [](std::vector<PerfInstanceSpec> volumes) {
+    volumes.push_back(Inst("_Total", {40, 900, 3, 30, 4000, 70}));
+    return Object(236, {408, 410, 198, 212, 218, 1482}, std::move(volumes));
+  };
+  const auto adapters = [](std::vector<PerfInstanceSpec> links) {
+    PerfObjectSpec o = Object(510, {388, 400, 520, 530, 542}, std::move(links));
+    for (auto& c : o.Counters) c.Type = LRAW;
+    return o;
+  };
+  const auto sda = Inst("sda1", {40, 900, 2, 30, 4000, 30});
+  const auto eth = Inst("eth0", {1000, 80, 1000000000, 0, 0});
+  // sdb1 was mounted and wlan0 came up since the previous block, each with a long history.
+  Collect({disks({sda}), adapters({eth})},
+          {disks({sda, Inst("sdb1", {40, 900, 0, 0, 0, 0})}),
+           adapters({eth, Inst("wlan0", {5000000000, 9, 1000000000, 1LL << 40, 0})})});
+  ASSERT_EQ(Tables->Disks.size(), 2u);
+  EXPECT_EQ(Tables->Disks[1]->Name, "sdb1");
+  EXPECT_EQ(Tables->Disks[1]->BusyPercentAvg.SampleCount(), 0) << "not 100 % busy";
+  EXPECT_DOUBLE_EQ(Tables->Disks[0]->BusyPercentAvg.LastValue(), 70);
+  ASSERT_EQ(Tables->Adapters.size(), 2u);
+  TAdapterInfo& wlan = *Tables->Adapters[1];
+  EXPECT_EQ(wlan.Name, "wlan0");
+  EXPECT_EQ(wlan.IntervalBytes, 0) << "its total is no traffic of this interval";
+  EXPECT_DOUBLE_EQ(wlan.ErrorRateAvg.LastValue(), 0);
+}
+
+TEST_F(Collection, AnAdapterWithoutASpeedHasTheAssumedBandwidth) {
+  const auto adapter = [](std::int64_t bandwidth) {
+    PerfObjectSpec o =
+        Object(510, {388, 400, 520, 530, 542}, {Inst("ens3", {1000, 80, bandwidth, 0, 0})});
+    for (auto& c : o.Counters) c.Type = LRAW;
+    return o;
+  };
+  Collect({adapter(0)});
+  TAdapterInfo& a = *Tables->Adapters[0];
+  EXPECT_EQ(a.Bandwidth, 1000000000) << "1 Gbit/s unless the settings say otherwise";
+  Settings.AssumedBandwidth = 54000000;
+  Collect({adapter(0)});
+  EXPECT_EQ(a.Bandwidth, 54000000);
+  Collect({adapter(866700000)});
+  EXPECT_EQ(a.Bandwidth, 866700000) << "a reported speed stands";
+}
+
 TEST_F(Collection, OtherObjectsAreSkipped) {
   PerfObjectSpec other = Object(999, {1, 2, 3}, {Inst("x", {1, 2, 3}), Inst("y", {4, 5, 6})});
   const CounterVisitor visit = Visitor();

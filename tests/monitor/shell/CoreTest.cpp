@@ -189,12 +189,15 @@ platform::TTcpRow Row(std::uint32_t state, std::uint32_t remote, std::uint16_t p
 
 TEST_F(CoreFixture, SocketsAreSeededFromEstablishedConnections) {
   Start({10});
-  const auto table = TcpTable(
-      {Row(5, 0x0A000001, 443, 10), Row(2, 0x0A000002, 80, 10), Row(5, 0x0A000003, 22, 30)}, 3);
+  // Owner 0: another user's connection, whose process we may not see.
+  const auto table = TcpTable({Row(5, 0x0A000001, 443, 10), Row(2, 0x0A000002, 80, 10),
+                               Row(5, 0x0A000003, 22, 30), Row(5, 0x0A000004, 25, 0)},
+                              4);
   core->SeedSocketsFrom(table.data(), static_cast<std::uint32_t>(table.size()));
   std::lock_guard lock(ModelLock);
   TEntityTables& t = *core->Tables;
-  ASSERT_EQ(t.Sockets.size(), 2u);  // the listening row is left out
+  ASSERT_EQ(t.Sockets.size(), 2u);  // the listening row and the unknown owner are left out
+  EXPECT_FALSE(core->InterruptsProcess->SawNetwork) << "no pseudo process takes it in";
   TSocketInfo& s = *t.Sockets[0];
   EXPECT_EQ(s.ProcessId, 10u);
   EXPECT_EQ(s.RemoteAddress, 0x0A000001u);
@@ -204,6 +207,44 @@ TEST_F(CoreFixture, SocketsAreSeededFromEstablishedConnections) {
   EXPECT_TRUE(s.Process->SawNetwork);
   ASSERT_NE(t.FindProcess(30), nullptr);
   EXPECT_TRUE(t.FindProcess(30)->SawNetwork);
+}
+
+// Processor, Process and Thread objects with one process of one thread.
+std::vector<std::uint8_t> ThreadBlock(std::int64_t time, std::uint32_t pid, std::int64_t switches) {
+  PerfBlockSpec b;
+  b.PerfTime = time;
+  const auto object = [](std::uint32_t index, std::vector<std::uint32_t> counters,
+                         PerfInstanceSpec instance) {
+    PerfObjectSpec o;
+    o.Index = index;
+    for (std::uint32_t c : counters) o.Counters.push_back({c, kRaw});
+    o.HasInstances = true;
+    o.Instances = {std::move(instance)};
+    return o;
+  };
+  b.Objects = {object(238, {6}, {"_Total", {10}}), object(230, {6, 784}, {"app", {4, pid}}),
+               object(232, {146, 784, 804}, {"app/1", {switches, pid, 1}})};
+  return BuildPerfBlock(b);
+}
+
+TEST_F(CoreFixture, ContextSwitchesAreRatesOverTheIntervalTheyWereCountedIn) {
+  constexpr std::uint32_t pid = 4100000;
+  source.Blocks.push_back(ThreadBlock(1000, pid, 1000));
+  core = std::make_unique<TMonitorCore>(frontEnd, nullptr, [] { return nullptr; });
+  core->FormCreate();
+  // The first tick makes the entity, two seconds after the first block.
+  clock.Advance(2000);
+  source.Blocks.push_back(ThreadBlock(3000, pid, 2780));
+  core->Timer1Timer();
+  std::lock_guard lock(ModelLock);
+  TProcessInfo* p = core->Tables->FindProcess(pid);
+  ASSERT_NE(p, nullptr);
+  EXPECT_DOUBLE_EQ(p->ContextSwitchRateAvg.LastValue(), 890) << "1780 switches in 2 seconds";
+  clock.Advance(1000);
+  source.Blocks.push_back(ThreadBlock(4000, pid, 3780));
+  core->Timer1Timer();
+  EXPECT_DOUBLE_EQ(p->ContextSwitchRateAvg.LastValue(), 1000);
+  EXPECT_TRUE(frontEnd.Errors.empty());
 }
 
 TEST_F(CoreFixture, ATcpTableClaimingMoreRowsThanItHoldsIsCut) {

@@ -1,10 +1,16 @@
 // The periodic Linux sources, watching this test's own process (no privilege needed): the
-// open-file scan's accounting of positions, and the /proc listing used when the process
-// connector is refused.
+// open-file scan's accounting of positions, the TCP counters of a connection to the end, and
+// the /proc listing used when the process connector is refused.
+#include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -14,7 +20,9 @@
 #include "platform/kernelevents/FileActivity.h"
 #include "platform/kernelevents/LinuxEventSource.h"
 #include "platform/kernelevents/ProcessStarts.h"
+#include "platform/kernelevents/TcpTraffic.h"
 #include "platform/paths/Paths.h"
+#include "tests/support/LiveWorkload.h"
 
 extern char** environ;
 
@@ -114,6 +122,32 @@ TEST_F(FileActivityTest, ASeekFarAheadIsNoTransfer) {
   close(fd);
 }
 
+TEST_F(FileActivityTest, AFileMadeAnewOnTheDeletedOnesInodeIsNamedAgain) {
+  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  ASSERT_GE(fd, 0);
+  Write(fd, 1000);
+  ASSERT_EQ(Poll().Names, 1);
+  const std::uint32_t first = object;
+  struct stat before {
+  }, after{};
+  fstat(fd, &before);
+  close(fd);
+  unlink(path.c_str());
+  fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600);
+  ASSERT_GE(fd, 0);
+  fstat(fd, &after);
+  if (after.st_ino != before.st_ino) {
+    close(fd);
+    GTEST_SKIP() << "this file system gave the new file another inode";
+  }
+  Write(fd, 500);
+  const TFileRecords seen = Poll();
+  close(fd);
+  EXPECT_EQ(seen.Names, 1) << "same name and inode, but another file";
+  EXPECT_NE(object, first);
+  EXPECT_EQ(seen.Written, 500u);
+}
+
 TEST_F(FileActivityTest, RewindReopenAndDuplicates) {
   int fd = open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0600);
   ASSERT_GE(fd, 0);
@@ -147,6 +181,51 @@ TEST_F(FileActivityTest, RewindReopenAndDuplicates) {
   Write(fd, 100);
   EXPECT_EQ(Poll().Written, 100u);
   close(fd);
+}
+
+// Bytes of the send records of this process from one local port.
+std::uint64_t SentFrom(const std::vector<TEventRecord>& records, std::uint16_t port) {
+  std::uint64_t bytes = 0;
+  for (const TEventRecord& r : records) {
+    std::uint16_t sport = 0;
+    std::memcpy(&sport, r.Data.data() + 18, 2);
+    if (r.Header.Guid == TcpIpGuid && r.Header.Class.Type == EVENT_TYPE_NET_SEND &&
+        U32(r, 0) == static_cast<std::uint32_t>(getpid()) && ntohs(sport) == port)
+      bytes += U32(r, 4);
+  }
+  return bytes;
+}
+
+TEST(TcpTraffic, AConnectionGoneFromTheDumpGetsItsLastBytesWhenItsSocketGoes) {
+  TTcpTraffic traffic;
+  ASSERT_EQ(traffic.Open(), 0);
+  if (traffic.DestroyFd() < 0) GTEST_SKIP() << "this kernel sends no destroy notifications";
+  ombrix::testing::LoopbackTcp tcp;
+  sockaddr_in local{};
+  socklen_t length = sizeof local;
+  ASSERT_EQ(getsockname(tcp.ClientFd(), reinterpret_cast<sockaddr*>(&local), &length), 0);
+  const std::uint16_t port = ntohs(local.sin_port);
+  ASSERT_TRUE(tcp.Transfer(100000));
+  std::vector<TEventRecord> out;
+  traffic.Poll(out);
+  // More data, then the connection ends while the client still holds its socket: the
+  // connection leaves the dump and the socket's counters wait for its destruction.
+  ASSERT_TRUE(tcp.Transfer(400000));
+  ASSERT_TRUE(tcp.EndKeepingTheClientSocket());
+  ASSERT_TRUE(ombrix::testing::WaitUntil([&] {
+    tcp_info info{};
+    socklen_t size = sizeof info;
+    return getsockopt(tcp.ClientFd(), IPPROTO_TCP, TCP_INFO, &info, &size) == 0 &&
+           info.tcpi_state == TCP_CLOSE;
+  }));
+  traffic.Poll(out);
+  tcp.CloseClientSocket();
+  ombrix::testing::WaitUntil([&] {
+    traffic.ReadDestroyed(out);
+    return SentFrom(out, port) >= 500000;
+  });
+  EXPECT_GE(SentFrom(out, port), 500000u);
+  EXPECT_LE(SentFrom(out, port), 500001u) << "its FIN counts as one byte at most";
 }
 
 TEST(ProcessScan, NewProcessShowsWithItsName) {

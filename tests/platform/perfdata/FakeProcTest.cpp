@@ -9,6 +9,7 @@
 #include <fstream>
 #include <map>
 #include <memory>
+#include <set>
 
 #include "platform/perfdata/LinuxProvider.h"
 #include "tests/support/TempDir.h"
@@ -21,6 +22,7 @@ namespace fs = std::filesystem;
 struct Instance {
   std::string Name;
   std::map<std::uint32_t, std::int64_t> Values;  // by counter index, first definition
+  std::map<std::uint32_t, std::int64_t> Bases;   // by counter index, the base after it
 };
 
 template <typename T>
@@ -47,7 +49,7 @@ std::map<std::uint32_t, std::vector<Instance>> Read(const std::vector<std::uint8
       for (const auto& [counter, layout] : defs) {
         const std::int64_t v = layout.first == 8 ? At<std::int64_t>(b, block + layout.second)
                                                  : At<std::uint32_t>(b, block + layout.second);
-        inst.Values.emplace(counter, v);
+        if (!inst.Values.emplace(counter, v).second) inst.Bases.emplace(counter, v);
       }
     };
     auto& list = out[index];
@@ -118,9 +120,14 @@ class FakeProc : public ::testing::Test {
   std::map<std::uint32_t, std::vector<Instance>> Build() {
     // The provider opens its roots when it is made: after the tree exists.
     if (!provider)
-      provider = std::make_unique<LinuxPerfProvider>(dir.Path() + "/proc", dir.Path() + "/sys");
+      provider = std::make_unique<LinuxPerfProvider>(
+          dir.Path() + "/proc", dir.Path() + "/sys", [this](const std::string& name) {
+            asked.push_back(name);
+            return name == "wlan0" ? std::int64_t{866'700'000} : 0;
+          });
     return Read(provider->Build("Global "));
   }
+  std::vector<std::string> asked;  // interfaces whose wireless rate the provider asked for
   const std::int64_t tick = 10'000'000 / sysconf(_SC_CLK_TCK);
   const std::int64_t page = sysconf(_SC_PAGESIZE);
   ombrix::testing::TempDir dir;
@@ -192,6 +199,103 @@ TEST_F(FakeProc, KernelThreadTimeAccumulatesAndAReusedPidSkipsOneBlock) {
   Put("proc/51/stat", Stat(51, "kworker/0:2", 'I', 0x4208060, 0, 3, 1, 3000));
   b = Build();
   EXPECT_EQ(b[230][0].Values[6], (7 + 30 + 2 + 3) * tick);  // a new worker adds its time
+}
+
+TEST_F(FakeProc, StolenTimeIsNeitherBusyNorIdle) {
+  Put("proc/stat",
+      "cpu  100 0 50 800 10 0 5 400 0 0\ncpu0 100 0 50 800 10 0 5 400 0 0\nprocs_running 1\n");
+  auto b = Build();
+  const Instance& total = b[238][1];
+  EXPECT_EQ(total.Values.at(6), (100 + 50 + 5) * tick);
+  EXPECT_EQ(total.Values.at(1746), (800 + 10) * tick);
+  EXPECT_EQ(total.Bases.at(6), (155 + 810 + 400) * tick) << "the whole still holds the stolen time";
+}
+
+TEST_F(FakeProc, ProcessesNamedLikeTheBlocksOwnInstancesAreToldApart) {
+  Put("proc/300/stat", Stat(300, "Idle", 'S', 0x400100, 1, 1, 1, 500));
+  Put("proc/301/stat", Stat(301, "_Total", 'S', 0x400100, 1, 1, 1, 500));
+  Put("proc/302/stat", Stat(302, "System", 'S', 0x400100, 1, 1, 1, 500));
+  auto b = Build();
+  std::set<std::string> names;
+  for (const Instance& p : b[230]) names.insert(p.Name);
+  EXPECT_EQ(names, (std::set<std::string>{"System", "averyveryverylongname", "Idle#300",
+                                          "_Total#301", "System#302"}));
+}
+
+// Mounts: each line names a mount point inside the test's folder, so that it can be asked
+// for its free space, and a device that the made-up /sys lists.
+class FakeDisks : public FakeProc {
+ protected:
+  void SetUp() override {
+    FakeProc::SetUp();
+    for (const char* d : {"sys/dev/block/254:16", "sys/dev/block/254:32", "mnt/a", "mnt/b"})
+      fs::create_directories(fs::path(dir.Path()) / d);
+    Put("sys/class/block/vdc1/dev", "254:33\n");
+  }
+  std::string Mount(int id, const char* device, const char* point, const char* source) {
+    return std::to_string(id) + " 1 " + device + " / " + dir.Path() + "/mnt/" + point +
+           " rw,relatime shared:1 - ext4 " + source + " rw\n";
+  }
+  // Reads, sectors read, writes, sectors written; io_ticks and the weighted time in ms.
+  static std::string Stats(const char* device, int ioMs, int queueMs) {
+    return std::string(device) + " fake 10 0 80 4 5 0 40 2 0 " + std::to_string(ioMs) + " " +
+           std::to_string(queueMs) + "\n";
+  }
+  static std::int64_t Field(std::map<std::uint32_t, std::vector<Instance>>& b,
+                            const std::string& name, std::uint32_t counter) {
+    const Instance* i = Named(b[236], name);
+    return i != nullptr ? i->Values.at(counter) : -1;
+  }
+  static constexpr std::int64_t ms = 1'000'000;  // the block's times are in nanoseconds
+};
+
+TEST_F(FakeDisks, TheTotalMovesOnlyByTheActivityOfDisksPresentOnBothSides) {
+  Put("proc/self/mountinfo", Mount(30, "254:16", "a", "/dev/vdb"));
+  Put("proc/diskstats", Stats("254 16", 1000, 3000));
+  auto first = Build();
+  // A second disk appears with a long history; the first one was busy for 500 ms.
+  Put("proc/self/mountinfo",
+      Mount(30, "254:16", "a", "/dev/vdb") + Mount(31, "254:32", "b", "/dev/vdc"));
+  Put("proc/diskstats", Stats("254 16", 1500, 3600) + Stats("254 32", 90000, 200000));
+  auto mounted = Build();
+  EXPECT_EQ(Field(mounted, "_Total", 1482) - Field(first, "_Total", 1482), 500 * ms);
+  EXPECT_EQ(Field(mounted, "_Total", 198) - Field(first, "_Total", 198), 600 * ms);
+  // Both busy for 100 ms: the total's busy time is their mean, its queue their sum.
+  Put("proc/diskstats", Stats("254 16", 1600, 3700) + Stats("254 32", 90100, 200100));
+  auto both = Build();
+  EXPECT_EQ(Field(both, "_Total", 1482) - Field(mounted, "_Total", 1482), 100 * ms);
+  EXPECT_EQ(Field(both, "_Total", 198) - Field(mounted, "_Total", 198), 200 * ms);
+  // The first disk goes; the other was busy for 200 ms.
+  Put("proc/self/mountinfo", Mount(31, "254:32", "b", "/dev/vdc"));
+  Put("proc/diskstats", Stats("254 32", 90300, 200300));
+  auto unmounted = Build();
+  EXPECT_EQ(Field(unmounted, "_Total", 1482) - Field(both, "_Total", 1482), 200 * ms);
+  EXPECT_EQ(Field(unmounted, "_Total", 198) - Field(both, "_Total", 198), 200 * ms);
+  EXPECT_EQ(Field(unmounted, dir.Path() + "/mnt/b", 1482), 90300 * ms) << "disks keep their own";
+}
+
+TEST_F(FakeDisks, AnAnonymousDeviceCountsAsTheBlockDeviceItsSourceNames) {
+  // btrfs: the mount reports 0:45; its source is a partition that /sys knows by name.
+  Put("proc/self/mountinfo", Mount(40, "0:45", "a", "/dev/vdc1") + Mount(41, "0:46", "b", "tmp"));
+  Put("proc/diskstats", Stats("254 33", 700, 900));
+  auto b = Build();
+  ASSERT_EQ(b[236].size(), 2u) << "the disk and _Total";
+  EXPECT_EQ(Field(b, dir.Path() + "/mnt/a", 1482), 700 * ms);
+}
+
+TEST_F(FakeProc, AdaptersWithoutASpeedAskForTheirWirelessRate) {
+  Put("proc/net/dev",
+      "Inter-| head\n face | head\n  eth9: 100 2 1 0 0 0 0 0 50 1 3 0 0 0 0 0\n"
+      "  ens3: 7 1 0 0 0 0 0 0 7 1 0 0 0 0 0 0\n  wlan0: 9 1 0 0 0 0 0 0 9 1 0 0 0 0 0 0\n");
+  Put("sys/class/net/ens3/flags", "0x1003\n");
+  Put("sys/class/net/ens3/speed", "-1\n");  // virtio
+  Put("sys/class/net/wlan0/flags", "0x1003\n");
+  fs::create_directories(fs::path(dir.Path()) / "sys/class/net/wlan0/wireless");
+  auto b = Build();
+  EXPECT_EQ(Named(b[510], "eth9")->Values.at(520), 1'000'000'000);
+  EXPECT_EQ(Named(b[510], "ens3")->Values.at(520), 0) << "unknown: the monitor assumes one";
+  EXPECT_EQ(Named(b[510], "wlan0")->Values.at(520), 866'700'000);
+  EXPECT_EQ(asked, std::vector<std::string>{"wlan0"}) << "only wireless links are asked";
 }
 
 }  // namespace

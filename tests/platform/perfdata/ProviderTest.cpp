@@ -1,6 +1,7 @@
 // The Linux provider: genuine blocks in the published layout, the query text, the short
 // buffer answer, the name table and the memory resource map.
 #include <gtest/gtest.h>
+#include <linux/nl80211.h>
 #include <sys/time.h>
 #include <unistd.h>
 
@@ -12,6 +13,7 @@
 #include "platform/perfdata/PerfBlockWriter.h"
 #include "platform/perfdata/PerfDataKey.h"
 #include "platform/perfdata/PerfLayout.h"
+#include "platform/perfdata/WirelessBitrate.h"
 
 namespace platform {
 namespace {
@@ -175,6 +177,76 @@ TEST(LinuxProvider, SystemProcessorTimeNeverFalls) {
 TEST(LinuxProvider, ProcessNamesFollowOneRule) {
   EXPECT_EQ(ProcessInstanceName(static_cast<std::uint32_t>(getpid())), "platform_perfdata_tests");
   EXPECT_EQ(ProcessInstanceName(0x7FFFFFF0), "");
+}
+
+TEST(WirelessRate, AWiredOrMissingInterfaceHasNone) {
+  // The kernel answers (or refuses) at once; there is no link to report either way.
+  EXPECT_EQ(WirelessBitrate("lo"), 0);
+  EXPECT_EQ(WirelessBitrate("no-such-if9"), 0);
+  EXPECT_EQ(WirelessBitrate(std::string(300, 'x')), 0);
+}
+
+// Netlink attributes and a station message of the nl80211 dump, laid out as the kernel does.
+std::vector<std::uint8_t> Attribute(std::uint16_t type, const std::vector<std::uint8_t>& payload) {
+  const auto length = static_cast<std::uint16_t>(4 + payload.size());
+  std::vector<std::uint8_t> a(4);
+  std::memcpy(a.data(), &length, 2);
+  std::memcpy(a.data() + 2, &type, 2);
+  a.insert(a.end(), payload.begin(), payload.end());
+  a.resize((a.size() + 3) & ~std::size_t{3});
+  return a;
+}
+template <typename T>
+std::vector<std::uint8_t> Bytes(T value) {
+  std::vector<std::uint8_t> b(sizeof value);
+  std::memcpy(b.data(), &value, sizeof value);
+  return b;
+}
+std::vector<std::uint8_t> Joined(std::vector<std::vector<std::uint8_t>> parts) {
+  std::vector<std::uint8_t> all;
+  for (const auto& p : parts) all.insert(all.end(), p.begin(), p.end());
+  return all;
+}
+std::vector<std::uint8_t> StationMessage(const std::vector<std::uint8_t>& stationInfo) {
+  const auto attributes = Joined({Attribute(NL80211_ATTR_IFINDEX, Bytes(std::uint32_t{3})),
+                                  Attribute(NL80211_ATTR_STA_INFO, stationInfo)});
+  const auto length = static_cast<std::uint32_t>(16 + 4 + attributes.size());
+  return Joined({Bytes(length),
+                 Bytes(std::uint16_t{30}),
+                 Bytes(std::uint16_t{2}),
+                 Bytes(std::uint32_t{1}),
+                 Bytes(std::uint32_t{0}),
+                 {NL80211_CMD_NEW_STATION, 1, 0, 0},
+                 attributes});
+}
+
+TEST(WirelessRate, TheFasterOfTheStationsSendAndReceiveRates) {
+  // 866.7 Mbit/s sending (in the 32-bit field), 130 Mbit/s receiving (in the 16-bit one).
+  const auto tx = Attribute(NL80211_STA_INFO_TX_BITRATE,
+                            Attribute(NL80211_RATE_INFO_BITRATE32, Bytes(std::uint32_t{8667})));
+  const auto rx = Attribute(NL80211_STA_INFO_RX_BITRATE,
+                            Attribute(NL80211_RATE_INFO_BITRATE, Bytes(std::uint16_t{1300})));
+  auto message = StationMessage(Joined({rx, tx}));
+  EXPECT_EQ(StationRate(message.data(), message.size()), 866'700'000);
+  message = StationMessage(rx);
+  EXPECT_EQ(StationRate(message.data(), message.size()), 130'000'000);
+  message = StationMessage(Attribute(NL80211_STA_INFO_SIGNAL, {0xC4}));
+  EXPECT_EQ(StationRate(message.data(), message.size()), 0) << "associated, but no rate yet";
+}
+
+TEST(WirelessRate, DamagedMessagesGiveNoRate) {
+  const auto rate = Attribute(NL80211_STA_INFO_TX_BITRATE,
+                              Attribute(NL80211_RATE_INFO_BITRATE32, Bytes(std::uint32_t{8667})));
+  const auto good = StationMessage(rate);
+  ASSERT_EQ(StationRate(good.data(), good.size()), 866'700'000);
+  EXPECT_EQ(StationRate(good.data(), good.size() - 1), 0) << "claims more than was received";
+  EXPECT_EQ(StationRate(good.data(), 19), 0) << "shorter than its headers";
+  auto bad = good;
+  bad[good.size() - 8] = 200;  // the rate field claims 200 bytes
+  EXPECT_EQ(StationRate(bad.data(), bad.size()), 0);
+  bad = StationMessage(
+      Attribute(NL80211_STA_INFO_TX_BITRATE, Attribute(NL80211_RATE_INFO_BITRATE32, {0x1B})));
+  EXPECT_EQ(StationRate(bad.data(), bad.size()), 0) << "a 32-bit field of one byte";
 }
 
 TEST(NameTable, PairsEndedByAnEmptyString) {
