@@ -5,6 +5,7 @@
 #include <random>
 
 #include "monitor/model/Tables.h"
+#include "platform/tickcount/TickCount.h"
 
 namespace {
 
@@ -115,5 +116,56 @@ void BM_CloseIntervals(benchmark::State& state) {
   for (auto _ : state) tables.CloseIntervals();
 }
 BENCHMARK(BM_CloseIntervals)->Unit(benchmark::kMicrosecond);
+
+// A clock the expiry benchmarks move by hand.
+std::uint32_t benchNow = 1;
+std::uint32_t BenchTicks() {
+  return benchNow;
+}
+
+// n files of one process, every one of them listed in the view's rows.
+std::unique_ptr<TEntityTables> ListedFiles(std::size_t n) {
+  auto tables = std::make_unique<TEntityTables>();
+  tables->FindOrCreateProcess(100, "worker");
+  for (std::uint32_t object = 1; object <= n; ++object) {
+    ombrix::TFileInfo* file = tables->FindOrCreateFile(100, object);
+    file->Touch(true);
+    tables->Rows.push_back(file);
+  }
+  return tables;
+}
+
+// One prune in which every listed file has been idle for five minutes.
+void BM_ExpireListedFiles(benchmark::State& state) {
+  platform::SetTickSource(BenchTicks);
+  for (auto _ : state) {
+    state.PauseTiming();
+    benchNow = 1;
+    auto tables = ListedFiles(static_cast<std::size_t>(state.range(0)));
+    benchNow += ombrix::IdleLimit;
+    state.ResumeTiming();
+    tables->ExpireIdleFiles();
+    state.PauseTiming();
+    tables.reset();
+    state.ResumeTiming();
+  }
+  platform::SetTickSource(nullptr);
+}
+BENCHMARK(BM_ExpireListedFiles)->Arg(50000)->Unit(benchmark::kMillisecond);
+
+// One sweep that takes a finished process with all its listed files.
+void BM_SweepProcessWithListedFiles(benchmark::State& state) {
+  for (auto _ : state) {
+    state.PauseTiming();
+    auto tables = ListedFiles(static_cast<std::size_t>(state.range(0)));
+    tables->ResetActivity();
+    state.ResumeTiming();
+    tables->SweepProcesses();
+    state.PauseTiming();
+    tables.reset();
+    state.ResumeTiming();
+  }
+}
+BENCHMARK(BM_SweepProcessWithListedFiles)->Arg(50000)->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -173,57 +173,76 @@ void TEntityTables::Forget(const TInfo* entity) {
   if (SelectedEntity == entity) SelectedEntity = nullptr;
   if (FilterProcess == entity) FilterProcess = nullptr;
   if (SystemProcess == entity) SystemProcess = nullptr;
-  std::erase(Rows, entity);
+  if (!Rows.empty()) leaving_.insert(entity);
 }
 
-void TEntityTables::RemoveProcess(std::size_t index) {
+// One pass over Rows for a whole sweep or prune: erasing each entity on its own would scan
+// Rows once per entity, and a prune may free tens of thousands of listed files.
+void TEntityTables::LeaveRows() {
+  if (leaving_.empty()) return;
+  rowSteps_ += Rows.size();
+  std::erase_if(Rows, [this](const TInfo* row) { return leaving_.contains(row); });
+  leaving_.clear();
+}
+
+// Moves the process with its files and sockets into removed, the process first.
+void TEntityTables::RemoveProcess(std::size_t index, std::vector<std::unique_ptr<TInfo>>& removed) {
   // Out of the table at once, so that lookups made while its lines are written see a
   // whole table without it.
-  std::unique_ptr<TProcessInfo> process = std::move(Processes[index]);
+  removed.push_back(std::move(Processes[index]));
   Processes.erase(Processes.begin() + static_cast<std::ptrdiff_t>(index));
+  auto& process = static_cast<TProcessInfo&>(*removed.back());
   ProcessListChanged = true;
-  Forget(process.get());
-  process->LogCompletion();
+  Forget(&process);
+  process.LogCompletion();
 
-  const auto [fileFirst, fileLast] = ProcessRange(Files, process->ProcessId);
+  const auto [fileFirst, fileLast] = ProcessRange(Files, process.ProcessId);
   for (std::size_t i = fileFirst; i < fileLast; ++i) {
     Forget(Files[i].get());
     Files[i]->LogCompletion();
+    removed.push_back(std::move(Files[i]));
   }
-  if (CompletionLog != nullptr) CompletionLog->FilesDone(*process);
+  if (CompletionLog != nullptr) CompletionLog->FilesDone(process);
   Files.erase(Files.begin() + static_cast<std::ptrdiff_t>(fileFirst),
               Files.begin() + static_cast<std::ptrdiff_t>(fileLast));
 
-  const auto [sockFirst, sockLast] = ProcessRange(Sockets, process->ProcessId);
+  const auto [sockFirst, sockLast] = ProcessRange(Sockets, process.ProcessId);
   for (std::size_t i = sockFirst; i < sockLast; ++i) {
     Forget(Sockets[i].get());
     Sockets[i]->LogCompletion();
+    removed.push_back(std::move(Sockets[i]));
   }
   Sockets.erase(Sockets.begin() + static_cast<std::ptrdiff_t>(sockFirst),
                 Sockets.begin() + static_cast<std::ptrdiff_t>(sockLast));
 }
 
 void TEntityTables::SweepProcesses() {
+  std::vector<std::unique_ptr<TInfo>> removed;
   // From the last entry to the first, so the entries still to visit keep their places.
   for (std::size_t i = Processes.size(); i-- > 0;) {
     const TProcessInfo& p = *Processes[i];
-    if (!p.Permanent && !p.Active) RemoveProcess(i);
+    if (!p.Permanent && !p.Active) RemoveProcess(i, removed);
   }
+  LeaveRows();
+  // Last in, first freed: files and sockets before the process they refer to.
+  while (!removed.empty()) removed.pop_back();
 }
 
 template <typename T>
 void TEntityTables::ExpireIdle(std::vector<std::unique_ptr<T>>& table) {
   std::uint32_t longestKept = 0;
-  for (std::size_t i = table.size(); i-- > 0;) {
-    const std::uint32_t idle = table[i]->IdleTime();
+  std::vector<std::unique_ptr<T>> expired;
+  for (auto& entry : table) {
+    const std::uint32_t idle = entry->IdleTime();
     if (idle >= IdleLimit) {
-      Forget(table[i].get());
-      table[i].reset();
+      Forget(entry.get());
+      expired.push_back(std::move(entry));
     } else {
       longestKept = std::max(longestKept, idle);
     }
   }
   std::erase(table, nullptr);
+  LeaveRows();  // before the expired entries are freed, when this returns
   if (longestKept > 0) NextPruneTick = platform::GetTickCount() + (IdleLimit - longestKept);
 }
 

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "monitor/model/Info.h"
@@ -17,7 +18,7 @@ inline constexpr std::uint32_t IdleLimit = 300000;
 
 // Receives what a sweep removes, in the order of the completed-process log: the process,
 // then each of its files, then FilesDone, then each of its sockets. Each entity is still
-// whole when it is passed, and freed right after.
+// whole when it is passed, and freed before the sweep returns.
 class TCompletionLog {
  public:
   virtual ~TCompletionLog() = default;
@@ -83,13 +84,22 @@ class TEntityTables {
   // Every process, then every file, then every socket.
   void CloseIntervals();
 
+  // Entries of Rows looked at while removed entities left it: the work of sweeps and
+  // prunes, one pass over Rows each however many entities leave.
+  std::size_t RowSteps() const { return rowSteps_; }
+
  private:
   template <typename T>
   std::size_t FindOrCreateNamed(std::vector<std::unique_ptr<T>>& table, const std::string& name);
   template <typename T>
   void ExpireIdle(std::vector<std::unique_ptr<T>>& table);
   void Forget(const TInfo* entity);
-  void RemoveProcess(std::size_t index);
+  // Takes every forgotten entity out of Rows; call before they are freed.
+  void LeaveRows();
+  void RemoveProcess(std::size_t index, std::vector<std::unique_ptr<TInfo>>& removed);
+
+  std::unordered_set<const TInfo*> leaving_;  // forgotten, still to leave Rows
+  std::size_t rowSteps_ = 0;
 };
 
 }  // namespace ombrix

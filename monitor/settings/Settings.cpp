@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cstdlib>
+#include <utility>
 
 #include "platform/inifile/IniFile.h"
 #include "platform/paths/Paths.h"
@@ -62,7 +63,7 @@ constexpr std::int64_t kAssumedBandwidth = 1000000000;  // 1 Gbit/s
 
 class Reader {
  public:
-  explicit Reader(const std::string& fileName) : ini_(platform::IniFile::Load(fileName)) {}
+  explicit Reader(platform::IniFile ini) : ini_(std::move(ini)) {}
 
   std::int32_t Int(const char* key, std::int32_t fallback) const {
     const auto text = ini_.Read(kSection, key);
@@ -113,12 +114,8 @@ class Writer {
   platform::IniFile& ini_;
 };
 
-}  // namespace
-
-void LoadSettingsFrom(const std::string& fileName, std::int32_t MemoryLimitMB) {
-  if (MemoryLimitMB <= 0) MemoryLimitMB = 1024;
-  const Reader r(fileName);
-  TSettings& s = Settings;
+TSettings ReadSettings(const Reader& r, std::int32_t MemoryLimitMB) {
+  TSettings s;
   s.Interval = r.IntInRange("Interval", 2000, 1000, 60000);
   s.Smooth = r.Flag("Smooth", "true");
   s.SmoothCount = r.IntInRange("SmoothCount", 5, 2, 60);
@@ -136,12 +133,35 @@ void LoadSettingsFrom(const std::string& fileName, std::int32_t MemoryLimitMB) {
   if (s.Width < 100) s.Width = 587;
   s.Height = r.Int("Height", 0);
   if (s.Height < 100) s.Height = 415;
+  return s;
+}
+
+}  // namespace
+
+std::string LoadSettingsFrom(const std::string& fileName, std::int32_t MemoryLimitMB) {
+  if (MemoryLimitMB <= 0) MemoryLimitMB = 1024;
+  platform::IniFile ini;
+  std::string notice;
+  try {
+    ini = platform::IniFile::Open(fileName);
+  } catch (const platform::IniReadError& e) {
+    notice = std::string("Unable to read ") + e.what() + "; the default settings are used";
+  }
+  // One assignment of the whole record, for the readers on other threads (see Settings.h).
+  Settings = ReadSettings(Reader(std::move(ini)), MemoryLimitMB);
+  return notice;
 }
 
 // The whole new file is built in memory and replaces the old one in one step, so a failed
 // save leaves the previous settings intact rather than half written.
 void SaveSettingsTo(const std::string& fileName) {
-  platform::IniFile ini = platform::IniFile::Load(fileName);
+  // A file that is there but cannot be read would lose its other sections: it is left alone.
+  platform::IniFile ini;
+  try {
+    ini = platform::IniFile::Open(fileName);
+  } catch (const platform::IniReadError&) {
+    throw ESettingsError("Unable to write to " + fileName);
+  }
   ini.EraseSection(kSection);
   Writer w(ini);
   const TSettings& s = Settings;
@@ -168,8 +188,8 @@ void SaveSettingsTo(const std::string& fileName) {
   }
 }
 
-void LoadSettings(std::int32_t MemoryLimitMB) {
-  LoadSettingsFrom(platform::SettingsFile(SettingsOwner).Load, MemoryLimitMB);
+std::string LoadSettings(std::int32_t MemoryLimitMB) {
+  return LoadSettingsFrom(platform::SettingsFile(SettingsOwner).Load, MemoryLimitMB);
 }
 
 void SaveSettings() {

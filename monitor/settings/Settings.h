@@ -47,7 +47,11 @@ class ESettingsError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-extern TSettings Settings;      // the live record
+// The live record. The event handlers on the kernel trace's thread read it (smoothing,
+// host names) under ModelLock; so the main thread, the only one that changes it, does so
+// only while holding ModelLock (ReplaceSettings, or the lock around LoadSettings), and
+// reads it without.
+extern TSettings Settings;
 extern TSettings EditSettings;  // the settings dialog's working copy
 
 // The program whose settings file is used; empty means the running program. The text
@@ -55,13 +59,16 @@ extern TSettings EditSettings;  // the settings dialog's working copy
 extern std::string SettingsOwner;
 
 // Fills Settings from the settings file; MemoryLimitMB (<= 0 means 1024) is the largest
-// level of MemoryMBytes. Never fails: what cannot be read takes its default.
-void LoadSettings(std::int32_t MemoryLimitMB);
-// Writes Settings to the settings file; raises ESettingsError "Unable to write to <path>".
+// level of MemoryMBytes. Never fails: what cannot be read takes its default. Returns what
+// the user is to be told once: empty, or why a settings file that is there could not be
+// read (every field then has its default).
+std::string LoadSettings(std::int32_t MemoryLimitMB);
+// Writes Settings to the settings file; raises ESettingsError "Unable to write to <path>",
+// also when the file is there but cannot be read (it is then left as it is).
 void SaveSettings();
 
 // The same against a named file, for callers and tests that choose the file themselves.
-void LoadSettingsFrom(const std::string& fileName, std::int32_t MemoryLimitMB);
+std::string LoadSettingsFrom(const std::string& fileName, std::int32_t MemoryLimitMB);
 void SaveSettingsTo(const std::string& fileName);
 
 }  // namespace ombrix

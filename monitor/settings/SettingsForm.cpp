@@ -12,6 +12,8 @@
 #include <QShortcut>
 #include <QTableWidget>
 
+#include "monitor/model/ModelLock.h"
+
 namespace ombrix {
 namespace {
 
@@ -210,7 +212,7 @@ void TSettingsForm::OkButtonClick() {
   if (InputError) return;
 
   e.SmoothChanged = e.Smooth != Settings.Smooth || e.SmoothCount != Settings.SmoothCount;
-  Settings = e;
+  ReplaceSettings(e);
   try {
     SaveSettings();
   } catch (const ESettingsError& error) {

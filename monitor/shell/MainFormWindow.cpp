@@ -261,6 +261,7 @@ void TMainForm::resizeEvent(QResizeEvent* event) {
   Views->LayoutColumns(width());
   // Only a normal window's size is the one to come back to.
   if ((windowState() & (Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen)) == 0) {
+    std::lock_guard lock(ModelLock);  // as every change of Settings
     Settings.Width = width();
     Settings.Height = height();
   }

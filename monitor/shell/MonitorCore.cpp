@@ -68,7 +68,10 @@ void TMonitorCore::FormCreate() {
   RunStep([this] {
     // The memory limit in whole megabytes, one more than the machine has.
     const std::uint64_t bytes = performanceData_ ? performanceData_->PhysicalMemoryBytes() : 0;
-    LoadSettings(platform::CheckedCast<std::int32_t>(bytes / 1048576 + 1));
+    std::lock_guard lock(ModelLock);
+    const std::string notice =
+        LoadSettings(platform::CheckedCast<std::int32_t>(bytes / 1048576 + 1));
+    if (!notice.empty()) startErrors_.push_back(notice);
   });
   ProcessorCount = 1;
   RunStep([this] {

@@ -8,8 +8,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <sstream>
+#include <utility>
 
 namespace platform {
 namespace {
@@ -59,15 +58,126 @@ std::string ResolveTarget(const std::string& path) {
   return path;
 }
 
-bool WriteAll(int fd, const std::string& data) {
+// A file descriptor that closes on every path.
+class FileHandle {
+ public:
+  explicit FileHandle(int fd) : fd_(fd) {}
+  ~FileHandle() { Close(); }
+  FileHandle(const FileHandle&) = delete;
+  FileHandle& operator=(const FileHandle&) = delete;
+  int Get() const { return fd_; }
+  explicit operator bool() const { return fd_ >= 0; }
+  // Closes now; false when the system reports an error.
+  bool Close() { return fd_ < 0 || ::close(std::exchange(fd_, -1)) == 0; }
+
+ private:
+  int fd_;
+};
+
+[[noreturn]] void FailRead(const std::string& path, const std::string& reason) {
+  throw IniReadError(path + ": " + reason);
+}
+
+[[noreturn]] void FailWrite(const std::string& path, const std::string& reason) {
+  throw IniWriteError(path + ": " + reason);
+}
+
+bool ReadAll(int fd, std::string& out) {
+  char buffer[65536];
+  for (;;) {
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return n == 0;
+    out.append(buffer, static_cast<std::size_t>(n));
+  }
+}
+
+// Writes data from the start of the file and cuts the file after it.
+bool WriteWhole(int fd, const std::string& data) {
   std::size_t done = 0;
   while (done < data.size()) {
-    const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
+    const ssize_t n =
+        ::pwrite(fd, data.data() + done, data.size() - done, static_cast<off_t>(done));
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return false;
     done += static_cast<std::size_t>(n);
   }
-  return true;
+  return ftruncate(fd, static_cast<off_t>(data.size())) == 0;
+}
+
+// The file a save replaces, or nothing when there is none yet.
+std::optional<struct stat> ExistingTarget(const std::string& target) {
+  struct stat st {};
+  if (stat(target.c_str(), &st) != 0) {
+    if (errno == ENOENT) return std::nullopt;
+    FailWrite(target, std::strerror(errno));
+  }
+  if (!S_ISREG(st.st_mode)) FailWrite(target, "not a regular file");
+  return st;
+}
+
+// Gives the file that owner and group where ours differ; false when that is not permitted.
+bool TakeOwner(int fd, uid_t uid, gid_t gid) {
+  struct stat now {};
+  if (fstat(fd, &now) != 0) return false;
+  if (now.st_uid == uid && now.st_gid == gid) return true;
+  return fchown(fd, now.st_uid == uid ? static_cast<uid_t>(-1) : uid,
+                now.st_gid == gid ? static_cast<gid_t>(-1) : gid) == 0;
+}
+
+std::string FolderOf(const std::string& path) {
+  const auto slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// A temporary file beside the target, removed again unless it has taken the target's place.
+class TempFile {
+ public:
+  explicit TempFile(const std::string& target)
+      : target_(target), name_(target + ".XXXXXX"), file_(mkostemp(name_.data(), O_CLOEXEC)) {
+    if (!file_) FailWrite(target, std::strerror(errno));
+  }
+  ~TempFile() {
+    if (!placed_) unlink(name_.c_str());
+  }
+  TempFile(const TempFile&) = delete;
+  TempFile& operator=(const TempFile&) = delete;
+
+  int Fd() const { return file_.Get(); }
+
+  void SetMode(mode_t mode) {
+    if (fchmod(file_.Get(), mode) != 0) FailWrite(target_, std::strerror(errno));
+  }
+
+  void Replace(const std::string& text) {
+    if (!WriteWhole(file_.Get(), text) || fsync(file_.Get()) != 0 || !file_.Close() ||
+        rename(name_.c_str(), target_.c_str()) != 0)
+      FailWrite(target_, std::strerror(errno));
+    placed_ = true;
+  }
+
+ private:
+  std::string target_;
+  std::string name_;
+  FileHandle file_;
+  bool placed_ = false;
+};
+
+// Rewrites a file through its own inode, so that it stays whose it is. Not one step like a
+// rename: what was there is kept, and written back when the new text cannot be.
+void RewriteInPlace(const std::string& target, const struct stat& old, const std::string& text) {
+  FileHandle file(::open(target.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  if (!file) FailWrite(target, std::strerror(errno));
+  struct stat now {};
+  if (fstat(file.Get(), &now) != 0 || now.st_dev != old.st_dev || now.st_ino != old.st_ino)
+    FailWrite(target, "the file changed while it was saved");
+  std::string before;
+  if (!ReadAll(file.Get(), before)) FailWrite(target, std::strerror(errno));
+  if (WriteWhole(file.Get(), text) && fsync(file.Get()) == 0 && file.Close()) return;
+  const std::string reason = std::strerror(errno);
+  const bool restored = file && WriteWhole(file.Get(), before) && fsync(file.Get()) == 0;
+  FailWrite(target, reason + (restored ? "" : "; the file may be incomplete"));
 }
 
 }  // namespace
@@ -109,12 +219,27 @@ IniFile IniFile::Parse(std::string_view text) {
   return ini;
 }
 
+IniFile IniFile::Open(const std::string& path) {
+  // Without blocking, so that a named pipe in the file's place cannot hold the caller.
+  const FileHandle file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  if (!file) {
+    if (errno == ENOENT || errno == ENOTDIR) return IniFile();
+    FailRead(path, std::strerror(errno));
+  }
+  struct stat st {};
+  if (fstat(file.Get(), &st) != 0) FailRead(path, std::strerror(errno));
+  if (!S_ISREG(st.st_mode)) FailRead(path, "not a regular file");
+  std::string text;
+  if (!ReadAll(file.Get(), text)) FailRead(path, std::strerror(errno));
+  return Parse(text);
+}
+
 IniFile IniFile::Load(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return IniFile();
-  std::ostringstream buffer;
-  buffer << in.rdbuf();
-  return Parse(buffer.str());
+  try {
+    return Open(path);
+  } catch (const IniReadError&) {
+    return IniFile();
+  }
 }
 
 std::optional<IniFile::Span> IniFile::FindSection(std::string_view section) const {
@@ -199,9 +324,20 @@ void IniFile::Write(std::string_view section, std::string_view key, std::string_
 }
 
 void IniFile::EraseSection(std::string_view section) {
-  while (const auto span = FindSection(section))
-    lines_.erase(lines_.begin() + static_cast<std::ptrdiff_t>(span->Header),
-                 lines_.begin() + static_cast<std::ptrdiff_t>(span->End));
+  // One pass that moves every kept line once, however many copies of the section there are.
+  bool erasing = false;
+  std::size_t kept = 0;
+  for (std::size_t i = 0; i < lines_.size(); ++i) {
+    ++eraseSteps_;
+    if (const auto name = HeaderName(lines_[i].Raw)) erasing = EqualsIgnoreCase(*name, section);
+    if (erasing) continue;
+    if (kept != i) {
+      lines_[kept] = std::move(lines_[i]);
+      ++eraseSteps_;
+    }
+    ++kept;
+  }
+  lines_.resize(kept);
 }
 
 std::string IniFile::Text() const {
@@ -212,21 +348,22 @@ std::string IniFile::Text() const {
 
 void IniFile::Save(const std::string& path) const {
   const std::string target = ResolveTarget(path);
-  std::string temp = target + ".XXXXXX";
-  const int fd = mkstemp(temp.data());
-  if (fd < 0) throw IniWriteError(target + ": " + std::strerror(errno));
-  struct stat st {};
-  if (stat(target.c_str(), &st) == 0)
-    fchmod(fd, st.st_mode & 07777);
-  else
-    fchmod(fd, 0644);
-  const bool ok = WriteAll(fd, Text()) && fsync(fd) == 0;
-  const int saved = errno;
-  if (::close(fd) != 0 || !ok || rename(temp.c_str(), target.c_str()) != 0) {
-    const int err = ok ? errno : saved;
-    unlink(temp.c_str());
-    throw IniWriteError(target + ": " + std::strerror(err));
+  const std::optional<struct stat> old = ExistingTarget(target);
+  TempFile temp(target);
+  if (!old) {
+    // Root saving into a user's folder leaves a file that user can save again.
+    struct stat folder {};
+    if (geteuid() == 0 && stat(FolderOf(target).c_str(), &folder) == 0)
+      TakeOwner(temp.Fd(), folder.st_uid, folder.st_gid);
+    temp.SetMode(0644);
+  } else if (TakeOwner(temp.Fd(), old->st_uid, old->st_gid)) {
+    temp.SetMode(old->st_mode & 07777);  // after the owner: a change of owner clears set-id bits
+  } else {
+    // Renaming our file into its place would hand another user's file to us.
+    RewriteInPlace(target, *old, Text());
+    return;
   }
+  temp.Replace(Text());
 }
 
 }  // namespace platform

@@ -19,13 +19,21 @@ class IniWriteError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+class IniReadError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
 class IniFile {
  public:
   static constexpr std::size_t MaxValueLength = 2047;
 
   IniFile() = default;
   static IniFile Parse(std::string_view text);
-  // A missing or unreadable file gives an empty one.
+  // A missing file gives an empty one; a file that is there but cannot be read whole (no
+  // permission, not a regular file, an input error) raises IniReadError.
+  static IniFile Open(const std::string& path);
+  // The same for callers that only read: an unreadable file gives an empty one too.
   static IniFile Load(const std::string& path);
 
   std::optional<std::string> Read(std::string_view section, std::string_view key) const;
@@ -38,12 +46,19 @@ class IniFile {
   // Replaces the first matching key's line, or adds the key at the end of the section,
   // or adds the section at the end of the file.
   void Write(std::string_view section, std::string_view key, std::string_view value);
-  // Removes every section of that name with all its lines.
+  // Removes every section of that name with all its lines, in one pass over the file.
   void EraseSection(std::string_view section);
+  // Lines looked at or moved by EraseSection so far: its work, which tests and benchmarks
+  // hold to a multiple of the file's length.
+  std::size_t EraseSteps() const { return eraseSteps_; }
 
   std::string Text() const;
   // Replaces the file in one step (temporary file in the same folder, then rename), so a
-  // failed save leaves the previous file as it was. Raises IniWriteError on failure.
+  // failed save leaves the previous file as it was. The file keeps its owner, group and
+  // mode; where the new file cannot be given them (another user's file that we may write),
+  // the file is rewritten in place instead, and put back as it was when that fails. A new
+  // file goes to the folder's owner when we may do that (a root run in a user's folder).
+  // Raises IniWriteError on failure.
   void Save(const std::string& path) const;
 
  private:
@@ -61,6 +76,7 @@ class IniFile {
   std::string NewLineEnding() const;
 
   std::vector<Line> lines_;
+  std::size_t eraseSteps_ = 0;
 };
 
 // Helpers shared by readers of initialisation values.

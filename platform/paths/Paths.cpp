@@ -4,16 +4,17 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <climits>
 #include <cstdlib>
+
+#include "platform/procstatus/ProcessStatus.h"
 
 namespace platform {
 
 std::string ProgramPath() {
-  char buf[PATH_MAX];
-  const ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
-  if (n <= 0) return {};
-  return std::string(buf, static_cast<std::size_t>(n));
+  // Taken once, at the first call early in start-up: a rebuild or an upgrade while the
+  // program runs must not move its files.
+  static const std::string path = ExecutableOfLink("/proc/self/exe");
+  return path;
 }
 
 std::string ProgramDir() {

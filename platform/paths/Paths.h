@@ -5,7 +5,9 @@
 
 namespace platform {
 
-// Full path of the running program; empty when it cannot be found.
+// Full path the running program was started from, as found at the first call (make that
+// early in start-up); empty when it cannot be found. The file names beside the program
+// derive from it, so they stay put when the program's file is replaced while it runs.
 std::string ProgramPath();
 // Folder of the running program, ending in "/".
 std::string ProgramDir();

@@ -9,4 +9,9 @@ namespace platform {
 // ended, or belongs to another user and we lack the privilege).
 std::string ProcessImagePath(std::uint32_t pid);
 
+// The executable a /proc/<pid>/exe link leads to, as the path it was started from: the
+// " (deleted)" mark the kernel adds once that file has been removed or replaced is left
+// off. Empty when the link cannot be read.
+std::string ExecutableOfLink(const std::string& link);
+
 }  // namespace platform

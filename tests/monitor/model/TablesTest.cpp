@@ -219,6 +219,40 @@ TEST_F(Tables, ExpireIdleRemovesOldEntriesAndSchedulesTheNextPrune) {
   EXPECT_EQ(tables.NextPruneTick, 12345U);
 }
 
+// Tens of thousands of listed files leaving at once cost one pass over the rows, in a prune
+// as in the sweep of their process.
+TEST_F(Tables, ManyListedEntitiesLeaveTheRowsInOnePass) {
+  constexpr std::uint32_t kFiles = 20000;
+  const auto listFiles = [&](std::uint32_t pid) {
+    for (std::uint32_t object = 1; object <= kFiles; ++object) {
+      TFileInfo* file = tables.FindOrCreateFile(pid, object);
+      file->Touch(true);
+      tables.Rows.push_back(file);
+    }
+  };
+  TProcessInfo* worker = tables.FindOrCreateProcess(100, "worker");
+  worker->Touch(true);
+  tables.Rows.push_back(worker);
+  listFiles(100);
+  clock.Advance(IdleLimit);
+  TFileInfo* fresh = tables.FindOrCreateFile(200, 1);
+  fresh->Touch(true);
+  tables.Rows.push_back(fresh);
+  tables.ExpireIdleFiles();
+  EXPECT_EQ(tables.Rows, (std::vector<TInfo*>{worker, fresh}));
+  EXPECT_EQ(tables.Files.size(), 1u);
+  EXPECT_LE(tables.RowSteps(), kFiles + 2);
+
+  listFiles(100);
+  const std::size_t before = tables.RowSteps();
+  tables.ResetActivity();
+  tables.FindProcess(200)->Touch(true);  // the worker has ended, the other runs on
+  tables.SweepProcesses();
+  EXPECT_EQ(tables.Rows, (std::vector<TInfo*>{fresh}));
+  EXPECT_EQ(tables.Files.size(), 1u);
+  EXPECT_LE(tables.RowSteps() - before, kFiles + 2);
+}
+
 TEST_F(Tables, PruneRunsWhenDueAndAcrossTheWrap) {
   EXPECT_TRUE(tables.PruneIfDue());  // NextPruneTick starts at 0: the first tick prunes
   EXPECT_EQ(tables.NextPruneTick, clock.Now() + IdleLimit);  // empty tables: five minutes

@@ -7,10 +7,12 @@
 
 #include <string>
 
+#include "tests/support/OtherUser.h"
 #include "tests/support/TempDir.h"
 
 namespace {
 
+using ombrix::ESettingsError;
 using ombrix::LoadSettingsFrom;
 using ombrix::SaveSettingsTo;
 using ombrix::Settings;
@@ -29,7 +31,7 @@ class SettingsFile : public ::testing::Test {
 TEST_F(SettingsFile, NoFileGivesEveryDefault) {
   Settings.Interval = 1;  // every field must be assigned by the load
   Settings.SmoothChanged = true;
-  LoadSettingsFrom(dir.File("absent.ini"), 2048);
+  EXPECT_EQ(LoadSettingsFrom(dir.File("absent.ini"), 2048), "");  // nothing to tell
   TSettings expected;
   expected.MemoryMBytes = {2048, 25, 5, 2048};  // falling scale: green at the top
   EXPECT_EQ(Settings, expected);
@@ -188,6 +190,66 @@ TEST_F(SettingsFile, AReadOnlyFolderKeepsTheOldFile) {
   EXPECT_THROW(SaveSettingsTo(path()), ombrix::ESettingsError);
   chmod(dir.Path().c_str(), 0755);
   EXPECT_EQ(dir.Read("Ombrix.ini"), "[Settings]\nInterval=3000\n");
+}
+
+// What a save must do when the load could not read the file: leave it alone.
+int LoadThenSave(const std::string& file, const std::string& why) {
+  Settings.Interval = 1;
+  const std::string notice = LoadSettingsFrom(file, 4096);
+  if (Settings.Interval != 2000) return 1;
+  if (notice != "Unable to read " + file + ": " + why + "; the default settings are used") return 2;
+  try {
+    SaveSettingsTo(file);
+  } catch (const ESettingsError& e) {
+    return std::string(e.what()) == "Unable to write to " + file ? 0 : 3;
+  }
+  return 4;
+}
+
+TEST_F(SettingsFile, AFileThatCannotBeReadGivesTheDefaultsAndIsNeverOverwritten) {
+  const std::string original = "[Other]\nkeep=me\n[Settings]\nInterval=3000\n";
+  dir.Write("Ombrix.ini", original);
+  chmod(dir.Path().c_str(), 0777);  // a replacement could be renamed into its place
+  chmod(path().c_str(), 0);
+  if (geteuid() == 0) {  // the file of the user who saves, unreadable only by its mode
+    const auto user = ombrix::testing::Nobody();
+    ASSERT_EQ(chown(path().c_str(), user.Uid, user.Gid), 0);
+  }
+  const std::string file = path();
+  EXPECT_EQ(ombrix::testing::RunAsNobody([&] { return LoadThenSave(file, "Permission denied"); }),
+            0);
+  chmod(path().c_str(), 0600);
+  EXPECT_EQ(dir.Read("Ombrix.ini"), original);
+
+  // A named pipe in the file's place neither holds the load nor is replaced.
+  ASSERT_EQ(mkfifo(dir.File("pipe.ini").c_str(), 0600), 0);
+  EXPECT_EQ(LoadThenSave(dir.File("pipe.ini"), "not a regular file"), 0);
+  struct stat st {};
+  ASSERT_EQ(stat(dir.File("pipe.ini").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISFIFO(st.st_mode));
+}
+
+TEST_F(SettingsFile, ARootSaveLeavesTheUsersFileTheUsers) {
+  if (geteuid() != 0) GTEST_SKIP() << "only root can save another user's file";
+  dir.Write("Ombrix.ini", "[Settings]\nInterval=3000\n");
+  chmod(dir.Path().c_str(), 0755);
+  chmod(path().c_str(), 0600);
+  const auto user = ombrix::testing::Nobody();
+  ASSERT_EQ(chown(path().c_str(), user.Uid, user.Gid), 0);
+  Settings = TSettings();
+  Settings.Interval = 5000;
+  SaveSettingsTo(path());
+  struct stat st {};
+  ASSERT_EQ(stat(path().c_str(), &st), 0);
+  EXPECT_EQ(st.st_uid, user.Uid);
+  EXPECT_EQ(st.st_mode & 07777, 0600u);
+  // The user's next run reads what root saved.
+  const std::string file = path();
+  EXPECT_EQ(ombrix::testing::RunAsNobody([&] {
+              const bool read = LoadSettingsFrom(file, 4096).empty();
+              return read && Settings.Interval == 5000 ? 0 : 1;
+            }),
+            0);
 }
 
 }  // namespace
