@@ -61,8 +61,10 @@ bool TInstaller::IsAppRunning() const {
   if (InstallDir.empty() || script_.Exename.empty()) return false;
   // The program is installed under the file-name part of its word, as every file is.
   const std::string path = InstallDir + platform::ExtractFileName(script_.Exename);
-  // Only a file counts: a link in its place is replaced by the copy, never followed.
-  if (!platform::IsRegularFile(path)) return false;
+  // Only a file in a folder the installation may use counts: a link in the file's or the
+  // folder's place is never followed (the copy replaces the one, the other is refused).
+  if (!platform::TFolder::Open(InstallDir, true).IsOpen() || !platform::IsRegularFile(path))
+    return false;
   platform::ClearReadOnly(path);
   // A compiled program cannot be opened while it runs; a script runs inside an
   // interpreter, which holds it open or names it in its command line.

@@ -226,8 +226,16 @@ TEST_F(SafeInstall, TheRunningCheckChangesNothingOutsideTheFolder) {
   script.Exename = "app";
   fs::create_symlink(tmp.File("victim2"), tmp.File("inst/app"));
   EXPECT_FALSE(installer.IsAppRunning());
+  // The folder itself a link to one that holds a read-only program.
+  fs::create_directories(tmp.File("elsewhere"));
+  tmp.Write("elsewhere/app", "p");
+  chmod(tmp.File("elsewhere/app").c_str(), 0555);
+  fs::create_directory_symlink(tmp.File("elsewhere"), tmp.File("linked"));
+  installer.InstallDir = tmp.File("linked") + "/";
+  EXPECT_FALSE(installer.IsAppRunning());
   EXPECT_EQ(Mode(tmp.File("victim")), 0444u);
   EXPECT_EQ(Mode(tmp.File("victim2")), 0444u);
+  EXPECT_EQ(Mode(tmp.File("elsewhere/app")), 0555u);
 }
 
 TEST_F(SafeInstall, ARunningScriptIsNotRemoved) {
