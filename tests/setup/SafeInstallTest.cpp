@@ -11,6 +11,8 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 
 #include "platform/installer/KeyStore.h"
 #include "tests/platform/installer/SzddBuilder.h"
@@ -32,6 +34,11 @@ using ombrix::testing::SzddLiterals;
 unsigned Mode(const std::string& path) {
   struct stat st {};
   return lstat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0xFFFFu;
+}
+
+std::string Read(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 bool IsLink(const std::string& path) {
@@ -57,13 +64,22 @@ class SafeInstall : public InstallFixture {
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
+    // A group of its own, so that Stop ends the shell's children with it.
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
     pid_t pid = 0;
-    EXPECT_EQ(posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ), 0);
+    EXPECT_EQ(posix_spawn(&pid, argv[0], nullptr, &attributes, argv.data(), environ), 0);
+    posix_spawnattr_destroy(&attributes);
+    // The spawn returns while the new program may still be setting up its arguments.
+    const std::string cmdline = "/proc/" + std::to_string(pid) + "/cmdline";
+    for (int i = 0; i < 500 && pid > 0 && Read(cmdline).find(args.back()) == std::string::npos; ++i)
+      usleep(10000);
     return pid;
   }
   static void Stop(pid_t pid) {
-    if (pid <= 0) return;  // never a whole process group
-    kill(pid, SIGKILL);
+    if (pid <= 0) return;  // never this test's own group
+    kill(-pid, SIGKILL);
     waitpid(pid, nullptr, 0);
   }
 

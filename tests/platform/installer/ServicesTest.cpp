@@ -9,6 +9,8 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <vector>
 
 #include "platform/installer/FileOps.h"
@@ -205,6 +207,11 @@ TEST(FileOps, ARunningProgramCannotBeOpenedExclusively) {
   EXPECT_FALSE(platform::CanOpenExclusive(dir.File("missing")));
 }
 
+std::string ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
 pid_t Spawn(std::vector<std::string> args, const std::string& cwd = {},
             const std::string& open = {}) {
   posix_spawn_file_actions_t actions;
@@ -214,15 +221,25 @@ pid_t Spawn(std::vector<std::string> args, const std::string& cwd = {},
   std::vector<char*> argv;
   for (auto& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
+  // A group of its own, so that Stop ends the shell's children with it.
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
   pid_t pid = 0;
-  EXPECT_EQ(posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ), 0);
+  EXPECT_EQ(posix_spawn(&pid, argv[0], &actions, &attributes, argv.data(), environ), 0);
   posix_spawn_file_actions_destroy(&actions);
+  posix_spawnattr_destroy(&attributes);
+  // The spawn returns while the new program may still be setting up its arguments.
+  const std::string cmdline = "/proc/" + std::to_string(pid) + "/cmdline";
+  for (int i = 0; i < 500 && pid > 0 && ReadAll(cmdline).rfind(args.back()) == std::string::npos;
+       ++i)
+    usleep(10000);
   return pid;
 }
 
 void Stop(pid_t pid) {
-  if (pid <= 0) return;  // never a whole process group
-  kill(pid, SIGKILL);
+  if (pid <= 0) return;  // never this test's own group
+  kill(-pid, SIGKILL);
   waitpid(pid, nullptr, 0);
 }
 
