@@ -1,5 +1,6 @@
 // Any bytes as an installation script: reading it, expanding placeholders and taking words
-// off every list never crash, leave no "#" behind and always end.
+// off every list never crash, leave no "#" behind and always end; a script that reads as
+// valid has no value that was cut, and its Directory no "~/" left.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -25,9 +26,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string_view text(reinterpret_cast<const char*>(data), size);
   ombrix::setup::TScript script;
   script.ProgramFiles = "/opt";
-  const bool valid = script.ReadSettings(platform::IniFile::Parse(text));
+  script.HomeFolder = "/home/u";
+  const platform::IniFile ini = platform::IniFile::Parse(text);
+  const bool valid = script.ReadSettings(ini);
   if (valid && (script.AppName.empty() || script.Directory.empty() || script.Exename.empty() ||
                 script.ShortCuts.empty()))
+    std::abort();
+  if (valid && (!script.Problem.empty() || script.Directory.rfind("~/", 0) == 0 ||
+                ini.IsCut("Settings", "OptionalFiles")))
     std::abort();
   for (const std::string* value : {&script.AppName, &script.Company, &script.Directory,
                                    &script.Files, &script.ShortCuts, &script.Url}) {

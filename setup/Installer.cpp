@@ -23,6 +23,13 @@ int TInstaller::ProgressMaximum() const {
 bool TInstaller::RunInstall(const std::string& directoryText) {
   InstallDir = SlashPath(directoryText);
   if (InstallDir.empty() || InstallDir.back() != '/') InstallDir += '/';
+  // A relative folder would depend on where setup was started from, and so would every
+  // entry that names it.
+  if (InstallDir.front() != '/') {
+    view_.ShowErrorPage("The installation directory \"" + SlashPath(directoryText) +
+                        "\" is not a full path (one that begins with \"/\")");
+    return false;
+  }
   if (IsAppRunning()) {
     view_.ShowErrorPage(
         "The application can not be installed because it appears to be already running");
@@ -52,20 +59,38 @@ bool TInstaller::RunInstall(const std::string& directoryText) {
 
 bool TInstaller::IsAppRunning() const {
   if (InstallDir.empty() || script_.Exename.empty()) return false;
-  const std::string path = InstallDir + script_.Exename;
-  if (!platform::FileExists(path)) return false;
+  // The program is installed under the file-name part of its word, as every file is.
+  const std::string path = InstallDir + platform::ExtractFileName(script_.Exename);
+  // Only a file in a folder the installation may use counts: a link in the file's or the
+  // folder's place is never followed (the copy replaces the one, the other is refused).
+  if (!platform::TFolder::Open(InstallDir, true).IsOpen() || !platform::IsRegularFile(path))
+    return false;
   platform::ClearReadOnly(path);
-  return !platform::CanOpenExclusive(path);
+  // A compiled program cannot be opened while it runs; a script runs inside an
+  // interpreter, which holds it open or names it in its command line.
+  return !platform::CanOpenExclusive(path) || platform::ProcessHoldsFile(path);
 }
 
 bool TInstaller::CreateInstallDir() {
   if (!view_.SetStatus("Creating the installation directory...", InstallDir)) return false;
-  if (platform::ForceDirectories(InstallDir)) {
-    view_.StepProgress();
-    return true;
-  }
-  view_.ShowErrorPage("The application's installation directory could not be created");
-  return false;
+  platform::ForceDirectories(InstallDir);
+  if (!OpenInstallFolder()) return false;
+  view_.StepProgress();
+  return true;
+}
+
+bool TInstaller::OpenInstallFolder() {
+  platform::FolderRefusal why = platform::FolderRefusal::None;
+  folder_ = platform::TFolder::Open(InstallDir, true, &why);
+  folderPath_ = folder_.IsOpen() ? InstallDir : std::string();
+  const std::string shown = "The application's installation directory " + InstallDir;
+  if (why == platform::FolderRefusal::Link)
+    view_.ShowErrorPage(shown + " is a symbolic link, not a folder");
+  else if (why == platform::FolderRefusal::ForeignOwner)
+    view_.ShowErrorPage(shown + " belongs to another user");
+  else if (why != platform::FolderRefusal::None)
+    view_.ShowErrorPage("The application's installation directory could not be created");
+  return folder_.IsOpen();
 }
 
 bool TInstaller::CopyList(std::string list, TCopyMode mode) {
@@ -76,41 +101,48 @@ bool TInstaller::CopyList(std::string list, TCopyMode mode) {
   return true;
 }
 
+// Compressed files are shipped with the last letter of their name replaced by "_".
+std::unique_ptr<platform::LzFile> TInstaller::OpenSource(const std::string& source) const {
+  auto in = platform::LzOpenRead(source);
+  if (in || source.back() == '/') return in;
+  std::string packed = source;
+  packed.back() = '_';
+  return platform::LzOpenRead(packed);
+}
+
 bool TInstaller::CopyEntry(const std::string& word, TCopyMode mode) {
   const std::string name = platform::ExtractFileName(word);
   const std::string source = SourceDir + name;
-  const std::string dest =
-      InstallDir + (!name.empty() && name == ExeFileName ? "uninstall.exe" : name);
+  const std::string destName = !name.empty() && name == ExeFileName ? "uninstall.exe" : name;
+  const std::string dest = InstallDir + destName;
   if (!view_.SetStatus("Copying file...", dest)) return false;
 
-  auto in = platform::LzOpenRead(source);
-  if (!in && !name.empty()) {
-    // Compressed files are shipped with the last letter of their name replaced by "_".
-    std::string packed = source;
-    packed.back() = '_';
-    in = platform::LzOpenRead(packed);
-  }
+  auto in = OpenSource(source);
   if (!in) {
     if (mode == cmOptional) return true;
     view_.ShowErrorPage("Error opening " + source);
     return false;
   }
-  if (mode == cmAsk && platform::FileExists(dest) &&
+  if (mode == cmAsk && platform::NameExists(dest) &&
       !view_.AskYesNo(dest + " already exists.  Do you want to replace it?"))
     return true;
 
-  // Installing into the source folder: creating the destination would empty the source.
+  // Installing into the source folder: the file is in place already.
   if (platform::SameFile(source, dest) || platform::SameFile(in->Path(), dest)) return true;
+  return CopyInto(*in, destName);
+}
 
-  auto out = platform::LzCreate(dest);
+bool TInstaller::CopyInto(platform::LzFile& in, const std::string& destName) {
+  const std::string dest = InstallDir + destName;
+  if (folderPath_ != InstallDir && !OpenInstallFolder()) return false;
+  auto out = platform::LzCreate(folder_, destName, in.Executable());
   if (!out) {
-    platform::LzClose(in);
     view_.ShowErrorPage("Error creating " + dest);
     return false;
   }
-  const std::int64_t result = platform::LzCopy(*in, *out);
-  platform::LzClose(in);
-  platform::LzClose(out);
+  std::int64_t result = platform::LzCopy(in, *out);
+  // Only a file written whole and safely on disk counts as copied.
+  if (!platform::LzClose(out) && result >= 0) result = platform::LzErrorWrite;
   if (result < 0) {
     view_.ShowErrorPage("Error copying " + dest + "; copy result = " + std::to_string(result));
     return false;

@@ -1,9 +1,12 @@
 // The installation and uninstallation steps, apart from the window that shows them.
 #pragma once
 #include <functional>
+#include <memory>
 #include <stdexcept>
 #include <string>
 
+#include "platform/installer/FileOps.h"
+#include "platform/installer/LzExpand.h"
 #include "setup/Script.h"
 
 namespace ombrix::setup {
@@ -60,7 +63,8 @@ class TInstaller {
 
   int ProgressMaximum() const;
   // The steps of an installation up to the last progress step; false when one stopped it.
-  // Raises ESetupError when the uninstall entry cannot be written.
+  // A directory that is no absolute path is refused before anything is touched. Raises
+  // ESetupError when the uninstall entry cannot be written.
   bool RunInstall(const std::string& directoryText);
   bool IsAppRunning() const;
   bool CreateInstallDir();
@@ -79,6 +83,11 @@ class TInstaller {
   void UnregisterUninstaller();
 
  private:
+  // Holds the installation folder open for the copies: it must be a folder itself, not a
+  // link, and belong to this user or root. Shows the Error page when it is not.
+  bool OpenInstallFolder();
+  std::unique_ptr<platform::LzFile> OpenSource(const std::string& source) const;
+  bool CopyInto(platform::LzFile& in, const std::string& destName);
   std::string GroupFolder(int kind) const;
   void AddNormalLine(const std::string& text) { view_.AddLine(text, lkNormal); }
   void AddNoteLine(const std::string& text) { view_.AddLine(text, lkNote); }
@@ -86,6 +95,8 @@ class TInstaller {
 
   const TScript& script_;
   TSetupView& view_;
+  platform::TFolder folder_;
+  std::string folderPath_;  // the InstallDir that folder_ holds
 };
 
 }  // namespace ombrix::setup

@@ -95,8 +95,11 @@ void TForm1::FormCreate() {
   LoadBanner();
 
   script_.ProgramFiles = platform::ProgramFilesPath();
+  script_.HomeFolder = platform::CurrentFolderFacts().Home;
   if (!script_.ReadScript(installer_.SourceDir)) {
-    ShowErrorPage("The installation settings file was not found or is invalid");
+    ShowErrorPage(script_.Problem.empty()
+                      ? "The installation settings file was not found or is invalid"
+                      : script_.Problem);
     return;
   }
   AddToStartupOption->setChecked(script_.AddToStartup);

@@ -34,11 +34,12 @@ bool TScript::ReadScript(const std::string& sourceDir) {
 bool TScript::ReadSettings(const platform::IniFile& ini) {
   ini_ = ini;
   valid_ = true;
+  Problem.clear();
 
   Logo = ReadKey("Logo");
   Company = ReadKey("Company");
   AppName = ReadRequiredKey("Name");
-  Directory = SlashPath(ReadRequiredKey("Directory"));
+  Directory = ExpandHome(SlashPath(ReadRequiredKey("Directory")));
   Exename = ReadRequiredKey("Exename");
   Files = ReadKey("Files");
   CheckedFiles = ReadKey("CheckedFiles");
@@ -57,6 +58,13 @@ bool TScript::ReadSettings(const platform::IniFile& ini) {
 
 std::string TScript::ReadKey(const char* key) {
   if (!valid_) return {};
+  if (ini_.IsCut(kSection, key)) {
+    valid_ = false;
+    Problem = std::string("The installation settings file is invalid: the value of \"") + key +
+              "\" is longer than " + std::to_string(platform::IniFile::MaxValueLength) +
+              " characters";
+    return {};
+  }
   return ExpandPlaceholders(ini_.ReadString(kSection, key, ""));
 }
 
@@ -64,6 +72,15 @@ std::string TScript::ReadRequiredKey(const char* key) {
   std::string value = ReadKey(key);
   if (value.empty()) valid_ = false;
   return value;
+}
+
+// "~" and "~/..." stand for the home folder, as in a shell.
+std::string TScript::ExpandHome(const std::string& path) const {
+  if (HomeFolder.empty() || HomeFolder.front() != '/') return path;
+  if (path == "~") return HomeFolder;
+  if (path.rfind("~/", 0) != 0) return path;
+  const std::string home = HomeFolder.back() == '/' ? HomeFolder : HomeFolder + "/";
+  return home + path.substr(2);
 }
 
 bool TScript::ReadSwitch(const char* key, const char* fallback) const {

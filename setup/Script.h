@@ -26,6 +26,11 @@ class TScript {
 
   // The machine's program-files folder, without trailing "/"; set before reading.
   std::string ProgramFiles;
+  // The user's home folder, for a Directory that begins with "~/"; set before reading.
+  std::string HomeFolder;
+  // Why the script is invalid, when there is more to say than that it is missing or lacks a
+  // required key: a value longer than the reader keeps (it would be used cut short).
+  std::string Problem;
 
   // Reads sourceDir + "setup.inf" (sourceDir ends in "/"); true when the file exists and
   // every required key has a value.
@@ -38,6 +43,7 @@ class TScript {
   std::string ReadKey(const char* key);
   std::string ReadRequiredKey(const char* key);
   bool ReadSwitch(const char* key, const char* fallback) const;
+  std::string ExpandHome(const std::string& path) const;
 
   platform::IniFile ini_;
   bool valid_ = false;

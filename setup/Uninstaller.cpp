@@ -54,14 +54,14 @@ void TInstaller::DeleteFiles(std::string list, TDeleteMode mode) {
     const std::string name = platform::ExtractFileName(NextWord(list));
     const std::string path = InstallDir + name;
     platform::ClearReadOnly(path);
-    if (platform::DeleteRegularFile(path)) {
+    if (platform::DeleteInstalledFile(path)) {
       AddNormalLine(name + " deleted.");
     } else if (mode == dmReport) {
       AddErrorLine("The file \"" + name + "\" could not be deleted.");
     }
     if (IsHelpFile(name)) {
       const std::string index = platform::ChangeFileExt(name, ".GID");
-      if (platform::DeleteRegularFile(InstallDir + index)) AddNormalLine(index + " deleted.");
+      if (platform::DeleteInstalledFile(InstallDir + index)) AddNormalLine(index + " deleted.");
     }
   }
 }

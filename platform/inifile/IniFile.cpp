@@ -41,11 +41,11 @@ bool SplitKeyLine(std::string_view raw, std::string& key, std::string_view& valu
   return true;
 }
 
+// The value without its blanks and outer quotes, not yet cut to MaxValueLength.
 std::string CleanValue(std::string_view raw) {
   std::string v = TrimBlanks(raw);
   if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front())
     v = v.substr(1, v.size() - 2);
-  if (v.size() > IniFile::MaxValueLength) v.resize(IniFile::MaxValueLength);
   return v;
 }
 
@@ -262,6 +262,18 @@ std::optional<std::size_t> IniFile::FindKey(const Span& span, std::string_view k
 }
 
 std::optional<std::string> IniFile::Read(std::string_view section, std::string_view key) const {
+  auto v = ReadWhole(section, key);
+  if (v && v->size() > MaxValueLength) v->resize(MaxValueLength);
+  return v;
+}
+
+bool IniFile::IsCut(std::string_view section, std::string_view key) const {
+  const auto v = ReadWhole(section, key);
+  return v && v->size() > MaxValueLength;
+}
+
+std::optional<std::string> IniFile::ReadWhole(std::string_view section,
+                                              std::string_view key) const {
   const auto span = FindSection(section);
   if (!span) return std::nullopt;
   const auto at = FindKey(*span, key);

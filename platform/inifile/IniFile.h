@@ -39,6 +39,9 @@ class IniFile {
   std::optional<std::string> Read(std::string_view section, std::string_view key) const;
   std::string ReadString(std::string_view section, std::string_view key,
                          std::string_view fallback) const;
+  // True when the key's value is longer than MaxValueLength, so that Read gives only its
+  // start: a reader for whom a cut value is wrong can refuse it.
+  bool IsCut(std::string_view section, std::string_view key) const;
   bool HasSection(std::string_view section) const;
   // Keys of the first matching section, in file order, without duplicates.
   std::vector<std::string> Keys(std::string_view section) const;
@@ -73,6 +76,7 @@ class IniFile {
 
   std::optional<Span> FindSection(std::string_view section) const;
   std::optional<std::size_t> FindKey(const Span& span, std::string_view key) const;
+  std::optional<std::string> ReadWhole(std::string_view section, std::string_view key) const;
   std::string NewLineEnding() const;
 
   std::vector<Line> lines_;

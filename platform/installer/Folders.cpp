@@ -36,8 +36,7 @@ FolderFacts CurrentFolderFacts() {
 std::string ProgramFilesPath(const FolderFacts& facts) {
   if (facts.Writable && facts.Writable("/opt")) return "/opt";
   if (facts.Home.empty() || facts.Home.front() != '/') return {};
-  const std::string own = facts.Home + "/.local/opt";
-  return ForceDirectories(own) ? own : std::string();
+  return facts.Home + "/.local/opt";
 }
 
 std::string ProgramFilesPath() {

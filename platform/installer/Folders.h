@@ -15,8 +15,8 @@ struct FolderFacts {
 
 FolderFacts CurrentFolderFacts();
 
-// "/opt" when the user may write there, else "~/.local/opt" (created when needed); no
-// trailing "/". Empty when neither can be had.
+// "/opt" when the user may write there, else "~/.local/opt"; no trailing "/". Empty when
+// neither can be had. Nothing is created: the installation makes its folder when it runs.
 std::string ProgramFilesPath(const FolderFacts& facts);
 std::string ProgramFilesPath();
 

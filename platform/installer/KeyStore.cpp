@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "platform/inifile/IniFile.h"
+#include "platform/installer/FileOps.h"
 #include "platform/paths/Paths.h"
 
 namespace platform {
@@ -114,23 +115,40 @@ std::optional<std::string> ReadWhole(const std::string& path) {
   return s.str();
 }
 
-// Replaces the file in one step, so a reader never sees half a key.
-bool WriteWhole(const std::string& path, const std::string& text) {
-  const std::string temp = path + ".new";
-  {
-    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-    out << text;
-    out.close();
-    if (!out) {
-      std::remove(temp.c_str());
-      return false;
-    }
+// FNV-1a, 64 bits: spreads key names over short file names. Each file holds its key's full
+// name, so two names that share a hash are told apart, never mixed up.
+std::uint64_t NameHash(const std::string& s) {
+  std::uint64_t h = 0xcbf29ce484222325ull;
+  for (const char c : s) {
+    h ^= static_cast<unsigned char>(c);
+    h *= 0x100000001b3ull;
   }
-  if (std::rename(temp.c_str(), path.c_str()) != 0) {
-    std::remove(temp.c_str());
-    return false;
-  }
-  return true;
+  return h;
+}
+
+std::string HeaderLine(const std::string& normal) {
+  return "[" + Encode(normal) + "]\n";
+}
+
+// The key a file of the hashed layout names on its first line; nothing without one.
+std::optional<std::string> HeaderKey(const std::string& text) {
+  const auto end = text.find('\n');
+  if (text.empty() || text.front() != '[' || end == std::string::npos || text[end - 1] != ']')
+    return std::nullopt;
+  return Decode(text.substr(1, end - 2));
+}
+
+// The key a file in the folder holds: from its first line, or from the name of a file of
+// the earlier layout.
+std::optional<std::string> KeyOfFile(const std::string& folder, const std::string& file) {
+  const std::size_t suffix = std::char_traits<char>::length(kSuffix);
+  if (file.size() <= suffix || file.compare(file.size() - suffix, suffix, kSuffix) != 0)
+    return std::nullopt;
+  if (!IsRegularFile(folder + "/" + file)) return std::nullopt;
+  const auto text = ReadWhole(folder + "/" + file);
+  if (!text) return std::nullopt;
+  if (const auto key = HeaderKey(*text)) return key;
+  return Decode(file.substr(0, file.size() - suffix));
 }
 
 std::string DataHome() {
@@ -144,10 +162,13 @@ std::string DataHome() {
 }  // namespace
 
 std::string KeyRootFolder(KeyRoot root) {
+  return KeyRootFolder(root, "/var/lib/ombrix/keys");
+}
+
+std::string KeyRootFolder(KeyRoot root, const std::string& systemFolder) {
   const std::string data = DataHome();
   if (root == KeyRoot::LocalMachine) {
-    const std::string system = "/var/lib/ombrix/keys";
-    if (ForceDirectories(system) && DirectoryWritable(system)) return system;
+    if (FolderObtainable(systemFolder)) return systemFolder;
     return data.empty() ? data : data + "/ombrix/keys/machine";
   }
   return data.empty() ? data : data + "/ombrix/keys/user";
@@ -162,14 +183,37 @@ std::string TKeyStore::NormalKey(const std::string& key) {
 }
 
 std::string TKeyStore::FileNameOf(const std::string& key) {
+  char hash[17];
+  std::snprintf(hash, sizeof hash, "%016llx",
+                static_cast<unsigned long long>(NameHash(NormalKey(key))));
+  return std::string("k") + hash + kSuffix;
+}
+
+std::string TKeyStore::LegacyFileNameOf(const std::string& key) {
   return Encode(NormalKey(key)) + kSuffix;
 }
 
+// The values of the key from its file, or from a file of the earlier layout; foreign is set
+// when the key's file belongs to another key whose name shares the hash.
+std::optional<std::vector<KeyEntry>> TKeyStore::ReadEntries(const std::string& normal,
+                                                            bool& foreign) const {
+  foreign = false;
+  if (const auto text = ReadWhole(folder_ + "/" + FileNameOf(normal))) {
+    foreign = HeaderKey(*text) != normal;
+    if (foreign) return std::nullopt;
+    return ParseValues(*text);
+  }
+  const auto legacy = ReadWhole(folder_ + "/" + LegacyFileNameOf(normal));
+  if (!legacy) return std::nullopt;
+  return ParseValues(*legacy);
+}
+
 bool TKeyStore::SetValue(const std::string& key, const std::string& name, const KeyValue& value) {
-  if (folder_.empty() || NormalKey(key).empty() || !ForceDirectories(folder_)) return false;
-  const std::string path = folder_ + "/" + FileNameOf(key);
-  std::vector<KeyEntry> entries;
-  if (const auto text = ReadWhole(path)) entries = ParseValues(*text);
+  const std::string normal = NormalKey(key);
+  if (folder_.empty() || normal.empty() || !ForceDirectories(folder_)) return false;
+  bool foreign = false;
+  std::vector<KeyEntry> entries = ReadEntries(normal, foreign).value_or(std::vector<KeyEntry>{});
+  if (foreign) return false;
   bool replaced = false;
   for (auto& e : entries) {
     if (EqualsIgnoreCase(e.Name, name)) {
@@ -179,14 +223,17 @@ bool TKeyStore::SetValue(const std::string& key, const std::string& name, const 
     }
   }
   if (!replaced) entries.push_back({name, value});
-  return WriteWhole(path, FormatValues(entries));
+  const std::string text = HeaderLine(normal) + FormatValues(entries);
+  if (!ReplaceFile(folder_, FileNameOf(normal), text, 0666)) return false;
+  unlink((folder_ + "/" + LegacyFileNameOf(normal)).c_str());  // now kept in the new layout
+  return true;
 }
 
 std::optional<std::vector<KeyEntry>> TKeyStore::ReadKey(const std::string& key) const {
-  if (folder_.empty() || NormalKey(key).empty()) return std::nullopt;
-  const auto text = ReadWhole(folder_ + "/" + FileNameOf(key));
-  if (!text) return std::nullopt;
-  return ParseValues(*text);
+  const std::string normal = NormalKey(key);
+  if (folder_.empty() || normal.empty()) return std::nullopt;
+  bool foreign = false;
+  return ReadEntries(normal, foreign);
 }
 
 std::optional<KeyValue> TKeyStore::ReadValue(const std::string& key,
@@ -205,11 +252,8 @@ bool TKeyStore::DeleteKeyTree(const std::string& key) {
   if (dir == nullptr) return false;
   std::vector<std::string> doomed;
   while (const dirent* entry = readdir(dir)) {
-    std::string file = entry->d_name;
-    const std::size_t suffix = std::char_traits<char>::length(kSuffix);
-    if (file.size() <= suffix || file.compare(file.size() - suffix, suffix, kSuffix) != 0) continue;
-    const auto name = Decode(file.substr(0, file.size() - suffix));
-    if (name && (*name == top || name->rfind(top + "\\", 0) == 0)) doomed.push_back(file);
+    const auto name = KeyOfFile(folder_, entry->d_name);
+    if (name && (*name == top || name->rfind(top + "\\", 0) == 0)) doomed.push_back(entry->d_name);
   }
   closedir(dir);
   bool removed = false;

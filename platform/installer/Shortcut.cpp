@@ -3,8 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <fstream>
-
+#include "platform/installer/FileOps.h"
 #include "platform/paths/Paths.h"
 
 namespace platform {
@@ -67,13 +66,9 @@ std::string DesktopEntryText(const std::string& target, const std::string& name)
 bool CreateShortcutFile(const std::string& folder, const std::string& target,
                         const std::string& name) {
   if (!IsSafeShortcutName(name) || folder.empty() || !ForceDirectories(folder)) return false;
-  const std::string path = ShortcutFile(folder, name);
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << DesktopEntryText(target, name);
-  out.close();
-  if (!out) return false;
-  chmod(path.c_str(), 0755);  // some desktops only start entries marked executable
-  return true;
+  // Some desktops only start entries marked executable.
+  return ReplaceFile(folder, ExtractFileName(ShortcutFile(folder, name)),
+                     DesktopEntryText(target, name), 0777);
 }
 
 bool DeleteShortcutFile(const std::string& folder, const std::string& name) {

@@ -14,8 +14,9 @@ std::string ShortcutFile(const std::string& folder, const std::string& name);
 // The text of a desktop entry that starts target in target's folder.
 std::string DesktopEntryText(const std::string& target, const std::string& name);
 
-// Creates the folder when needed and writes the entry; false for an unsafe name or when
-// the file cannot be written.
+// Creates the folder when needed and writes the entry as a new file in place of whatever
+// had its name (a link is replaced, never written through); false for an unsafe name, a
+// folder that is a link, or when the file cannot be written.
 bool CreateShortcutFile(const std::string& folder, const std::string& target,
                         const std::string& name);
 // Removes the entry; false for an unsafe name or when there is no such file to remove.

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs and uninstalls a small application with the real `setup` under a headless desktop,
 # pressing through the pages with the keyboard as a user would, and checks what lands on disk.
+# The installation folder already holds links to a file outside it, which must stay as it was.
 #
 #   setup_e2e.sh SETUP_PROGRAM GUI_SESSION_SCRIPT [SHOTS_DIR]
 # SHOTS_DIR, when given, keeps one screenshot of each page.
@@ -64,6 +65,13 @@ AddToStartup=YES
 Url=https://example.org/
 INF
 
+# The folder holds links already, to files outside it: they must come out untouched.
+echo "outside the installation" > "$work/marker"; chmod 600 "$work/marker"
+cp -p "$work/marker" "$work/marker.orig"
+mkdir -p "$inst"
+ln -s "$work/marker" "$inst/data.bin"
+ln -s "$work/marker" "$inst/readme.txt"
+
 export HOME=$home
 unset XDG_DATA_HOME XDG_CONFIG_HOME
 # A session that fails to come up (a display taken meanwhile) gets one more try.
@@ -91,6 +99,9 @@ shot 5-complete "$win"
 xdotool key Return   # Finish
 wait_for 10 gone "$setup_pid" || fail "setup did not end on Finish"
 
+cmp -s "$work/marker" "$work/marker.orig" || fail "the file behind a link was written"
+[ "$(stat -c %a "$work/marker")" = 600 ] || fail "the file behind a link changed its mode"
+[ ! -L "$inst/data.bin" ] && [ ! -L "$inst/readme.txt" ] || fail "a link was left in place"
 cmp -s "$src/data.bin" "$inst/data.bin" || fail "data.bin differs"
 cmp -s "$work/readme.txt" "$inst/readme.txt" || fail "readme.txt was not expanded"
 cmp -s "$src/demo" "$inst/demo" || fail "demo differs"

@@ -11,6 +11,7 @@
 #include <QTimer>
 
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
 
 #include "setup/MainForm.h"
@@ -202,6 +203,32 @@ TEST_F(Form, AMissingScriptShowsTheErrorPage) {
             "installation.\n\nClick Exit to exit this program.");
   auto uninstaller = Open("uninstall.exe", "");
   EXPECT_EQ(uninstaller->ErrorTitle->text(), "Uninstall Error");
+}
+
+TEST_F(Form, AnOverlongValueIsNamedOnTheErrorPage) {
+  auto form = Open("setup", std::string(kScript) + "Files=" + std::string(3000, 'f') + "\n");
+  EXPECT_EQ(form->CurrentPage(), 6);
+  EXPECT_TRUE(form->ErrorText->text().startsWith(
+      "The installation settings file is invalid: the value of \"Files\" is longer than 2047 "
+      "characters.\n\n"));
+}
+
+TEST_F(Form, NothingIsCreatedBeforeTheInstallStep) {
+  const QByteArray home = qgetenv("HOME");
+  std::filesystem::create_directory(dir.File("home"));
+  qputenv("HOME", dir.File("home").c_str());
+  qunsetenv("XDG_DATA_HOME");
+  qunsetenv("XDG_CONFIG_HOME");
+  auto withoutScript = Open("setup", "");
+  EXPECT_EQ(withoutScript->CurrentPage(), 6);
+  auto form = Open("setup",
+                   "[Settings]\nName=Demo\nDirectory=~/Apps/#APP_NAME\nExename=demo\n"
+                   "ShortCuts=demo Demo\n");
+  EXPECT_EQ(form->InstallDirectory->text().toStdString(), dir.File("home/Apps/Demo"));
+  for (int page = 0; page < 3; ++page) form->NextButton->click();
+  EXPECT_EQ(form->CurrentPage(), 3);
+  qputenv("HOME", home);
+  EXPECT_TRUE(std::filesystem::is_empty(dir.File("home")));
 }
 
 }  // namespace

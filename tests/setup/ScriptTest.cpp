@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <utility>
+#include <vector>
+
 #include "tests/support/TempDir.h"
 
 namespace {
@@ -37,6 +40,41 @@ TEST(ReadScript, ExpandsPlaceholdersInKeyOrder) {
   EXPECT_EQ(s.Exename, "My App.bin");
   EXPECT_EQ(s.Logo, "/logo.jpg");  // Logo is read first of all
   EXPECT_EQ(s.Url, "http://x/Acme ");
+}
+
+TEST(ReadScript, ATildeDirectoryIsInTheHomeFolder) {
+  TScript s;
+  s.HomeFolder = "/home/u";
+  const std::string base = "[Settings]\nName=App\nExename=e\nShortCuts=s\nDirectory=";
+  for (const auto& [written, read] : std::vector<std::pair<std::string, std::string>>{
+           {"~/Apps/#APP_NAME", "/home/u/Apps/App"},
+           {"~\\Apps", "/home/u/Apps"},
+           {"~", "/home/u"},
+           {"~other/Apps", "~other/Apps"},  // only the user's own home
+           {"Apps/~/x", "Apps/~/x"}}) {
+    ASSERT_TRUE(s.ReadSettings(platform::IniFile::Parse(base + written))) << written;
+    EXPECT_EQ(s.Directory, read) << written;
+  }
+  s.HomeFolder = "";
+  ASSERT_TRUE(s.ReadSettings(platform::IniFile::Parse(base + "~/Apps")));
+  EXPECT_EQ(s.Directory, "~/Apps");  // left relative, and refused when installing
+}
+
+TEST(ReadScript, AValueLongerThanTheReaderKeepsIsAnErrorNamingTheKey) {
+  const std::string base = std::string("[Settings]\n") + kRequired;
+  const std::string longest(platform::IniFile::MaxValueLength, 'x');
+  bool ok = false;
+  const TScript fits = Read(base + "OptionalFiles=" + longest + "\n", &ok);
+  EXPECT_TRUE(ok);
+  EXPECT_EQ(fits.OptionalFiles, longest);
+  EXPECT_TRUE(fits.Problem.empty());
+  const TScript cut = Read(base + "OptionalFiles=a.txt " + longest + "\n", &ok);
+  EXPECT_FALSE(ok);
+  EXPECT_EQ(cut.Problem,
+            "The installation settings file is invalid: the value of \"OptionalFiles\" is longer "
+            "than 2047 characters");
+  EXPECT_TRUE(cut.OptionalFiles.empty());
+  EXPECT_TRUE(cut.LicenseFile.empty());  // read after it: not read at all
 }
 
 TEST(ReadScript, UnknownTokensAndLoneHashesBecomeErrors) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <filesystem>
 #include <string>
 
 #include "tests/platform/installer/SzddBuilder.h"
@@ -15,13 +16,19 @@ using ombrix::testing::SzddLiterals;
 using ombrix::testing::TempDir;
 
 std::int64_t CopyFile(const TempDir& dir, const std::string& from, const std::string& to) {
+  const auto folder = platform::TFolder::Open(dir.Path(), true);
   auto in = platform::LzOpenRead(dir.File(from));
-  auto out = platform::LzCreate(dir.File(to));
+  auto out = in ? platform::LzCreate(folder, to, in->Executable()) : nullptr;
   if (!in || !out) return -100;
-  const std::int64_t result = platform::LzCopy(*in, *out);
+  std::int64_t result = platform::LzCopy(*in, *out);
   platform::LzClose(in);
-  platform::LzClose(out);
+  if (!platform::LzClose(out) && result >= 0) result = -200;
   return result;
+}
+
+unsigned Mode(const std::string& path) {
+  struct stat st {};
+  return stat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0xFFFFu;
 }
 
 TEST(LzExpand, CopiesPlainFilesByteForByte) {
@@ -39,19 +46,23 @@ TEST(LzExpand, CopiesPlainFilesByteForByte) {
   EXPECT_TRUE(platform::LzOpenRead(dir.File("copy3")) != nullptr);
 }
 
-TEST(LzExpand, CopiesKeepTheSourcesPermissions) {
+TEST(LzExpand, CopiesTakeTheUsualModeOfANewFile) {
   TempDir dir;
+  const mode_t old = umask(022);
   dir.Write("prog", "#!/bin/sh\n");
   chmod(dir.File("prog").c_str(), 0750);
   dir.Write("prog.sh_", SzddLiterals("#!/bin/sh\nexit 0\n"));
-  chmod(dir.File("prog.sh_").c_str(), 0755);
+  chmod(dir.File("prog.sh_").c_str(), 0777);
+  dir.Write("data", "d");
+  chmod(dir.File("data").c_str(), 0666);
   ASSERT_GE(CopyFile(dir, "prog", "copy"), 0);
   ASSERT_GE(CopyFile(dir, "prog.sh_", "prog.sh"), 0);
-  struct stat st {};
-  ASSERT_EQ(stat(dir.File("copy").c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0777, 0750u);
-  ASSERT_EQ(stat(dir.File("prog.sh").c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0777, 0755u);
+  ASSERT_GE(CopyFile(dir, "data", "data2"), 0);
+  umask(old);
+  // Programs stay programs; nothing becomes writable by others.
+  EXPECT_EQ(Mode(dir.File("copy")), 0755u);
+  EXPECT_EQ(Mode(dir.File("prog.sh")), 0755u);
+  EXPECT_EQ(Mode(dir.File("data2")), 0644u);
 }
 
 TEST(LzExpand, ExpandsLiteralsAndBackReferences) {
@@ -79,7 +90,33 @@ TEST(LzExpand, RefusesWhatCannotBeOpenedOrWritten) {
   EXPECT_EQ(platform::LzOpenRead(dir.File("missing")), nullptr);
   EXPECT_EQ(platform::LzOpenRead(dir.Path()), nullptr);  // a folder
   EXPECT_EQ(platform::LzOpenRead(dir.Path() + "/"), nullptr);
-  EXPECT_EQ(platform::LzCreate(dir.File("no/such/folder/file")), nullptr);
+  const auto folder = platform::TFolder::Open(dir.Path(), true);
+  for (const std::string name : {"", ".", "..", "a/b"})
+    EXPECT_EQ(platform::LzCreate(folder, name, false), nullptr) << name;
+  std::filesystem::create_directory(dir.File("sub"));
+  EXPECT_EQ(platform::LzCreate(folder, "sub", false), nullptr);  // a folder has the name
+  EXPECT_EQ(platform::LzCreate(platform::TFolder(), "file", false), nullptr);
+}
+
+TEST(LzExpand, ADestinationTakesItsNameOnlyAfterACopySucceeded) {
+  TempDir dir;
+  dir.Write("old", "old content");
+  dir.Write("new", "new content");
+  const auto folder = platform::TFolder::Open(dir.Path(), true);
+  auto in = platform::LzOpenRead(dir.File("new"));
+  auto out = platform::LzCreate(folder, "old", false);
+  ASSERT_TRUE(in && out);
+  platform::LzClose(out);  // no copy: dropped
+  EXPECT_EQ(dir.Read("old"), "old content");
+  out = platform::LzCreate(folder, "old", false);
+  ASSERT_GE(platform::LzCopy(*in, *out), 0);
+  EXPECT_EQ(dir.Read("old"), "old content");  // not before it is closed
+  EXPECT_TRUE(platform::LzClose(out));
+  EXPECT_EQ(dir.Read("old"), "new content");
+  // Nothing of the attempts is left behind.
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()),
+                          std::filesystem::directory_iterator()),
+            2);
 }
 
 TEST(LzExpand, DamagedCompressedFilesGiveAnErrorCode) {
@@ -89,12 +126,16 @@ TEST(LzExpand, DamagedCompressedFilesGiveAnErrorCode) {
   const std::int64_t result = CopyFile(dir, "cut.tx_", "cut.txt");
   EXPECT_LT(result, 0);
   EXPECT_NE(result, -100);
-  // Data that ends before the length the header promises: the count says what was written.
+  // Data that ends before the length the header promises is no copy.
   dir.Write("short.tx_", SzddHeader(100) +
                              "\x07"
                              "abc");
-  EXPECT_EQ(CopyFile(dir, "short.tx_", "short.txt"), 3);
-  EXPECT_EQ(dir.Read("short.txt"), "abc");
+  EXPECT_EQ(CopyFile(dir, "short.tx_", "short.txt"), platform::LzErrorShort);
+  EXPECT_FALSE(std::filesystem::exists(dir.File("short.txt")));
+  dir.Write("exact.tx_", SzddHeader(3) +
+                             "\x07"
+                             "abc");
+  EXPECT_EQ(CopyFile(dir, "exact.tx_", "exact.txt"), 3);
 }
 
 }  // namespace

@@ -5,8 +5,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <fcntl.h>
+
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <vector>
 
 #include "platform/installer/FileOps.h"
 #include "platform/installer/Folders.h"
@@ -32,7 +37,7 @@ TEST(Folders, ProgramFilesIsOptOrTheUsersOwnFolder) {
   TempDir home;
   EXPECT_EQ(platform::ProgramFilesPath(Facts(home.Path(), true)), "/opt");
   EXPECT_EQ(platform::ProgramFilesPath(Facts(home.Path(), false)), home.Path() + "/.local/opt");
-  EXPECT_TRUE(fs::is_directory(home.Path() + "/.local/opt"));
+  EXPECT_TRUE(fs::is_empty(home.Path()));  // made by the installation, not by asking
   EXPECT_EQ(platform::ProgramFilesPath(Facts("", false)), "");
   EXPECT_EQ(platform::ProgramFilesPath(Facts("relative", false)), "");
 }
@@ -89,32 +94,97 @@ TEST(Shortcut, RefusesNamesThatLeaveTheirFolder) {
   EXPECT_FALSE(platform::DeleteShortcutFile(dir.File("menu"), "../x"));
 }
 
-TEST(FileOps, DeletesRegularFilesOnly) {
+TEST(FileOps, DeletesFilesAndLinksButNeverFolders) {
   TempDir dir;
   dir.Write("a.txt", "a");
   fs::create_directory(dir.File("sub"));
   dir.Write("sub/keep", "k");
   fs::create_symlink(dir.File("sub"), dir.File("link"));
-  EXPECT_TRUE(platform::DeleteRegularFile(dir.File("a.txt")));
+  fs::create_symlink(dir.File("sub/keep"), dir.File("filelink"));
+  EXPECT_TRUE(platform::DeleteInstalledFile(dir.File("a.txt")));
   EXPECT_FALSE(fs::exists(dir.File("a.txt")));
-  EXPECT_FALSE(platform::DeleteRegularFile(dir.File("a.txt")));
-  EXPECT_FALSE(platform::DeleteRegularFile(dir.File("sub")));
-  EXPECT_FALSE(platform::DeleteRegularFile(dir.File("sub/")));
-  EXPECT_FALSE(platform::DeleteRegularFile(dir.File("link")));
-  EXPECT_FALSE(platform::DeleteRegularFile(""));
-  EXPECT_TRUE(fs::exists(dir.File("sub/keep")));
+  EXPECT_FALSE(platform::DeleteInstalledFile(dir.File("a.txt")));
+  EXPECT_FALSE(platform::DeleteInstalledFile(dir.File("sub")));
+  EXPECT_FALSE(platform::DeleteInstalledFile(dir.File("sub/")));
+  EXPECT_FALSE(platform::DeleteInstalledFile(""));
+  // A link goes, what it points to stays.
+  EXPECT_TRUE(platform::DeleteInstalledFile(dir.File("link")));
+  EXPECT_TRUE(platform::DeleteInstalledFile(dir.File("filelink")));
+  EXPECT_FALSE(fs::exists(fs::symlink_status(dir.File("link"))));
+  EXPECT_EQ(dir.Read("sub/keep"), "k");
   EXPECT_FALSE(platform::RemoveEmptyFolder(dir.File("sub")));
 }
 
-TEST(FileOps, ClearReadOnlyGivesTheOwnerWriteAccess) {
+unsigned Mode(const std::string& path) {
+  struct stat st {};
+  return lstat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0xFFFFu;
+}
+
+TEST(FileOps, ClearReadOnlyGivesTheOwnerWriteAccessToAFileOnly) {
   TempDir dir;
   dir.Write("ro", "x");
+  dir.Write("outside", "x");
   chmod(dir.File("ro").c_str(), 0444);
+  chmod(dir.File("outside").c_str(), 0444);
+  fs::create_symlink(dir.File("outside"), dir.File("link"));
+  fs::create_directory(dir.File("sub"));
+  chmod(dir.File("sub").c_str(), 0555);
   EXPECT_TRUE(platform::ClearReadOnly(dir.File("ro")));
-  struct stat st {};
-  ASSERT_EQ(stat(dir.File("ro").c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0777, 0644u);
+  EXPECT_EQ(Mode(dir.File("ro")), 0644u);
   EXPECT_FALSE(platform::ClearReadOnly(dir.File("missing")));
+  EXPECT_FALSE(platform::ClearReadOnly(dir.File("link")));
+  EXPECT_FALSE(platform::ClearReadOnly(dir.File("sub")));
+  EXPECT_FALSE(platform::ClearReadOnly(dir.File("sub/..")));
+  EXPECT_EQ(Mode(dir.File("outside")), 0444u);
+  EXPECT_EQ(Mode(dir.File("sub")), 0555u);
+  chmod(dir.File("sub").c_str(), 0755);
+}
+
+TEST(FileOps, ANewFileReplacesALinkAndLeavesItsTarget) {
+  TempDir dir;
+  fs::create_directory(dir.File("f"));
+  dir.Write("target", "keep");
+  fs::create_symlink(dir.File("target"), dir.File("f/name"));
+  ASSERT_TRUE(platform::ReplaceFile(dir.File("f"), "name", "new", 0666));
+  EXPECT_EQ(dir.Read("target"), "keep");
+  EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(dir.File("f/name"))));
+  EXPECT_EQ(dir.Read("f/name"), "new");
+  // A folder that is itself a link takes nothing.
+  fs::create_symlink(dir.File("f"), dir.File("flink"));
+  EXPECT_FALSE(platform::ReplaceFile(dir.File("flink"), "other", "x", 0666));
+  EXPECT_FALSE(platform::ReplaceFile(dir.File("flink") + "/", "other", "x", 0666));
+  EXPECT_FALSE(fs::exists(dir.File("f/other")));
+}
+
+TEST(FileOps, FoldersAreTakenOnlyWhenRealAndOwned) {
+  TempDir dir;
+  fs::create_directory(dir.File("mine"));
+  fs::create_symlink(dir.File("mine"), dir.File("link"));
+  dir.Write("file", "x");
+  platform::FolderRefusal why{};
+  EXPECT_TRUE(platform::TFolder::Open(dir.File("mine") + "/", true, &why).IsOpen());
+  EXPECT_EQ(why, platform::FolderRefusal::None);
+  EXPECT_FALSE(platform::TFolder::Open(dir.File("link"), true, &why).IsOpen());
+  EXPECT_EQ(why, platform::FolderRefusal::Link);
+  EXPECT_FALSE(platform::TFolder::Open(dir.File("file"), true, &why).IsOpen());
+  EXPECT_EQ(why, platform::FolderRefusal::NotFolder);
+  EXPECT_FALSE(platform::TFolder::Open(dir.File("none"), true, &why).IsOpen());
+  EXPECT_EQ(why, platform::FolderRefusal::Missing);
+  if (geteuid() != 0) GTEST_SKIP() << "handing a folder to another user needs root";
+  ASSERT_EQ(chown(dir.File("mine").c_str(), 65534, 65534), 0);
+  EXPECT_FALSE(platform::TFolder::Open(dir.File("mine"), true, &why).IsOpen());
+  EXPECT_EQ(why, platform::FolderRefusal::ForeignOwner);
+  EXPECT_TRUE(platform::TFolder::Open(dir.File("mine"), false).IsOpen());
+}
+
+TEST(FileOps, FolderObtainableMakesNothing) {
+  TempDir dir;
+  EXPECT_TRUE(platform::FolderObtainable(dir.File("a/b/c")));
+  EXPECT_TRUE(platform::FolderObtainable(dir.Path()));
+  EXPECT_TRUE(fs::is_empty(dir.Path()));
+  dir.Write("file", "x");
+  EXPECT_FALSE(platform::FolderObtainable(dir.File("file/sub")));
+  EXPECT_FALSE(platform::FolderObtainable(""));
 }
 
 TEST(FileOps, ARunningProgramCannotBeOpenedExclusively) {
@@ -135,6 +205,63 @@ TEST(FileOps, ARunningProgramCannotBeOpenedExclusively) {
   waitpid(pid, nullptr, 0);
   EXPECT_TRUE(platform::CanOpenExclusive(copy));
   EXPECT_FALSE(platform::CanOpenExclusive(dir.File("missing")));
+}
+
+std::string ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+pid_t Spawn(std::vector<std::string> args, const std::string& cwd = {},
+            const std::string& open = {}) {
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  if (!cwd.empty()) posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
+  if (!open.empty()) posix_spawn_file_actions_addopen(&actions, 5, open.c_str(), O_RDONLY, 0);
+  std::vector<char*> argv;
+  for (auto& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  // A group of its own, so that Stop ends the shell's children with it.
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+  pid_t pid = 0;
+  EXPECT_EQ(posix_spawn(&pid, argv[0], &actions, &attributes, argv.data(), environ), 0);
+  posix_spawn_file_actions_destroy(&actions);
+  posix_spawnattr_destroy(&attributes);
+  // The spawn returns while the new program may still be setting up its arguments.
+  const std::string cmdline = "/proc/" + std::to_string(pid) + "/cmdline";
+  for (int i = 0; i < 500 && pid > 0 && ReadAll(cmdline).rfind(args.back()) == std::string::npos;
+       ++i)
+    usleep(10000);
+  return pid;
+}
+
+void Stop(pid_t pid) {
+  if (pid <= 0) return;  // never this test's own group
+  kill(-pid, SIGKILL);
+  waitpid(pid, nullptr, 0);
+}
+
+TEST(FileOps, AFileHeldOpenOrNamedByAProcessIsInUse) {
+  TempDir dir;
+  dir.Write("script", "sleep 30\n");
+  fs::create_directory(dir.File("other"));
+  dir.Write("other/script", "");
+  EXPECT_FALSE(platform::ProcessHoldsFile(dir.File("script")));
+  // Held open, not named.
+  pid_t pid = Spawn({"/bin/sleep", "30"}, {}, dir.File("script"));
+  EXPECT_TRUE(platform::ProcessHoldsFile(dir.File("script")));
+  Stop(pid);
+  // Named relative to the process's folder, not held: an interpreter that read it whole.
+  pid = Spawn({"/bin/sh", "-c", "sleep 30; true", "script"}, dir.Path());
+  EXPECT_TRUE(platform::ProcessHoldsFile(dir.File("script")));
+  Stop(pid);
+  // A name alone is not enough: it must lead to the file.
+  pid = Spawn({"/bin/sh", "-c", "sleep 30; true", "script"}, dir.File("other"));
+  EXPECT_FALSE(platform::ProcessHoldsFile(dir.File("script")));
+  Stop(pid);
+  EXPECT_FALSE(platform::ProcessHoldsFile(dir.File("missing")));
 }
 
 TEST(FileOps, DeleteAtRestartRemovesTheFileAndAnEmptyFolder) {
@@ -184,6 +311,67 @@ TEST(KeyStore, KeepsStringAndNumberValuesPerKey) {
       store.ReadValue("software/microsoft/windows/currentversion/uninstall/MY APP", "NOREPAIR")
           .has_value());
   EXPECT_FALSE(store.ReadKey("Software\\Other").has_value());
+}
+
+TEST(KeyStore, KeysOfAnyLengthAndScriptGetShortFileNames) {
+  TempDir dir;
+  platform::TKeyStore store(dir.File("keys"));
+  std::string name = "Uninstall\\";
+  for (int i = 0; i < 300; ++i) name += "\xD0\x96";
+  ASSERT_TRUE(store.SetValue(name, "DisplayName", std::string("long")));
+  EXPECT_EQ(platform::TKeyStore::FileNameOf(name).size(), 21u);
+  EXPECT_EQ(std::get<std::string>(*store.ReadValue(name, "displayname")), "long");
+  EXPECT_FALSE(store.ReadKey("Uninstall\\other").has_value());
+  EXPECT_TRUE(store.DeleteKeyTree("uninstall"));
+  EXPECT_TRUE(fs::is_empty(dir.File("keys")));
+}
+
+TEST(KeyStore, AKeyWrittenInTheEarlierLayoutIsReadMovedAndDeleted) {
+  TempDir dir;
+  const std::string key = "Software\\Uninstall\\Old App";
+  fs::create_directory(dir.File("keys"));
+  const std::string legacy = platform::TKeyStore::LegacyFileNameOf(key);
+  EXPECT_EQ(legacy, "software%5Cuninstall%5Cold%20app.key");
+  dir.Write("keys/" + legacy, "DisplayName\ts\tOld%20App\nNoRepair\td\t1\n");
+  dir.Write("keys/software%5Cuninstall%5Cother.key", "DisplayName\ts\tOther\n");
+  platform::TKeyStore store(dir.File("keys"));
+  EXPECT_EQ(std::get<std::string>(*store.ReadValue(key, "DisplayName")), "Old App");
+  ASSERT_TRUE(store.SetValue(key, "Publisher", std::string("Acme")));
+  EXPECT_FALSE(fs::exists(dir.File("keys/" + legacy)));
+  const auto values = store.ReadKey(key);
+  ASSERT_TRUE(values.has_value());
+  EXPECT_EQ(values->size(), 3u);
+  // Both layouts side by side: a tree deletion finds each by the name it holds.
+  EXPECT_TRUE(store.DeleteKeyTree("software\\uninstall"));
+  EXPECT_TRUE(fs::is_empty(dir.File("keys")));
+}
+
+TEST(KeyStore, AFileOfAnotherKeyIsNeitherReadNorOverwritten) {
+  TempDir dir;
+  platform::TKeyStore store(dir.File("keys"));
+  ASSERT_TRUE(store.SetValue("A", "v", std::string("a")));
+  // As if another key's name had the same hash: its file names that other key.
+  const std::string file = "keys/" + platform::TKeyStore::FileNameOf("B");
+  dir.Write(file, "[c]\nv\ts\tc\n");
+  EXPECT_FALSE(store.ReadKey("B").has_value());
+  EXPECT_FALSE(store.SetValue("B", "v", std::string("b")));
+  EXPECT_EQ(dir.Read(file), "[c]\nv\ts\tc\n");
+  EXPECT_TRUE(store.DeleteKeyTree("c"));
+  EXPECT_TRUE(store.ReadKey("A").has_value());
+}
+
+TEST(KeyStore, ChoosingTheFolderMakesNothing) {
+  TempDir dir;
+  setenv("XDG_DATA_HOME", dir.File("data").c_str(), 1);
+  EXPECT_EQ(platform::KeyRootFolder(platform::KeyRoot::LocalMachine, dir.File("sys/keys")),
+            dir.File("sys/keys"));
+  dir.Write("sys", "a file where the folder would go");
+  EXPECT_EQ(platform::KeyRootFolder(platform::KeyRoot::LocalMachine, dir.File("sys/keys")),
+            dir.File("data/ombrix/keys/machine"));
+  EXPECT_EQ(platform::KeyRootFolder(platform::KeyRoot::CurrentUser),
+            dir.File("data/ombrix/keys/user"));
+  EXPECT_FALSE(fs::exists(dir.File("data")));
+  EXPECT_TRUE(fs::is_regular_file(dir.File("sys")));
 }
 
 TEST(KeyStore, DeletesAKeyWithItsSubkeysOnly) {
