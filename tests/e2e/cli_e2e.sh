@@ -38,6 +38,10 @@ ws=$(sed -E 's/^ombrix-cli +[^ ]+ +[^ ]+ +([0-9,]+) K.*/\1/' <<<"$row" | tr -d ,
 [[ "$ws" =~ ^[0-9]+$ ]] && [ "$ws" -ge 1000 ] && [ "$ws" -le 2000000 ] ||
   fail "implausible working set '$ws' K in: $row"
 
+# The four figures on one line after every sample, each named.
+grep -Eq '^Processor: [0-9.]+%  Memory: [0-9.]+% \([0-9]+MB avail\)  Disk: [0-9.]+%  Network: [0-9.]+%$' \
+  "$work/out" || fail "no labelled line of the four figures"
+
 # Finished processes in the log, told apart by their ids.
 log="$work/Ombrix.log"
 grep -q "  Start    $work/ombrix-cli" "$log" || fail "no start record"
