@@ -137,6 +137,9 @@ void TMainForm::CreateMenus() {
     connect(item, &QAction::triggered, this,
             [this, item] { ProcessorMenuClick(item->property("tag").toInt()); });
   connect(ExitMenu, &QAction::triggered, this, [this] { ExitMenuClick(); });
+  // An item chosen in the panel's copy of the menu closes this one too, where it is open.
+  for (QAction* item : TrayPopup->actions())
+    connect(item, &QAction::triggered, TrayPopup, &QMenu::close);
   connect(TrayPopup, &QMenu::aboutToShow, this, [this] { TrayPopupPopup(); });
   trayItems_ = {AboutMenu, ProcessorMenu, MemoryMenu, DiskMenu, NetworkMenu, ElapsedMenu};
 }
@@ -212,6 +215,8 @@ void TMainForm::SetStatusText(const std::string& text) {
 void TMainForm::UpdateIndicatorTexts() {
   if (TrayIcon != nullptr)
     TrayIcon->setToolTip(TipForDisplay(TipText(IndicatorTexts(CoreFigures(*core_)))));
+  // A panel that draws the exported menu may open it without telling the program first.
+  if (TrayMenuExported) TrayPopupPopup();
 }
 
 void TMainForm::UpdateWindowFigures() {

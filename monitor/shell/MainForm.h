@@ -167,7 +167,6 @@ class TMainForm : public QWidget, public TFrontEnd {
   TTrayMenuItems trayItems_;
   bool closing_ = false;
   bool trayHostSeen_ = false;
-  QPoint placedClient_;  // where the tray placement put the client area
 };
 
 }  // namespace ombrix

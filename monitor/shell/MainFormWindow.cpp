@@ -121,7 +121,8 @@ void TMainForm::TrayIconActivated(QSystemTrayIcon::ActivationReason reason) {
 void TMainForm::BringForward() {
   for (QWidget* window :
        {static_cast<QWidget*>(this), static_cast<QWidget*>(SettingsForm.data())}) {
-    if (window == nullptr || !window->isVisible()) continue;
+    // One already in front is left alone: asking again only races the menu's grab.
+    if (window == nullptr || !window->isVisible() || window->isActiveWindow()) continue;
     window->raise();
     window->activateWindow();
   }
@@ -199,7 +200,6 @@ void TMainForm::ProcessorMenuClick(int tag) {
   if (!place) return;
   // The frame's size is known only once the window shows for the first time, at once or
   // when the window manager gets round to telling it.
-  placedClient_ = geometry().topLeft();
   RefinePlacement();
   for (int ms : {0, 100, 250, 500, 1000})
     QTimer::singleShot(ms, this, [this] { RefinePlacement(); });
@@ -207,10 +207,10 @@ void TMainForm::ProcessorMenuClick(int tag) {
 
 // Placed again with the frame's true size, unless the user has moved the window since.
 void TMainForm::RefinePlacement() {
-  const bool unmoved = geometry().topLeft() == placedClient_;
+  // The frame stays where it was put while the window manager fits the client inside it.
+  const bool unmoved = frameGeometry().topLeft() == RestoreRect.topLeft();
   if (!isVisible() || !unmoved || frameGeometry().size() == RestoreRect.size()) return;
   PlaceFromTray();
-  placedClient_ = geometry().topLeft();
 }
 
 // The window's right edge at the tray click, its bottom just above the panel, its size the
