@@ -132,7 +132,8 @@ void TViews::CreateButtons(QWidget* panel2) {
   connect(viewGroup_, &QButtonGroup::idClicked, this, &TViews::ProcessButtonClick);
   connect(valueGroup, &QButtonGroup::buttonClicked, this, [this] { IntervalButtonClick(); });
 
-  // Placed by hand at the right of the tool bar, never further left than 150 pixels.
+  // Placed by hand at the right of the tool bar, never further left than 150 pixels nor over
+  // the buttons before it (LayoutColumns).
   ProcessList = new QComboBox(panel2);
   ProcessList->setObjectName("ProcessList");
   ProcessList->setFixedWidth(DesignListWidth);
