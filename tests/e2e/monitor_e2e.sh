@@ -199,6 +199,8 @@ stacked_above() {  # stacked_above UPPER LOWER: by the window manager's stacking
 wait_for 5 stacked_above "$dlg" "$win" || fail "the dialog opened below the window kept on top"
 shot settings-on-top
 xdotool key Escape
+wait_for 5 sh -c "! xdotool search --onlyvisible --name '^Ombrix Settings\$' >/dev/null 2>&1" ||
+  fail "Escape did not close the dialog"
 
 # Minimising hides the window to the tray too; "Memory usage" brings it back.
 xdotool windowminimize "$win"
