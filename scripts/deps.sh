@@ -8,7 +8,8 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libbpf-dev bpftool libcap2-bin libnl-genl-3-dev
   xvfb openbox tint2 xdotool x11-utils imagemagick desktop-file-utils mscompress
-  fonts-dejavu-core fonts-liberation2 netbase python3
+  fonts-dejavu-core fonts-liberation2 fonts-urw-base35 netbase python3
+  sway waybar qt6-wayland grim dbus
 )
 if [ "${1:-}" = "--fuzz" ]; then packages+=(libclang-rt-dev); fi
 

@@ -81,9 +81,7 @@ std::string TCliFrontEnd::ViewText() {
 }
 
 std::string TCliFrontEnd::IndicatorText() {
-  const TIndicatorTexts texts = IndicatorTexts(CoreFigures(*core_));
-  return texts.Processor.toStdString() + "\n" + texts.Memory.toStdString() + "\n" +
-         texts.Disk.toStdString() + "\n" + texts.Network.toStdString() + "\n\n";
+  return IndicatorLine(IndicatorTexts(CoreFigures(*core_))).toStdString() + "\n\n";
 }
 
 }  // namespace ombrix

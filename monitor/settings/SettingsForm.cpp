@@ -1,5 +1,7 @@
 #include "monitor/settings/SettingsForm.h"
 
+#include <algorithm>
+
 #include <QApplication>
 #include <QCheckBox>
 #include <QHeaderView>
@@ -49,7 +51,62 @@ QCheckBox* MakeCheck(QWidget* parent, const char* text, int x, int y, int w) {
   return box;
 }
 
+// Level cells in reading order: rows 1 to 7, columns 1 to 3.
+constexpr int kLevelCells = (kGridRows - 1) * (kGridCols - 1);
+int CellNumber(int row, int col) {
+  return (row - 1) * (kGridCols - 1) + (col - 1);
+}
+
 }  // namespace
+
+QModelIndex TLevelsGrid::moveCursor(CursorAction action, Qt::KeyboardModifiers) {
+  const QModelIndex current = currentIndex();
+  const bool onLevel = current.isValid() && current.row() >= 1 && current.column() >= 1;
+  if (!onLevel) return action == MovePrevious ? QModelIndex() : model()->index(1, 1);
+  int row = current.row(), col = current.column();
+  switch (action) {
+    case MoveNext:
+    case MovePrevious: {
+      const int n = CellNumber(row, col) + (action == MoveNext ? 1 : -1);
+      if (n < 0 || n >= kLevelCells) return {};  // the focus moves on to the next control
+      return model()->index(1 + n / (kGridCols - 1), 1 + n % (kGridCols - 1));
+    }
+    case MoveUp:
+      row = std::max(1, row - 1);
+      break;
+    case MoveDown:
+      row = std::min(kGridRows - 1, row + 1);
+      break;
+    case MoveLeft:
+      col = std::max(1, col - 1);
+      break;
+    case MoveRight:
+      col = std::min(kGridCols - 1, col + 1);
+      break;
+    case MoveHome:
+      col = 1;
+      break;
+    case MoveEnd:
+      col = kGridCols - 1;
+      break;
+    case MovePageUp:
+      row = 1;
+      break;
+    case MovePageDown:
+      row = kGridRows - 1;
+      break;
+  }
+  return model()->index(row, col);
+}
+
+// Tab in the editor of the last cell (Shift+Tab in the first) goes on to the next control.
+void TLevelsGrid::closeEditor(QWidget* editor, QAbstractItemDelegate::EndEditHint hint) {
+  const bool onward = hint == QAbstractItemDelegate::EditNextItem;
+  const bool leave = (onward || hint == QAbstractItemDelegate::EditPreviousItem) &&
+                     !moveCursor(onward ? MoveNext : MovePrevious, Qt::NoModifier).isValid();
+  QTableWidget::closeEditor(editor, leave ? QAbstractItemDelegate::NoHint : hint);
+  if (leave) QWidget::focusNextPrevChild(onward);
+}
 
 TSettingsForm::TSettingsForm(QWidget* parent) : QDialog(parent) {
   ShowMessage = [this](const QString& text) {
@@ -93,7 +150,7 @@ void TSettingsForm::CreateControls() {
   Label2->move(32, 76);
   CountEdit = new QLineEdit(this);
   CountEdit->setGeometry(32, 92, 97, 21);
-  StringGrid1 = new QTableWidget(kGridRows, kGridCols, this);
+  StringGrid1 = new TLevelsGrid(kGridRows, kGridCols, this);
   StringGrid1->setGeometry(8, 244, 273, 161);
   HostNameCheck = MakeCheck(this, "Retrieve the remote host name for open sockets.", 8, 124, 273);
   LogCheck = MakeCheck(this, "Log completed process information.", 8, 148, 273);
@@ -249,12 +306,13 @@ bool TSettingsForm::eventFilter(QObject* watched, QEvent* event) {
   const auto* key = static_cast<QKeyEvent*>(event);
   switch (key->key()) {
     case Qt::Key_Backspace:
+    case Qt::Key_Delete:  // an editing key, though some keyboards send it as a character
     case Qt::Key_Tab:
     case Qt::Key_Backtab:
     case Qt::Key_Return:
     case Qt::Key_Enter:
     case Qt::Key_Escape:
-      return false;  // backspace edits; the others belong to the dialog
+      return false;  // backspace and delete edit; the others belong to the dialog
     default:
       break;
   }

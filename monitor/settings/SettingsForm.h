@@ -3,6 +3,7 @@
 #pragma once
 #include <QDialog>
 #include <QStyledItemDelegate>
+#include <QTableWidget>
 #include <array>
 #include <functional>
 
@@ -12,9 +13,22 @@ class QCheckBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
-class QTableWidget;
 
 namespace ombrix {
+
+// The threshold grid: the cursor keys and Tab move among the level cells only, never onto
+// the fixed row and column, which have no editor; Tab past the last cell (Shift+Tab before
+// the first) leaves the grid for the next control.
+class TLevelsGrid : public QTableWidget {
+  Q_OBJECT
+
+ public:
+  TLevelsGrid(int rows, int columns, QWidget* parent) : QTableWidget(rows, columns, parent) {}
+
+ protected:
+  QModelIndex moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers) override;
+  void closeEditor(QWidget* editor, QAbstractItemDelegate::EndEditHint hint) override;
+};
 
 class TSettingsForm : public QDialog {
   Q_OBJECT

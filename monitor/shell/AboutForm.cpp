@@ -45,6 +45,8 @@ TAboutForm::TAboutForm(std::function<QRect()> trayRect)
     l->setAlignment(Qt::AlignCenter);
     layout->addWidget(l);
   }
+  // Its own size, fixed: a tiling compositor then floats it instead of filling the screen.
+  layout->setSizeConstraint(QLayout::SetFixedSize);
   timer_->setInterval(CheckMs);
   connect(timer_, &QTimer::timeout, this, [this] { Timer1Timer(); });
 }

@@ -14,6 +14,8 @@
 #include "monitor/shell/CoreFigures.h"
 #include "monitor/shell/images/ImageList.h"
 #include "monitor/shell/indicators/Indicators.h"
+#include "monitor/shell/views/ViewFormat.h"
+#include "platform/desktop/TrayHost.h"
 
 namespace ombrix {
 
@@ -22,8 +24,17 @@ namespace {
 constexpr int DesignWidth = 587;
 constexpr int DesignHeight = 415;
 
+// The design's size, where the settings still hold it, becomes the size at which this font
+// shows every figure whole; a size the user chose stays.
+void AdoptReadableSize(const QSize& readable) {
+  if (Settings.Width != DesignWidth || Settings.Height != DesignHeight) return;
+  Settings.Width = readable.width();
+  Settings.Height = readable.height();
+}
+
 QString LongTime() {
-  return QTime::currentTime().toString(QLocale().timeFormat(QLocale::LongFormat));
+  return QTime::currentTime().toString(
+      TimeFormatWithoutZone(QLocale().timeFormat(QLocale::LongFormat)));
 }
 
 }  // namespace
@@ -33,14 +44,16 @@ TMainForm::TMainForm(TKernelEventTrace* trace) {
   setWindowTitle("Ombrix");
   // A tool window: no taskbar entry; the notification-area icon is the way in.
   setWindowFlags(Qt::Tool);
-  resize(DesignWidth, DesignHeight);
-  // The grid's column widths are made for a narrow face; the usual wide default would cut
-  // the leading digits off the numbers, so prefer faces of the closest widths.
-  QFont::insertSubstitutions("Tahoma", {"Liberation Sans", "Arimo", "Nimbus Sans", "DejaVu Sans"});
+  // The design's face at its 8 points; where it is missing, narrow faces come first, so
+  // that the grid's figures show whole in columns of modest width.
+  QFont::insertSubstitutions(
+      "Tahoma", {"Nimbus Sans Narrow", "Liberation Sans Narrow", "DejaVu Sans Condensed",
+                 "Liberation Sans", "Arimo", "Nimbus Sans", "DejaVu Sans"});
   QFont font("Tahoma");
-  font.setStyleHint(QFont::SansSerif);  // the closest installed face when it is missing
-  font.setPointSize(8);  // the design's size: the grid's column widths are made for it
+  font.setStyleHint(QFont::SansSerif);  // the closest installed face when none of those is there
+  font.setPointSize(8);
   setFont(font);
+  resize(ReadableWindowSize(fontMetrics()));
   CreateComponents();
   core_ = std::make_unique<TMonitorCore>(*this, trace);
 }
@@ -105,7 +118,8 @@ QAction* TMainForm::MenuItem(const char* name, const QString& text, int tag) {
 }
 
 void TMainForm::CreateMenus() {
-  TrayPopup = new QMenu(this);
+  trayPopup_ = std::make_unique<QMenu>();
+  TrayPopup = trayPopup_.get();
   TrayPopup->setObjectName("TrayPopup");
   HelpMenu = MenuItem("HelpMenu", "Help", 0);
   AboutMenu = MenuItem("AboutMenu", "About...", 0);
@@ -123,6 +137,9 @@ void TMainForm::CreateMenus() {
     connect(item, &QAction::triggered, this,
             [this, item] { ProcessorMenuClick(item->property("tag").toInt()); });
   connect(ExitMenu, &QAction::triggered, this, [this] { ExitMenuClick(); });
+  // An item chosen in the panel's copy of the menu closes this one too, where it is open.
+  for (QAction* item : TrayPopup->actions())
+    connect(item, &QAction::triggered, TrayPopup, &QMenu::close);
   connect(TrayPopup, &QMenu::aboutToShow, this, [this] { TrayPopupPopup(); });
   trayItems_ = {AboutMenu, ProcessorMenu, MemoryMenu, DiskMenu, NetworkMenu, ElapsedMenu};
 }
@@ -158,16 +175,23 @@ void TMainForm::CreateComponents() {
 void TMainForm::FormCreate() {
   core_->FormCreate();
   Views->SetTables(core_->Tables);
+  AdoptReadableSize(ReadableWindowSize(fontMetrics()));
+  if (!trayHostSeen_) UseWithoutTray();
 }
 
 void TMainForm::AddTrayIcon() {
-  TrayIcon = new QSystemTrayIcon(ImageListIcon(imGreen), this);
+  // The program's icon until the first tick gives the tray a state to show.
+  TrayIcon = new QSystemTrayIcon(ProgramIcon(), this);
   TrayIcon->setObjectName("TrayIcon");
   TrayIcon->setToolTip(QApplication::applicationName());
   connect(TrayIcon, &QSystemTrayIcon::activated, this,
           [this](QSystemTrayIcon::ActivationReason reason) { TrayIconActivated(reason); });
+  // A StatusNotifier panel draws the menu itself, where it draws its own; an XEmbed icon
+  // leaves it to the program, which opens it on either button as the design has it.
+  TrayMenuExported = platform::StatusNotifierHostPresent();
+  if (TrayMenuExported) TrayIcon->setContextMenu(TrayPopup);
   TrayIcon->show();
-  trayHostSeen_ = QSystemTrayIcon::isSystemTrayAvailable();
+  trayHostSeen_ = TrayHostPresent();
   TrayWatch->start();
 }
 
@@ -191,6 +215,8 @@ void TMainForm::SetStatusText(const std::string& text) {
 void TMainForm::UpdateIndicatorTexts() {
   if (TrayIcon != nullptr)
     TrayIcon->setToolTip(TipForDisplay(TipText(IndicatorTexts(CoreFigures(*core_)))));
+  // A panel that draws the exported menu may open it without telling the program first.
+  if (TrayMenuExported) TrayPopupPopup();
 }
 
 void TMainForm::UpdateWindowFigures() {
@@ -235,6 +261,11 @@ void TMainForm::ShowError(const std::string& text) {
 }
 
 void TMainForm::closeEvent(QCloseEvent* event) {
+  // Without a notification area there is nothing to hide to: closing is Exit.
+  if (!CanExit && Trayless) {
+    StopForExit();
+    QTimer::singleShot(0, qApp, &QApplication::quit);
+  }
   if (!CanExit) {
     event->ignore();
     ApplicationEventsMinimize();
@@ -250,11 +281,16 @@ void TMainForm::closeEvent(QCloseEvent* event) {
   event->accept();
 }
 
-void TMainForm::ExitMenuClick() {
+void TMainForm::StopForExit() {
   CanExit = true;
+  if (SettingsForm) SettingsForm->reject();  // an open dialog ends as Cancel
   Timer1->stop();
   core_->StopTrace();
   core_->WriteStopRecord();
+}
+
+void TMainForm::ExitMenuClick() {
+  StopForExit();
   close();
   QApplication::quit();
 }

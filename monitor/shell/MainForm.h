@@ -1,6 +1,8 @@
 // The main window: owns the monitor's core and shows it. It starts hidden; only the
-// notification-area icon shows. The views, indicators and tray menu plug into the places
-// named below (DrawGrid1, the status line, TrayPopup).
+// notification-area icon shows. Without a notification area it starts shown instead, as an
+// ordinary window that the tray icon takes over once a tray host appears. The views,
+// indicators and tray menu plug into the places named below (DrawGrid1, the status line,
+// TrayPopup).
 #pragma once
 #include <QAction>
 #include <QButtonGroup>
@@ -25,6 +27,12 @@
 #include "monitor/shell/views/Views.h"
 
 namespace ombrix {
+
+// The status line's word on the window's behaviour when there is no notification area, and
+// when one has appeared.
+inline constexpr const char* NoTrayText = "No notification area: closing this window ends Ombrix";
+inline constexpr const char* TrayAgainText =
+    "Ombrix is in the notification area now: closing this window hides it there";
 
 class TMainForm : public QWidget, public TFrontEnd {
   Q_OBJECT
@@ -82,11 +90,18 @@ class TMainForm : public QWidget, public TFrontEnd {
   std::string HelpFile;
   // Watches for the desktop's tray host coming back, to put the icon in it again.
   QTimer* TrayWatch = nullptr;
+  // No notification area: the window is shown as an ordinary one, minimising minimises and
+  // closing ends the program, until a tray host appears.
+  bool Trayless = false;
+  // The panel draws TrayPopup itself from the exported menu (a StatusNotifier host), as
+  // opposed to an XEmbed icon that reports its clicks to the program.
+  bool TrayMenuExported = false;
 
   // How the window reaches the desktop and the user; tests replace them.
   std::function<int(TSettingsForm& dialog)> RunSettingsForm;  // modal run, the dialog's result
   std::function<void(const QUrl& url)> OpenDocument;
   std::function<void(const QString& text)> ShowMessage;
+  std::function<bool()> TrayHostPresent;  // is there a notification area to show the icon in
 
   void FormCreate();
   void Timer1Timer();
@@ -104,6 +119,9 @@ class TMainForm : public QWidget, public TFrontEnd {
   void ApplicationEventsMinimize();
   void ApplicationEventsRestore();
   void ApplyAlwaysOnTop();
+  // Into and out of the window-only behaviour, as the tray host goes and comes.
+  void UseWithoutTray();
+  void UseTray();
   // The tray icon's bounds on the screen; empty while the desktop has not told them.
   QRect TrayRect() const;
   void CheckTrayHost();
@@ -137,12 +155,18 @@ class TMainForm : public QWidget, public TFrontEnd {
   void ConnectHelpKeys();
   void PlaceFromTray();
   void RefinePlacement();
+  void SetWindowType(Qt::WindowType type);
+  void ReplaceFlags(Qt::WindowFlags flags);
+  void BringForward();
+  void PopUpTrayMenu();
+  void StopForExit();
 
+  // The tray menu has no parent window: a dialog modal to the main window must not block it.
+  std::unique_ptr<QMenu> trayPopup_;
   std::unique_ptr<TMonitorCore> core_;
   TTrayMenuItems trayItems_;
   bool closing_ = false;
   bool trayHostSeen_ = false;
-  QPoint placedClient_;  // where the tray placement put the client area
 };
 
 }  // namespace ombrix

@@ -72,6 +72,7 @@ void TMainForm::ConnectWindowHandling() {
   ShowMessage = [](const QString& text) {
     QMessageBox::information(nullptr, QApplication::applicationName(), text);
   };
+  TrayHostPresent = [] { return QSystemTrayIcon::isSystemTrayAvailable(); };
   connect(SettingsMenu, &QAction::triggered, this, [this] { SettingsMenuClick(); });
   connect(HelpMenu, &QAction::triggered, this, [this] { HelpMenuClick(); });
   connect(AboutMenu, &QAction::triggered, this, [this] { AboutMenuClick(); });
@@ -80,6 +81,12 @@ void TMainForm::ConnectWindowHandling() {
   TrayWatch->setObjectName("TrayWatch");
   TrayWatch->setInterval(TrayWatchMs);
   connect(TrayWatch, &QTimer::timeout, this, [this] { CheckTrayHost(); });
+  // The tray menu from the status line too: the way to it when there is no tray.
+  StatusPanel->setContextMenuPolicy(Qt::CustomContextMenu);
+  connect(StatusPanel, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
+    TrayClickPoint = StatusPanel->mapToGlobal(at);
+    TrayPopup->popup(TrayClickPoint);
+  });
 }
 
 void TMainForm::ConnectHelpKeys() {
@@ -105,19 +112,65 @@ void TMainForm::TrayIconActivated(QSystemTrayIcon::ActivationReason reason) {
   // A double or middle click is not a way into the menu; a double click has already
   // opened it with its first click.
   if (reason != QSystemTrayIcon::Trigger && reason != QSystemTrayIcon::Context) return;
+  BringForward();
   TrayClickPoint = QCursor::pos();
+  PopUpTrayMenu();
+}
+
+// A shown window that others cover comes to the front, and an open settings dialog above it.
+void TMainForm::BringForward() {
+  for (QWidget* window :
+       {static_cast<QWidget*>(this), static_cast<QWidget*>(SettingsForm.data())}) {
+    // One already in front is left alone: asking again only races the menu's grab.
+    if (window == nullptr || !window->isVisible() || window->isActiveWindow()) continue;
+    window->raise();
+    window->activateWindow();
+  }
+}
+
+void TMainForm::PopUpTrayMenu() {
+  if (!QGuiApplication::platformName().startsWith(QLatin1String("wayland"))) {
+    TrayPopup->popup(TrayClickPoint);
+    return;
+  }
+  // A Wayland client cannot place a menu on the screen without a window of its own under
+  // it, so it opens as a small window of its own size; a fixed size asks the compositor to
+  // float it rather than tile it over the desktop.
+  TrayPopupPopup();
+  TrayPopup->setMinimumSize(0, 0);
+  TrayPopup->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+  TrayPopup->setFixedSize(TrayPopup->sizeHint());
   TrayPopup->popup(TrayClickPoint);
 }
 
 void TMainForm::CheckTrayHost() {
   if (TrayIcon == nullptr) return;
-  const bool present = QSystemTrayIcon::isSystemTrayAvailable();
+  const bool present = TrayHostPresent();
   if (present && !trayHostSeen_) {
     // A new panel knows nothing of icons shown to the old one.
     TrayIcon->hide();
     TrayIcon->show();
+    if (Trayless) UseTray();
   }
   trayHostSeen_ = present;
+}
+
+void TMainForm::UseWithoutTray() {
+  Trayless = true;
+  SetWindowType(Qt::Window);  // a taskbar entry, and minimising to it
+  if (!isVisible()) {
+    resize(Settings.Width, Settings.Height);
+    Views->SetViewControls();
+    Views->Refresh(false);
+    ApplicationEventsRestore();
+  }
+  StatusText->setText(NoTrayText);
+}
+
+void TMainForm::UseTray() {
+  Trayless = false;
+  SetWindowType(Qt::Tool);
+  StatusText->setText(TrayAgainText);
 }
 
 QRect TMainForm::TrayRect() const {
@@ -147,7 +200,6 @@ void TMainForm::ProcessorMenuClick(int tag) {
   if (!place) return;
   // The frame's size is known only once the window shows for the first time, at once or
   // when the window manager gets round to telling it.
-  placedClient_ = geometry().topLeft();
   RefinePlacement();
   for (int ms : {0, 100, 250, 500, 1000})
     QTimer::singleShot(ms, this, [this] { RefinePlacement(); });
@@ -155,10 +207,10 @@ void TMainForm::ProcessorMenuClick(int tag) {
 
 // Placed again with the frame's true size, unless the user has moved the window since.
 void TMainForm::RefinePlacement() {
-  const bool unmoved = geometry().topLeft() == placedClient_;
+  // The frame stays where it was put while the window manager fits the client inside it.
+  const bool unmoved = frameGeometry().topLeft() == RestoreRect.topLeft();
   if (!isVisible() || !unmoved || frameGeometry().size() == RestoreRect.size()) return;
   PlaceFromTray();
-  placedClient_ = geometry().topLeft();
 }
 
 // The window's right edge at the tray click, its bottom just above the panel, its size the
@@ -189,11 +241,22 @@ void TMainForm::ApplicationEventsMinimize() {
 void TMainForm::ApplyAlwaysOnTop() {
   const bool onTop = Settings.AlwaysOnTop;
   if (windowFlags().testFlag(Qt::WindowStaysOnTopHint) == onTop) return;
+  ReplaceFlags(onTop ? windowFlags() | Qt::WindowStaysOnTopHint
+                     : windowFlags() & ~Qt::WindowStaysOnTopHint);
+}
+
+// The window's type (tool window or ordinary one) changes; its hints stay.
+void TMainForm::SetWindowType(Qt::WindowType type) {
+  if (windowType() == type) return;
+  ReplaceFlags((windowFlags() & ~Qt::WindowType_Mask) | type);
+}
+
+void TMainForm::ReplaceFlags(Qt::WindowFlags flags) {
   // Changing a window's flags hides it; a shown window comes back where it was, without
   // taking the focus.
   const bool shown = isVisible();
   const QRect bounds = geometry();
-  setWindowFlag(Qt::WindowStaysOnTopHint, onTop);
+  setWindowFlags(flags);
   if (shown) {
     setGeometry(bounds);
     setAttribute(Qt::WA_ShowWithoutActivating, true);
@@ -208,8 +271,10 @@ void TMainForm::SettingsMenuClick() {
     SettingsForm->activateWindow();
     return;
   }
-  // Freed on every path, the early ones included.
-  std::unique_ptr<TSettingsForm> dialog = std::make_unique<TSettingsForm>();
+  // Freed on every path, the early ones included. A child of the window, so that it stays
+  // above it, on top or not; modal to the window only, so that the tray menu still answers.
+  std::unique_ptr<TSettingsForm> dialog = std::make_unique<TSettingsForm>(this);
+  dialog->setWindowModality(Qt::WindowModal);
   SettingsForm = dialog.get();
   dialog->ShowHelp = [this](int context) { ShowHelp(context); };
   const QRect work = WorkAreaAt(TrayClickPoint);
@@ -269,7 +334,7 @@ void TMainForm::resizeEvent(QResizeEvent* event) {
 
 void TMainForm::changeEvent(QEvent* event) {
   QWidget::changeEvent(event);
-  if (event->type() != QEvent::WindowStateChange || !isMinimized()) return;
+  if (event->type() != QEvent::WindowStateChange || !isMinimized() || Trayless) return;
   // Hidden to the tray instead; it comes back in the normal state.
   setWindowState(windowState() & ~Qt::WindowMinimized);
   QTimer::singleShot(0, this, [this] {

@@ -10,6 +10,7 @@
 #include "monitor/kerneltrace/KernelEventTrace.h"
 #include "monitor/shell/MainForm.h"
 #include "monitor/shell/ProcessLog.h"
+#include "monitor/shell/images/ImageList.h"
 #include "platform/paths/Paths.h"
 
 namespace {
@@ -31,6 +32,7 @@ int main(int argc, char** argv) {
   {
     QApplication app(argc, argv);
     QApplication::setApplicationName("Ombrix");
+    QApplication::setWindowIcon(ProgramIcon());
     QApplication::setQuitOnLastWindowClosed(false);
     auto form = std::make_unique<TMainForm>(KernelTrace);
     form->FormCreate();

@@ -46,6 +46,10 @@ ws=$(sed -E 's/^ombrix-cli +[^ ]+ +[^ ]+ +([0-9,]+) K.*/\1/' <<<"$row" | tr -d ,
 [[ "$ws" =~ ^[0-9]+$ ]] && [ "$ws" -ge 1000 ] && [ "$ws" -le 2000000 ] ||
   fail "implausible working set '$ws' K in: $row"
 
+# The four figures on one line after every sample, each named.
+grep -Eq '^Processor: [0-9.]+%  Memory: [0-9.]+% \([0-9]+MB avail\)  Disk: [0-9.]+%  Network: [0-9.]+%$' \
+  "$work/out" || fail "no labelled line of the four figures"
+
 # Finished processes in the log, told apart by their ids.
 log="$work/Ombrix.log"
 grep -q "  Start    $work/ombrix-cli" "$log" || fail "no start record"
@@ -67,7 +71,7 @@ fi
 expected=$(awk '{ split($3, d, ":"); mp = $5; gsub(/\\040/, " ", mp);
                  if (!seen[$3]++ && system("test -e /sys/dev/block/" $3) == 0) print mp }' \
              /proc/self/mountinfo | sort)
-listed=$(awk 'NR > 2 && NF >= 6 { print $1 }' "$work/out" | sort)
+listed=$(awk 'NR > 2 && NF >= 6 && $1 != "Processor:" { print $1 }' "$work/out" | sort)
 [ "$expected" == "$listed" ] || fail "disks: expected [$expected], listed [$listed]"
 
 "$work/ombrix-cli" --view adapters --samples 1 --interval 300 > "$work/out" || fail "adapters"
@@ -76,6 +80,6 @@ expected=$(awk -F: 'NR > 2 { gsub(/ /, "", $1); print $1 }' /proc/net/dev |
              flags=$(cat "/sys/class/net/$n/flags" 2>/dev/null || echo 0)
              (( (flags & 8) == 0 )) && echo "$n"
            done | sort)
-listed=$(awk 'NR > 2 && NF == 6 { print $1 }' "$work/out" | sort)
+listed=$(awk 'NR > 2 && NF == 6 && $1 != "Processor:" { print $1 }' "$work/out" | sort)
 [ "$expected" == "$listed" ] || fail "adapters: expected [$expected], listed [$listed]"
 echo "PASS"

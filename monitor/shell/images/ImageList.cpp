@@ -110,6 +110,27 @@ void PaintDisc(QPainter& p, const QColor& colour) {
   p.drawEllipse(QRectF(1.5, 1.5, 13, 13));
 }
 
+// Not one of the list's images: drawn through the same engine under an index of its own.
+constexpr int ProgramImage = -1;
+
+void PaintProgram(QPainter& p) {
+  p.setPen(Outline(QColor(30, 45, 80)));
+  p.setBrush(QColor(20, 40, 75));
+  p.drawRoundedRect(QRectF(0.5, 1.5, 15, 11), 1.5, 1.5);
+  p.setPen(Qt::NoPen);
+  p.setBrush(QColor(90, 95, 105));  // the stand
+  p.drawRect(QRectF(6, 13, 4, 1));
+  p.drawRect(QRectF(4, 14, 8, 1.5));
+  QPainterPath load;
+  load.moveTo(2, 9.5);
+  for (const QPointF& point : {QPointF(4.5, 9.5), QPointF(6, 5), QPointF(8, 10), QPointF(10, 4),
+                               QPointF(12, 7.5), QPointF(14, 7.5)})
+    load.lineTo(point);
+  p.setPen(QPen(QColor(80, 230, 110), 1.3, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+  p.setBrush(Qt::NoBrush);
+  p.drawPath(load);
+}
+
 class TImageEngine : public QIconEngine {
  public:
   explicit TImageEngine(int index) : index_(index) {}
@@ -122,7 +143,11 @@ class TImageEngine : public QIconEngine {
     painter->translate(rect.topLeft());
     painter->scale(rect.width() / qreal(ImageSize), rect.height() / qreal(ImageSize));
     if (mode == QIcon::Disabled) painter->setOpacity(0.4);
-    PaintImage(*painter, index_);
+    if (index_ == ProgramImage) {
+      PaintProgram(*painter);
+    } else {
+      PaintImage(*painter, index_);
+    }
     painter->restore();
   }
 
@@ -182,6 +207,10 @@ void PaintImage(QPainter& painter, int index) {
 
 QIcon ImageListIcon(int index) {
   return QIcon(new TImageEngine(index));
+}
+
+QIcon ProgramIcon() {
+  return QIcon(new TImageEngine(ProgramImage));
 }
 
 QPixmap ImageListPixmap(int index, qreal devicePixelRatio) {

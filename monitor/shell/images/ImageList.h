@@ -30,4 +30,8 @@ QIcon ImageListIcon(int index);
 // The 16x16 image rendered for devicePixelRatio.
 QPixmap ImageListPixmap(int index, qreal devicePixelRatio = 1.0);
 
+// The program's own icon (a screen with a load curve): the windows' icon, and the tray's
+// until the first sample gives it a state.
+QIcon ProgramIcon();
+
 }  // namespace ombrix

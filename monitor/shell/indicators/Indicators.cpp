@@ -100,6 +100,12 @@ THints StateHints(const TIndicatorTexts& t) {
           QStringLiteral("Disk: ") + t.Disk, QStringLiteral("Network: ") + t.Network};
 }
 
+QString IndicatorLine(const TIndicatorTexts& texts) {
+  const THints h = StateHints(texts);
+  return h.Processor + QStringLiteral("  ") + h.Memory + QStringLiteral("  ") + h.Disk +
+         QStringLiteral("  ") + h.Network;
+}
+
 THints HiddenHints() {
   return {QStringLiteral("Processor"), QStringLiteral("Memory"), QStringLiteral("Disk"),
           QStringLiteral("Network")};

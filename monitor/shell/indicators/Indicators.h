@@ -86,6 +86,10 @@ struct THints {
 THints StateHints(const TIndicatorTexts& texts);
 THints HiddenHints();
 
+// The four figures on one line, each after its hint word, for the text front end:
+// "Processor: 55.81%  Memory: 3.65% (23783MB avail)  Disk: 2.24%  Network: 0.00%".
+QString IndicatorLine(const TIndicatorTexts& texts);
+
 // "Interval: N.N secs" for the seconds the smoothing window covers.
 QString ElapsedCaption(double intervalSum);
 

@@ -3,6 +3,7 @@
 #include <QHeaderView>
 #include <QHelpEvent>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QToolTip>
 
 namespace ombrix {
@@ -77,7 +78,87 @@ bool TGridDelegate::helpEvent(QHelpEvent* event, QAbstractItemView* view,
   return true;
 }
 
+namespace {
+
+// Text starts 2 pixels in, and stops 2 pixels before the line at the section's right edge.
+constexpr int TitleMargin = 5;
+
+}  // namespace
+
+QStringList TitlePieces(const QString& title) {
+  QStringList pieces;
+  QString piece;
+  for (const QChar c : title) {
+    if (c == QLatin1Char(' ')) {
+      if (!piece.isEmpty()) pieces << piece;
+      piece.clear();
+      continue;
+    }
+    piece += c;
+    if (c == QLatin1Char('/')) {
+      pieces << piece;
+      piece.clear();
+    }
+  }
+  if (!piece.isEmpty()) pieces << piece;
+  return pieces;
+}
+
+QStringList WrapTitle(const QString& title, const QFontMetrics& metrics, int width) {
+  if (metrics.horizontalAdvance(title) <= width) return {title};
+  QStringList lines;
+  QString line;
+  for (const QString& piece : TitlePieces(title)) {
+    const QString joined =
+        line.isEmpty() ? piece : line + (line.endsWith(QLatin1Char('/')) ? "" : " ") + piece;
+    if (line.isEmpty() || metrics.horizontalAdvance(joined) <= width) {
+      line = joined;
+      continue;
+    }
+    lines << line;
+    line = piece;
+  }
+  lines << line;
+  return lines;
+}
+
+TGridHeader::TGridHeader(QWidget* parent) : QHeaderView(Qt::Horizontal, parent) {}
+
+QStringList TGridHeader::Lines(int logicalIndex) const {
+  if (model() == nullptr) return {};
+  const QString title = model()->headerData(logicalIndex, Qt::Horizontal).toString();
+  return WrapTitle(title, fontMetrics(), sectionSize(logicalIndex) - TitleMargin);
+}
+
+QSize TGridHeader::sizeHint() const {
+  qsizetype lines = 1;
+  for (int i = 0; i < count(); ++i) lines = std::max(lines, Lines(i).size());
+  const int height = static_cast<int>(lines) * fontMetrics().height() + 4;
+  return {QHeaderView::sizeHint().width(), std::max(17, height)};
+}
+
+void TGridHeader::paintSection(QPainter* painter, const QRect& rect, int logicalIndex) const {
+  painter->save();
+  painter->fillRect(rect, palette().color(QPalette::Button));
+  painter->setPen(palette().color(QPalette::Mid));
+  painter->drawLine(rect.topRight(), rect.bottomRight());
+  painter->drawLine(rect.bottomLeft(), rect.bottomRight());
+  const QVariant colour = model()->headerData(logicalIndex, Qt::Horizontal, Qt::ForegroundRole);
+  painter->setPen(colour.isValid() ? colour.value<QColor>()
+                                   : palette().color(QPalette::WindowText));
+  painter->setClipRect(rect.adjusted(0, 0, -3, 0));
+  const QFontMetrics metrics = fontMetrics();
+  int y = rect.top() + 2 + metrics.ascent();
+  for (const QString& line : Lines(logicalIndex)) {
+    if (metrics.horizontalAdvance(line) > rect.width() - TitleMargin) ++cutTitles_;
+    painter->drawText(QPoint(rect.left() + 2, y), line);
+    y += metrics.height();
+  }
+  painter->restore();
+}
+
 TDrawGrid::TDrawGrid(QWidget* parent) : QTableView(parent), model_(new TGridModel(this)) {
+  setHorizontalHeader(new TGridHeader(this));
   setModel(model_);
   setSelectionMode(QAbstractItemView::SingleSelection);
   setSelectionBehavior(QAbstractItemView::SelectItems);

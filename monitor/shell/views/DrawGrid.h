@@ -2,6 +2,7 @@
 // cell by cell. Grid row r (from 1) is model row r - 1; the header is the table's own.
 #pragma once
 #include <QAbstractTableModel>
+#include <QHeaderView>
 #include <QStyledItemDelegate>
 #include <QTableView>
 #include <functional>
@@ -52,6 +53,32 @@ class TGridDelegate : public QStyledItemDelegate {
 
  private:
   DrawCellFn draw_;
+};
+
+// A title's unbreakable pieces: its words, and its parts up to and including each "/".
+QStringList TitlePieces(const QString& title);
+// A column title in lines that fit width: whole when it fits, else broken at blanks and
+// after "/", as many times as needed; a piece that fits nowhere stays whole.
+QStringList WrapTitle(const QString& title, const QFontMetrics& metrics, int width);
+
+// The header row, painted as the grid's cells are (no default drawing): the button-face
+// background, the title 2 pixels in from the top left, in as many lines as its column's
+// width needs, the sort colours from the model. Tall enough for its longest title.
+class TGridHeader : public QHeaderView {
+  Q_OBJECT
+
+ public:
+  explicit TGridHeader(QWidget* parent);
+  QSize sizeHint() const override;
+  // Titles painted cut so far because a piece of them was wider than its column.
+  int CutTitles() const { return cutTitles_; }
+
+ protected:
+  void paintSection(QPainter* painter, const QRect& rect, int logicalIndex) const override;
+
+ private:
+  QStringList Lines(int logicalIndex) const;
+  mutable int cutTitles_ = 0;
 };
 
 class TDrawGrid : public QTableView {

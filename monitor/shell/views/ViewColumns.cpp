@@ -153,7 +153,69 @@ TCell SocketCell(TSocketInfo& s, int column, bool overall, const QLocale& locale
   }
 }
 
+// The expected extremes: every percentage up to 100, rates up to ten million a second (disk
+// and network bytes up to ten thousand million), memory up to 99,999,999 K, up to 99,999
+// threads, adapters up to 100 Gb, idle times up to 99 hours.
+constexpr double Percent100 = 100;
+constexpr double Rate = 9999999.99;
+constexpr double SmallRate = 99999.99;
+constexpr double ByteRate = 9999999999.99;
+constexpr double Kilobytes = 99999999.0 * 1024;
+constexpr std::uint32_t LongIdle = 99 * 3600000u + 59 * 60000u + 59000u;
+
+QString ProcessFigure(int column, const QLocale& locale) {
+  switch (column) {
+    case 1:
+      return FormatPercent(Percent100, locale);
+    case 3:
+    case 4:
+      return FormatKilobytes(Kilobytes, locale);
+    case 10:
+      return FormatInteger(99999);
+    default:
+      return FormatPlain(Rate, locale);
+  }
+}
+
+QString DiskFigure(int column, const QLocale& locale) {
+  if (column == 1 || column == 2) return FormatPercent(Percent100, locale);
+  return FormatPlain(column == 4 ? ByteRate : SmallRate, locale);
+}
+
+QString FileFigure(int column, const QLocale& locale) {
+  if (column == 1) return {};
+  if (column == 5) return FormatDuration(LongIdle);
+  return FormatPlain(column == 3 ? ByteRate : SmallRate, locale);
+}
+
+QString AdapterFigure(int column, const QLocale& locale) {
+  if (column == 1) return FormatBandwidth(100000000000);
+  return FormatPlain(column == 3 ? ByteRate : column == 2 ? Rate : SmallRate, locale);
+}
+
+QString SocketFigure(int column, const QLocale& locale) {
+  if (column <= 2) return {};
+  if (column == 5) return FormatDuration(LongIdle);
+  return FormatPlain(column == 4 ? ByteRate : Rate, locale);
+}
+
 }  // namespace
+
+QString WidestFigure(int view, int column, const QLocale& locale) {
+  if (column < 1 || column >= ViewColumnCount(view)) return {};
+  switch (view) {
+    case vwProcesses:
+      return ProcessFigure(column, locale);
+    case vwDisks:
+      return DiskFigure(column, locale);
+    case vwFiles:
+      return FileFigure(column, locale);
+    case vwAdapters:
+      return AdapterFigure(column, locale);
+    default:
+      return SocketFigure(column, locale);
+  }
+}
 
 QString ViewCaption(int view) {
   if (view < 0 || view >= ViewCount) return {};

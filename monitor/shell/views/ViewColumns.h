@@ -18,6 +18,11 @@ int ViewColumnCount(int view);
 // "<error>" for a column outside the view's columns.
 QString ColumnTitle(int view, int column);
 
+// The widest figure a column is expected to show on a busy desktop, as the cell would write
+// it: the default window width is made to hold these whole. Empty for text columns (names,
+// hosts, processes), which are cut at their cell's edge as designed.
+QString WidestFigure(int view, int column, const QLocale& locale = QLocale());
+
 // What one data cell shows. Empty cells draw nothing but their background.
 struct TCell {
   QString Text;

@@ -86,4 +86,20 @@ TCellColour CellTextColour(int column, int row, bool selected, double value, int
   return positive ? TCellColour::WindowText : TCellColour::GrayText;
 }
 
+QString TimeFormatWithoutZone(const QString& format) {
+  QString out;
+  bool quoted = false;
+  for (qsizetype i = 0; i < format.size(); ++i) {
+    const QChar c = format[i];
+    if (c == QLatin1Char('\'')) quoted = !quoted;
+    if (quoted || c != QLatin1Char('t')) {
+      // Blanks that only led up to a dropped zone stay dropped.
+      if (!(c == QLatin1Char(' ') && out.isEmpty())) out += c;
+      continue;
+    }
+    while (out.endsWith(QLatin1Char(' '))) out.chop(1);
+  }
+  return out;
+}
+
 }  // namespace ombrix

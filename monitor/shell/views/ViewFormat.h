@@ -21,6 +21,10 @@ QString FormatBandwidth(std::int64_t bitsPerSecond);
 // Milliseconds as hh:mm:ss; hours may take more than two digits.
 QString FormatDuration(std::uint32_t milliseconds);
 
+// A time format without its time zone ("h:mm:ss AP t" gives "h:mm:ss AP"): the clock shows
+// local time, and the zone's name only widens it.
+QString TimeFormatWithoutZone(const QString& format);
+
 // The colours a cell is drawn in: system roles, which the grid takes from its palette, and
 // the fixed colours of the sort column.
 enum class TCellColour {

@@ -126,8 +126,13 @@ std::vector<int> ColumnWidths(int clientWidth, int columnCount) {
   return widths;
 }
 
-int ProcessListLeft(int clientWidth, int listWidth) {
-  return std::max(150, clientWidth - listWidth - 8);
+int ProcessListLeft(int clientWidth, int listWidth, int buttonsEnd) {
+  return std::max({150, buttonsEnd, clientWidth - listWidth - 8});
+}
+
+int ProcessListWidth(int clientWidth, int left, int designWidth) {
+  constexpr int LeastWidth = 100;
+  return std::clamp(clientWidth - left - 8, std::min(LeastWidth, designWidth), designWidth);
 }
 
 }  // namespace ombrix

@@ -49,7 +49,11 @@ QUrl WebSearchAddress(const QString& name);
 
 // Column widths for a client width: the name column takes two units, the others one.
 std::vector<int> ColumnWidths(int clientWidth, int columnCount);
-// Left edge of the process filter list in its tool bar.
-int ProcessListLeft(int clientWidth, int listWidth);
+// Left edge of the process filter list in its tool bar: at the right, but never left of
+// 150 pixels nor of buttonsEnd, where the buttons before it end.
+int ProcessListLeft(int clientWidth, int listWidth, int buttonsEnd = 0);
+// Its width at that place: as designed, narrower where the window is, down to a least
+// width that still shows a process name.
+int ProcessListWidth(int clientWidth, int left, int designWidth);
 
 }  // namespace ombrix

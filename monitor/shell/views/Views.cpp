@@ -22,7 +22,7 @@ namespace ombrix {
 
 namespace {
 
-constexpr int ProcessListWidth = 200;
+constexpr int DesignListWidth = 200;
 
 QColor ColourOf(TCellColour colour, const QPalette& palette) {
   TRgb rgb{};
@@ -132,10 +132,11 @@ void TViews::CreateButtons(QWidget* panel2) {
   connect(viewGroup_, &QButtonGroup::idClicked, this, &TViews::ProcessButtonClick);
   connect(valueGroup, &QButtonGroup::buttonClicked, this, [this] { IntervalButtonClick(); });
 
-  // Placed by hand at the right of the tool bar, never further left than 150 pixels.
+  // Placed by hand at the right of the tool bar, never further left than 150 pixels nor over
+  // the buttons before it (LayoutColumns).
   ProcessList = new QComboBox(panel2);
   ProcessList->setObjectName("ProcessList");
-  ProcessList->setFixedWidth(ProcessListWidth);
+  ProcessList->setFixedWidth(DesignListWidth);
   ProcessList->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
   connect(ProcessList, &QComboBox::activated, this, &TViews::ProcessListChange);
 }
@@ -177,8 +178,12 @@ void TViews::LayoutColumns(int clientWidth) {
   for (std::size_t c = 0; c < widths.size(); ++c)
     header->resizeSection(static_cast<int>(c), widths[c]);
   QWidget* bar = ProcessList->parentWidget();
-  ProcessList->move(ProcessListLeft(clientWidth, ProcessList->width()),
-                    std::max(0, (bar->height() - ProcessList->height()) / 2));
+  if (bar->layout() != nullptr) bar->layout()->activate();  // the buttons where they now are
+  const int buttonsEnd =
+      OverallButton->isVisibleTo(bar) ? OverallButton->geometry().right() + 5 : 0;
+  const int left = ProcessListLeft(clientWidth, DesignListWidth, buttonsEnd);
+  ProcessList->setFixedWidth(ProcessListWidth(clientWidth, left, DesignListWidth));
+  ProcessList->move(left, std::max(0, (bar->height() - ProcessList->height()) / 2));
 }
 
 void TViews::IntervalButtonClick() {
@@ -331,6 +336,46 @@ QString TViews::CellText(int column, int row) {
   return CellContent(*entity, CurrentView, column, Overall()).Text;
 }
 
+namespace {
+
+constexpr int DesignClientWidth = 587;
+constexpr int DesignClientHeight = 415;
+
+// The widest unbreakable piece of a title: a column is never narrower than that.
+int WidestTitlePiece(const QString& title, const QFontMetrics& metrics) {
+  int widest = 0;
+  for (const QString& piece : TitlePieces(title))
+    widest = std::max(widest, metrics.horizontalAdvance(piece));
+  return widest;
+}
+
+int ReadableViewWidth(int view, const QFontMetrics& metrics) {
+  const int columns = ViewColumnCount(view);
+  int unit = 0;
+  for (int c = 1; c < columns; ++c) {
+    const int figure = metrics.horizontalAdvance(WidestFigure(view, c));
+    unit = std::max(
+        {unit, figure + CellMargin, WidestTitlePiece(ColumnTitle(view, c), metrics) + CellMargin});
+  }
+  // The name column's two units hold its title too.
+  unit = std::max(unit, (WidestTitlePiece(ColumnTitle(view, 0), metrics) + CellMargin + 1) / 2);
+  return 30 + (columns + 1) * unit;
+}
+
+}  // namespace
+
+int ReadableClientWidth(const QFontMetrics& metrics) {
+  int width = DesignClientWidth;
+  for (int view = 0; view < ViewCount; ++view)
+    width = std::max(width, ReadableViewWidth(view, metrics));
+  return width;
+}
+
+QSize ReadableWindowSize(const QFontMetrics& metrics) {
+  const int width = ReadableClientWidth(metrics);
+  return {width, (width * DesignClientHeight + DesignClientWidth / 2) / DesignClientWidth};
+}
+
 QString FitNumberText(const QString& text, const QFontMetrics& metrics, int width) {
   if (metrics.horizontalAdvance(text) <= width) return text;
   return metrics.elidedText(text, Qt::ElideLeft, width);
@@ -355,6 +400,7 @@ void TViews::DrawGrid1DrawCell(QPainter& painter, int column, int row, const QRe
   QString text = cell.Text;
   if (cell.Number) {
     text = FitNumberText(text, metrics, rect.width() - 4);
+    if (text != cell.Text) ++cutCells_;
     left = rect.left() + rect.width() - (metrics.horizontalAdvance(text) + 2);
     clip.setLeft(rect.left() + 2);
   } else {

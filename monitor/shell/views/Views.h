@@ -26,6 +26,16 @@ class TEntityTables;
 // replaced by an ellipsis, so a cut figure never reads as a smaller one.
 QString FitNumberText(const QString& text, const QFontMetrics& metrics, int width);
 
+// Room a cell's text needs beside its own width: 2 pixels either side and the grid line.
+inline constexpr int CellMargin = 5;
+
+// The smallest client width at which every view shows its widest expected figures
+// (WidestFigure) and every piece of its titles whole in the given font, with the columns
+// laid out as designed; never below the designed width.
+int ReadableClientWidth(const QFontMetrics& metrics);
+// The default window size: that width, and a height in the designed proportion.
+QSize ReadableWindowSize(const QFontMetrics& metrics);
+
 class TViews : public QObject {
   Q_OBJECT
 
@@ -72,8 +82,11 @@ class TViews : public QObject {
   void Refresh(bool keepTop);
   // Buttons, caption and columns of CurrentView.
   void SetViewControls();
-  // Column widths and the filter list's place for the window's client width.
+  // Column widths and the filter list's place for the window's client width; the list
+  // never covers the buttons before it.
   void LayoutColumns(int clientWidth);
+  // Cells painted with their figure cut (shown whole in their tool tip) so far.
+  int CutCells() const { return cutCells_; }
   // Repaints the current rows with their entities' current figures.
   void Repaint();
   bool Overall() const;
@@ -89,6 +102,7 @@ class TViews : public QObject {
   QButtonGroup* viewGroup_;
   int clientWidth_;
   bool refreshing_ = false;
+  int cutCells_ = 0;
 };
 
 }  // namespace ombrix

@@ -5,7 +5,9 @@
 #include <sys/stat.h>
 #include <QApplication>
 #include <QCheckBox>
+#include <QKeyEvent>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QTableWidget>
 #include <QTest>
 
@@ -120,6 +122,52 @@ TEST_F(SettingsDialog, EditsTakeDigitsAndBackspaceOnly) {
   EXPECT_EQ(form.IntervalEdit->text(), "1500");
   QTest::keyClick(form.CountEdit, Qt::Key_X);
   EXPECT_EQ(form.CountEdit->text(), "5");
+}
+
+TEST_F(SettingsDialog, DeleteAndTheCursorKeysEditTheNumbers) {
+  form.IntervalEdit->setText("2500");
+  form.IntervalEdit->setFocus();
+  form.IntervalEdit->setCursorPosition(0);
+  // X11 sends Delete with the character U+007F; it is an editing key all the same.
+  QTest::keyClick(form.IntervalEdit, Qt::Key_Delete, Qt::NoModifier);
+  QKeyEvent del(QEvent::KeyPress, Qt::Key_Delete, Qt::NoModifier, QString(QChar(0x7F)));
+  QApplication::sendEvent(form.IntervalEdit, &del);
+  EXPECT_EQ(form.IntervalEdit->text(), "00");
+  QTest::keyClick(form.IntervalEdit, Qt::Key_Right);
+  QTest::keyClicks(form.IntervalEdit, "7");
+  EXPECT_EQ(form.IntervalEdit->text(), "070");
+  QTest::keyClick(form.IntervalEdit, Qt::Key_Home);
+  QTest::keyClick(form.IntervalEdit, Qt::Key_Delete);
+  EXPECT_EQ(form.IntervalEdit->text(), "70");
+  QKeyEvent bell(QEvent::KeyPress, Qt::Key_G, Qt::ControlModifier, QString(QChar(7)));
+  QApplication::sendEvent(form.IntervalEdit, &bell);  // other control characters stay out
+  EXPECT_EQ(form.IntervalEdit->text(), "70");
+}
+
+TEST_F(SettingsDialog, TabAndTheCursorKeysMoveAmongTheLevelCellsOnly) {
+  form.FormShow();
+  form.CountEdit->setFocus();
+  QTest::keyClick(form.CountEdit, Qt::Key_Tab);  // into the grid: its first level cell
+  const auto cell = [this] {
+    const QModelIndex c = form.StringGrid1->currentIndex();
+    return std::pair{c.row(), c.column()};
+  };
+  EXPECT_EQ(cell(), std::pair(1, 1));
+  EXPECT_NE(qobject_cast<QLineEdit*>(QApplication::focusWidget()), nullptr);  // an editor
+  for (int i = 0; i < 3; ++i) QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+  EXPECT_EQ(cell(), std::pair(2, 1));  // past the row's end to the next row, not its name
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab);
+  EXPECT_EQ(cell(), std::pair(1, 3));
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Up);  // the colour row has no editor
+  EXPECT_EQ(cell(), std::pair(1, 3));
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Down);
+  EXPECT_EQ(cell(), std::pair(2, 3));
+  auto* editor = qobject_cast<QLineEdit*>(QApplication::focusWidget());
+  ASSERT_NE(editor, nullptr);
+  EXPECT_EQ(editor->text(), form.StringGrid1GetEditText(3, 2));
+  form.StringGrid1->setCurrentCell(7, 3);  // the last: Tab leaves the grid
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+  EXPECT_EQ(QApplication::focusWidget(), static_cast<QWidget*>(form.OkButton));
 }
 
 TEST_F(SettingsDialog, GridStoresEachInRangePrefixOfWhatIsTyped) {

@@ -29,6 +29,15 @@ TEST(ImageList, EveryImageIsDrawnAndNoTwoAlike) {
   EXPECT_EQ(Inked(ImageListPixmap(ImageCount).toImage()), 0);
 }
 
+TEST(ImageList, TheProgramIconIsDrawnAndIsNoneOfTheImages) {
+  const QImage icon =
+      ProgramIcon().pixmap(QSize(16, 16), 1.0).toImage().convertToFormat(QImage::Format_ARGB32);
+  ASSERT_EQ(icon.size(), QSize(16, 16));
+  EXPECT_GT(Inked(icon), 100);
+  for (int i = 0; i < ImageCount; ++i)
+    EXPECT_NE(icon, ImageListPixmap(i).toImage().convertToFormat(QImage::Format_ARGB32)) << i;
+}
+
 TEST(ImageList, HighPixelRatiosRenderAtFullResolution) {
   const QPixmap sharp = ImageListPixmap(imGreen, 2.0);
   EXPECT_EQ(sharp.size(), QSize(32, 32));

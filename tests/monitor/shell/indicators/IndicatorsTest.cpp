@@ -133,6 +133,12 @@ TEST(IndicatorTexts, PercentsWithTwoDecimalsAndMemoryInUnitsOf1024000) {
   EXPECT_EQ(IndicatorTexts(f, QLocale(QLocale::German)).Processor, "12,35%");
 }
 
+TEST(IndicatorTexts, TheTextFrontEndsLineNamesEachFigureWithItsHintWord) {
+  const TIndicatorTexts t{"55.81%", "3.65% (23783MB avail)", "2.24%", "0.00%"};
+  EXPECT_EQ(IndicatorLine(t),
+            "Processor: 55.81%  Memory: 3.65% (23783MB avail)  Disk: 2.24%  Network: 0.00%");
+}
+
 TEST(IndicatorTexts, TheTipSeparatesLinesWithCarriageReturnsAndIsCutAt63) {
   const TIndicatorTexts shortTexts{"1.00%", "2.00% (3MB avail)", "4.00%", "5.00%"};
   EXPECT_EQ(TipText(shortTexts), "CPU: 1.00%\rMem: 2.00% (3MB avail)\rDisk: 4.00%\rNet: 5.00%");

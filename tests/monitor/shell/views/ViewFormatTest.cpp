@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QTime>
+
 namespace {
 
 using namespace ombrix;
@@ -95,6 +97,21 @@ TEST(CellColours, TheFixedColoursAreTheDesignedOnes) {
   ASSERT_TRUE(FixedColour(TCellColour::SortLightRed, rgb));
   EXPECT_EQ(rgb, (TRgb{255, 196, 196}));
   EXPECT_FALSE(FixedColour(TCellColour::WindowText, rgb));
+}
+
+TEST(ClockFormat, TheZoneIsDroppedWhereverItStands) {
+  EXPECT_EQ(TimeFormatWithoutZone("h:mm:ss AP t"), "h:mm:ss AP");
+  EXPECT_EQ(TimeFormatWithoutZone("HH:mm:ss tttt"), "HH:mm:ss");
+  EXPECT_EQ(TimeFormatWithoutZone("t HH:mm:ss"), "HH:mm:ss");
+  EXPECT_EQ(TimeFormatWithoutZone("HH 'h' mm 'et' ss t"),
+            "HH 'h' mm 'et' ss");  // quoted text stays
+  EXPECT_EQ(TimeFormatWithoutZone("HH:mm:ss"), "HH:mm:ss");
+  // The system's own long format, whatever it is, loses its zone and keeps the seconds.
+  const QString own =
+      TimeFormatWithoutZone(QLocale(QLocale::English).timeFormat(QLocale::LongFormat));
+  const QString shown = QTime(12, 31, 16).toString(own);
+  EXPECT_TRUE(shown.startsWith("12:31:16")) << shown.toStdString();
+  EXPECT_FALSE(shown.contains("UTC")) << shown.toStdString();
 }
 
 }  // namespace

@@ -157,6 +157,12 @@ TEST(ColumnLayout, NameColumnTakesTwoUnitsOfTheWidthLessThirty) {
   EXPECT_TRUE(ColumnWidths(500, 0).empty());
   EXPECT_EQ(ProcessListLeft(587, 200), 379);
   EXPECT_EQ(ProcessListLeft(300, 200), 150);
+  // Never over the buttons before it; narrower, down to its least width, where room is short.
+  EXPECT_EQ(ProcessListLeft(450, 200, 260), 260);
+  EXPECT_EQ(ProcessListLeft(587, 200, 260), 379);
+  EXPECT_EQ(ProcessListWidth(587, 379, 200), 200);
+  EXPECT_EQ(ProcessListWidth(450, 260, 200), 182);
+  EXPECT_EQ(ProcessListWidth(300, 260, 200), 100);
 }
 
 TEST(ViewTitles, CaptionsAndColumnTitlesWithErrorOutsideTheColumns) {

@@ -303,6 +303,30 @@ TEST_F(Views, ColumnsShareTheWindowWidthWithTheNameColumnDouble) {
   EXPECT_EQ(views->ProcessList->x(), 587 - views->ProcessList->width() - 8);
 }
 
+TEST_F(Views, TheFilterListNeverCoversTheButtonsBeforeIt) {
+  views->ProcessButtonClick(vwFiles);
+  for (int width : {587, 450, 300}) {
+    window.resize(width, 415);
+    QApplication::processEvents();
+    views->LayoutColumns(width);
+    EXPECT_GT(views->ProcessList->x(), views->OverallButton->geometry().right()) << width;
+    EXPECT_GE(views->ProcessList->width(), 100) << width;
+  }
+}
+
+TEST(GridTitles, LongTitlesBreakAtBlanksAndAfterSlashes) {
+  const QFontMetrics metrics(QFont("DejaVu Sans", 8));
+  EXPECT_EQ(TitlePieces("IO Bytes/Sec"), QStringList({"IO", "Bytes/", "Sec"}));
+  const QString title = "RegAccess/Sec";
+  EXPECT_EQ(WrapTitle(title, metrics, metrics.horizontalAdvance(title)), QStringList{title});
+  EXPECT_EQ(WrapTitle(title, metrics, metrics.horizontalAdvance("RegAccess/")),
+            QStringList({"RegAccess/", "Sec"}));
+  EXPECT_EQ(WrapTitle("IO Bytes/Sec", metrics, metrics.horizontalAdvance("IO Bytes/")),
+            QStringList({"IO Bytes/", "Sec"}));
+  // A piece wider than the room stays whole: it is cut where it is drawn, never split.
+  EXPECT_EQ(WrapTitle("Process Name", metrics, 5), QStringList({"Process", "Name"}));
+}
+
 TEST_F(Views, CellsAreFilledWithAlternatingAndSelectedBackgrounds) {
   Process(4100001, "a", 0);
   views->Refresh(false);

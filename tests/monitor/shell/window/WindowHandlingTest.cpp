@@ -11,12 +11,15 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QTest>
+#include <QTimer>
+#include <QWindow>
 
 #include "monitor/model/Average.h"
 #include "monitor/settings/Settings.h"
 #include "monitor/shell/AboutForm.h"
 #include "monitor/shell/CaptionAnimation.h"
 #include "monitor/shell/MainForm.h"
+#include "monitor/shell/images/ImageList.h"
 #include "tests/support/FakeClock.h"
 #include "tests/support/TempDir.h"
 
@@ -29,6 +32,7 @@ class WindowHandlingTest : public ::testing::Test {
     Settings = TSettings{};
     SettingsOwner = dir.File("Ombrix");
     form = std::make_unique<TMainForm>(nullptr);
+    form->TrayHostPresent = [this] { return trayHost; };
     form->FormCreate();
     work = QGuiApplication::primaryScreen()->availableGeometry();
     form->ShowMessage = [this](const QString& text) { messages << text; };
@@ -55,6 +59,7 @@ class WindowHandlingTest : public ::testing::Test {
   }
 
   testing::TempDir dir;
+  bool trayHost = true;  // offscreen there is none; most cases are about the tray's window
   std::unique_ptr<TMainForm> form;
   QRect work;
   QStringList messages;
@@ -287,6 +292,99 @@ TEST_F(WindowHandlingTest, LeftAndRightClickOpenTheMenuAtTheCursor) {
   }
   form->TrayIconActivated(QSystemTrayIcon::MiddleClick);
   EXPECT_FALSE(form->TrayPopup->isVisible());
+}
+
+TEST_F(WindowHandlingTest, WithoutATrayTheWindowIsAnOrdinaryOneUntilATrayAppears) {
+  form.reset();
+  trayHost = false;
+  form = std::make_unique<TMainForm>(nullptr);
+  form->TrayHostPresent = [this] { return trayHost; };
+  form->FormCreate();
+  ASSERT_TRUE(form->isVisible());
+  EXPECT_TRUE(form->Trayless);
+  EXPECT_EQ(form->windowType(), Qt::Window);  // a taskbar entry to come back by
+  EXPECT_EQ(form->windowTitle(), "Ombrix - Processes");
+  EXPECT_EQ(form->StatusText->text(), NoTrayText);
+  form->setWindowState(Qt::WindowMinimized);
+  QTest::qWait(50);
+  EXPECT_TRUE(form->isVisible());  // minimised, not hidden away
+  form->setWindowState(Qt::WindowNoState);
+
+  // A tray host appears: the icon goes into it and the window hides there again.
+  trayHost = true;
+  form->CheckTrayHost();
+  EXPECT_FALSE(form->Trayless);
+  EXPECT_EQ(form->windowType(), Qt::Tool);
+  EXPECT_TRUE(form->isVisible());  // it stays where it was until the user closes it
+  EXPECT_EQ(form->StatusText->text(), TrayAgainText);
+  form->close();
+  EXPECT_FALSE(form->isVisible());
+  EXPECT_FALSE(form->CanExit);
+}
+
+TEST_F(WindowHandlingTest, WithoutATrayClosingTheWindowEndsTheProgram) {
+  form.reset();
+  trayHost = false;
+  form = std::make_unique<TMainForm>(nullptr);
+  form->TrayHostPresent = [this] { return trayHost; };
+  form->FormCreate();
+  ASSERT_TRUE(form->isVisible());
+  form->close();
+  EXPECT_TRUE(form->CanExit);
+  EXPECT_FALSE(form->isVisible());
+  EXPECT_FALSE(form->Timer1->isActive());
+}
+
+TEST_F(WindowHandlingTest, TheTrayShowsTheProgramsIconUntilTheFirstTick) {
+  const auto image = [](const QIcon& icon) { return icon.pixmap(QSize(16, 16), 1.0).toImage(); };
+  ASSERT_NE(form->TrayIcon, nullptr);
+  EXPECT_EQ(image(form->TrayIcon->icon()), image(ProgramIcon()));
+  form->Timer1Timer();
+  const QImage after = image(form->TrayIcon->icon());
+  EXPECT_NE(after, image(ProgramIcon()));
+  EXPECT_TRUE(after == image(ImageListIcon(imGreen)) || after == image(ImageListIcon(imYellow)) ||
+              after == image(ImageListIcon(imRed)));
+}
+
+TEST_F(WindowHandlingTest, TheDialogIsTheWindowsChildAndModalToItAlone) {
+  form->RunSettingsForm = [&](TSettingsForm& d) {
+    EXPECT_EQ(d.parentWidget(), form.get());
+    EXPECT_EQ(d.windowModality(), Qt::WindowModal);
+    EXPECT_EQ(form->TrayPopup->parentWidget(), nullptr);  // nothing the dialog blocks
+    return static_cast<int>(QDialog::Rejected);
+  };
+  form->SettingsMenuClick();
+}
+
+// The dialog runs as it does for the user; the tray menu, chosen by keyboard while it is
+// open, still answers: "Settings..." brings the same dialog forward, "Exit" ends it all.
+TEST_F(WindowHandlingTest, TheTrayMenuAnswersWhileTheDialogRuns) {
+  form->RunSettingsForm = [](TSettingsForm& d) { return d.exec(); };
+  QPointer<TSettingsForm> first;
+  int settingsItemRaised = 0;
+  QTimer::singleShot(0, form.get(), [&] {
+    first = form->SettingsForm;
+    ASSERT_FALSE(first.isNull());
+    const auto choose = [&](int ups) {
+      form->TrayIconActivated(QSystemTrayIcon::Trigger);
+      QWindow* menu = form->TrayPopup->windowHandle();
+      ASSERT_NE(menu, nullptr);
+      for (int i = 0; i < ups; ++i) QTest::keyClick(menu, Qt::Key_Up);
+      QTest::keyClick(menu, Qt::Key_Return);
+    };
+    choose(2);  // "Settings..."
+    if (form->SettingsForm == first) ++settingsItemRaised;
+    choose(1);  // "Exit"
+  });
+  // Should the menu not answer, the dialog is closed after a while so that the case fails
+  // rather than hangs.
+  QTimer::singleShot(10000, form.get(), [&] {
+    if (first) first->reject();
+  });
+  form->SettingsMenuClick();
+  EXPECT_EQ(settingsItemRaised, 1);
+  EXPECT_TRUE(form->CanExit);
+  EXPECT_TRUE(form->SettingsForm.isNull());
 }
 
 }  // namespace
