@@ -60,7 +60,8 @@ open_menu() {  # open_menu WHAT: the menu opened for what
   # sometimes lost on a loaded machine; a user clicks again, and so does the test, once.
   for n in 1 2; do
     retry "$gs" click-tray Ombrix 1 >/dev/null || fail "could not click the tray icon (${1:-})"
-    wait_for 3 menu_open && return 0
+    # Shown is not yet listening: the menu takes the keyboard a moment after it maps.
+    wait_for 3 menu_open && { sleep 0.3; return 0; }
   done
   fail "the tray menu did not open on a left click (${1:-})"
 }
@@ -110,8 +111,9 @@ win=$("$gs" wait-window '^Ombrix - Processes$') || fail "Processor usage did not
 wait_for 5 sh -c "[ \"\$(xdotool getactivewindow 2>/dev/null)\" = $win ]" || fail "the window has no focus"
 shot processes "$win"
 # Sorted by Processor: the blue sort colour lies in the second column only.
-box=$(blue_box "$win")
-[[ $box =~ ^([0-9]+)x[0-9]+\+([0-9]+)\+ ]] || fail "no sort column drawn (blue box '$box')"
+# The window may map before its first paint with figures: the box is looked for again a while.
+drawn() { box=$(blue_box "$win"); [[ $box =~ ^([1-9][0-9]*)x[0-9]+\+([0-9]+)\+ ]]; }
+wait_for 5 drawn || fail "no sort column drawn (blue box '$box')"
 left=${BASH_REMATCH[2]} right=$((BASH_REMATCH[2] + BASH_REMATCH[1]))
 # Columns: 30 pixels spare, then two units for the name and one for each of the other ten.
 unit=$(( ($(xwininfo -id "$win" | awk '/^ *Width:/ {print $2}') - 30) / 12 ))
