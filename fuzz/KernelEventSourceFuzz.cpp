@@ -9,9 +9,9 @@
 
 #include "platform/kernelevents/EventRecord.h"
 #include "platform/kernelevents/FileActivity.h"
-#include "platform/kernelevents/ProcessNames.h"
 #include "platform/kernelevents/TcpTraffic.h"
-#include "platform/perfdata/LinuxProcfs.h"
+#include "platform/linux/Mounts.h"
+#include "platform/linux/ProcStat.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size == 0) return 0;
@@ -19,16 +19,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string_view text(reinterpret_cast<const char*>(data + 1), size - 1);
   switch (which) {
     case 0:
-      if (const auto stat = platform::ParseProcStat(text)) {
+      if (const auto stat = platform::os::ParseProcStat(text)) {
         if (stat->Comm.size() >= text.size()) std::abort();  // comm lies inside the text
-        platform::InstanceNameOf(*stat, text);
+        platform::os::CompleteComm(stat->Comm, text);
       }
       break;
     case 1:
       platform::ParseFdInfo(text);
       platform::IsTrackedPath(text);
       // Unescaping only ever shortens a field.
-      for (const auto& mount : platform::procfs::ParseMountInfo(text))
+      for (const auto& mount : platform::os::ParseMountInfo(text))
         if (mount.MountPoint.size() + mount.Source.size() >= text.size()) std::abort();
       break;
     case 2: {

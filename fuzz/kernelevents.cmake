@@ -1,8 +1,7 @@
 # The event sources' parsers are built into the harness itself so that they are instrumented.
 file(GLOB _kernelevents_sources ${PROJECT_SOURCE_DIR}/platform/kernelevents/*.cpp)
 ombrix_add_fuzzer(fuzz_kernelevents SOURCES KernelEventSourceFuzz.cpp ${_kernelevents_sources}
+                  ${PROJECT_SOURCE_DIR}/platform/linux/Mounts.cpp
+                  ${PROJECT_SOURCE_DIR}/platform/linux/ProcStat.cpp
+                  ${PROJECT_SOURCE_DIR}/platform/linux/ProcText.cpp
                   LIBS ombrix_platform_perfdata)
-# The stream from ombrix-probe, as the monitor reads it.
-ombrix_add_fuzzer(fuzz_probestream SOURCES ProbeStreamFuzz.cpp
-                  ${PROJECT_SOURCE_DIR}/platform/kernelevents/ProbeStream.cpp
-                  ${PROJECT_SOURCE_DIR}/platform/kernelevents/EventRecord.cpp)

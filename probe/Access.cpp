@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <charconv>
 
-#include "platform/kernelevents/ProcessNames.h"
+#include "platform/linux/Files.h"
 
 namespace ombrix::probe {
 namespace {
@@ -83,7 +83,7 @@ TCallerFacts RunningCaller() {
     if (got > 0) caller.Groups.insert(caller.Groups.end(), more.begin(), more.begin() + got);
   }
   if (const group* found = getgrnam("ombrix")) caller.Group = found->gr_gid;
-  if (const auto mountinfo = platform::ReadProcFile("/proc/self/mountinfo"))
+  if (const auto mountinfo = platform::os::ReadWholeFile("/proc/self/mountinfo"))
     caller.ProcOptions = ProcMountOptions(*mountinfo);
   return caller;
 }

@@ -1,6 +1,5 @@
 #include "platform/kernelevents/FileActivity.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -11,9 +10,10 @@
 #include <climits>
 #include <tuple>
 
-#include "platform/kernelevents/ProcessNames.h"
-#include "platform/kernelevents/ProcessStarts.h"
-#include "platform/perfdata/LinuxProcfs.h"
+#include "platform/linux/Files.h"
+#include "platform/linux/Handle.h"
+#include "platform/linux/Mounts.h"
+#include "platform/linux/Processes.h"
 
 namespace platform {
 
@@ -39,40 +39,6 @@ std::optional<std::uint64_t> FieldOf(std::string_view text, std::string_view key
     return value;
   }
   return std::nullopt;
-}
-
-std::string ReadLink(const std::string& path) {
-  char target[PATH_MAX];
-  const ssize_t n = readlink(path.c_str(), target, sizeof target);
-  return n > 0 && static_cast<std::size_t>(n) < sizeof target
-             ? std::string(target, static_cast<std::size_t>(n))
-             : std::string();
-}
-
-std::vector<std::string> SortedBlockDevices(const std::string& sysRoot) {
-  std::vector<std::string> names;
-  if (DIR* dir = opendir((sysRoot + "/block").c_str())) {
-    while (const dirent* entry = readdir(dir))
-      if (entry->d_name[0] != '.') names.emplace_back(entry->d_name);
-    closedir(dir);
-  }
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
-// Number of the whole disk behind a block device, in the order of /sys/block.
-std::uint32_t DiskNumberOf(const std::string& sysRoot, std::uint32_t major, std::uint32_t minor) {
-  const std::string sys =
-      sysRoot + "/dev/block/" + std::to_string(major) + ":" + std::to_string(minor);
-  std::string target = ReadLink(sys);
-  struct stat info {};
-  const std::size_t parent = target.rfind('/');
-  if (stat((sys + "/partition").c_str(), &info) == 0 && parent != std::string::npos)
-    target.resize(parent);
-  const std::string disk = target.substr(target.rfind('/') + 1);
-  const auto names = SortedBlockDevices(sysRoot);
-  const auto found = std::find(names.begin(), names.end(), disk);
-  return static_cast<std::uint32_t>(found == names.end() ? 0 : found - names.begin());
 }
 
 // Birth time of the file open as /proc/PID/fd/N, in nanoseconds; 0 when the file system keeps
@@ -110,14 +76,8 @@ TFileActivity::TFileActivity(bool diskRecords, bool nameRecords, std::string pro
       sysRoot_(std::move(sysRoot)),
       sysFd_(open(sysRoot_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {}
 
-TFileActivity::~TFileActivity() {
-  if (sysFd_ >= 0) close(sysFd_);
-}
-
 int TFileActivity::Open() {
-  DIR* dir = opendir(procRoot_.c_str());
-  if (dir == nullptr) return errno;
-  closedir(dir);
+  if (!os::DirStream(procRoot_).Valid()) return errno;
   std::vector<TEventRecord> baseline;
   Poll(baseline);  // positions reached before we started are not ours to count
   return 0;
@@ -127,15 +87,15 @@ const TFileActivity::Mount* TFileActivity::FindMount(std::uint32_t mountId) {
   auto found = mounts_.find(mountId);
   if (found != mounts_.end()) return &found->second;
   // A mount we have not met yet: read the table again.
-  const auto table = ReadProcFile(procRoot_ + "/self/mountinfo");
+  const auto table = os::ReadWholeFile(procRoot_ + "/self/mountinfo");
   if (!table) return nullptr;
-  for (const procfs::MountEntry& entry : procfs::ParseMountInfo(*table)) {
+  for (const os::MountEntry& entry : os::ParseMountInfo(*table)) {
     if (mounts_.contains(entry.MountId)) continue;
     Mount mount;
     std::uint32_t major = 0, minor = 0;
     // btrfs and others report an anonymous device; the block device they live on counts.
-    mount.Block = procfs::BackingBlockDevice(entry, sysFd_, major, minor);
-    if (mount.Block) mount.DiskNumber = DiskNumberOf(sysRoot_, major, minor);
+    mount.Block = os::BackingBlockDevice(entry, sysFd_.Get(), major, minor);
+    if (mount.Block) mount.DiskNumber = os::DiskNumberOf(sysRoot_, major, minor);
     mounts_.emplace(entry.MountId, mount);
   }
   found = mounts_.find(mountId);
@@ -159,15 +119,14 @@ std::uint32_t TFileActivity::FileObjectOf(const FileKey& key, std::uint64_t born
 void TFileActivity::Walk(std::uint32_t pid, Process& process, bool baseline, bool writesLead,
                          std::vector<TEventRecord>& out) {
   const std::string folder = procRoot_ + "/" + std::to_string(pid);
-  DIR* dir = opendir((folder + "/fd").c_str());
-  if (dir == nullptr) return;
+  os::DirStream fds(folder + "/fd");
+  if (!fds.Valid()) return;
   std::map<int, OpenFile> now;
   std::set<std::tuple<std::uint32_t, std::uint64_t, std::uint64_t>> counted;
-  while (const dirent* entry = readdir(dir)) {
-    if (entry->d_name[0] == '.') continue;
-    const std::string path = ReadLink(folder + "/fd/" + entry->d_name);
+  while (const dirent* entry = fds.Next()) {
+    const std::string path = os::ReadLinkAt(fds.Descriptor(), entry->d_name);
     if (!IsTrackedPath(path)) continue;
-    const auto text = ReadProcFile(folder + "/fdinfo/" + entry->d_name);
+    const auto text = os::ReadWholeFile(folder + "/fdinfo/" + entry->d_name);
     const auto info = text ? ParseFdInfo(*text) : std::nullopt;
     if (!info) continue;
     const Mount* mount = FindMount(info->MountId);
@@ -205,14 +164,13 @@ void TFileActivity::Walk(std::uint32_t pid, Process& process, bool baseline, boo
       offset += chunk;
     }
   }
-  closedir(dir);
   process.Files = std::move(now);
 }
 
 void TFileActivity::Poll(std::vector<TEventRecord>& out) {
   const bool baseline = generation_++ == 0;
-  for (const std::uint32_t pid : ListProcesses(procRoot_)) {
-    const auto io = ReadProcFile(procRoot_ + "/" + std::to_string(pid) + "/io");
+  for (const std::uint32_t pid : os::ListPids(procRoot_)) {
+    const auto io = os::ReadWholeFile(procRoot_ + "/" + std::to_string(pid) + "/io");
     const auto readChars = io ? FieldOf(*io, "rchar", 10) : std::nullopt;
     const auto writeChars = io ? FieldOf(*io, "wchar", 10) : std::nullopt;
     if (!readChars || !writeChars) continue;  // gone, or not ours to look into

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/kernelevents/EventRecord.h"
+#include "platform/linux/Handle.h"
 
 namespace platform {
 
@@ -32,9 +33,6 @@ class TFileActivity {
   // The roots of the proc and sys file systems; tests give folders of their own.
   TFileActivity(bool diskRecords, bool nameRecords, std::string procRoot = "/proc",
                 std::string sysRoot = "/sys");
-  ~TFileActivity();
-  TFileActivity(const TFileActivity&) = delete;
-  TFileActivity& operator=(const TFileActivity&) = delete;
   int Open();  // 0, or the errno when /proc cannot be read
   void Poll(std::vector<TEventRecord>& out);
 
@@ -68,7 +66,7 @@ class TFileActivity {
 
   bool diskRecords_, nameRecords_;
   std::string procRoot_, sysRoot_;
-  int sysFd_ = -1;
+  os::Fd sysFd_;
   std::uint64_t generation_ = 0;
   std::map<std::uint32_t, Process> processes_;
   std::map<std::uint32_t, Mount> mounts_;

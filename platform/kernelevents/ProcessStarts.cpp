@@ -1,6 +1,5 @@
 #include "platform/kernelevents/ProcessStarts.h"
 
-#include <dirent.h>
 #include <linux/cn_proc.h>
 #include <linux/connector.h>
 #include <linux/netlink.h>
@@ -10,8 +9,10 @@
 #include <cerrno>
 #include <cstring>
 
-#include "platform/kernelevents/NetlinkMessages.h"
-#include "platform/kernelevents/ProcessNames.h"
+#include "platform/linux/Netlink.h"
+#include "platform/linux/ProcStat.h"
+#include "platform/linux/Processes.h"
+#include "platform/perfdata/LinuxProvider.h"
 
 namespace platform {
 namespace {
@@ -21,44 +22,26 @@ constexpr int kReceiveBuffer = 4 << 20;  // bursts of forks must not overrun it
 }  // namespace
 
 std::optional<TEventRecord> StartRecordOf(std::uint32_t pid, bool useParentName) {
-  const auto stat = ReadProcStat(pid);
-  if (!stat || (stat->Flags & PF_KTHREAD_FLAG) != 0 || stat->State == 'Z') return std::nullopt;
+  const auto stat = os::ReadProcStat(pid);
+  if (!stat || stat->IsKernelThread() || stat->State == 'Z') return std::nullopt;
   std::string name;
   if (useParentName) {
-    const auto parent = ReadProcStat(stat->ParentId);
-    if (stat->ParentId == SYSTEM_PROCESS || (parent && (parent->Flags & PF_KTHREAD_FLAG) != 0))
+    const auto parent = os::ReadProcStat(stat->ParentId);
+    if (stat->ParentId == SYSTEM_PROCESS || (parent && parent->IsKernelThread()))
       return std::nullopt;
     name = ProcessInstanceName(stat->ParentId);
   }
   if (name.empty()) name = ProcessInstanceName(pid);
-  const auto uid = ProcessUid(pid);
+  const auto uid = os::ProcessUid(pid);
   if (name.empty() || !uid) return std::nullopt;  // ended while we looked
   return ProcessStartRecord(pid, stat->ParentId, *uid, name);
 }
 
-std::vector<std::uint32_t> ListProcesses(const std::string& procRoot) {
-  std::vector<std::uint32_t> pids;
-  DIR* dir = opendir(procRoot.c_str());
-  if (dir == nullptr) return pids;
-  while (const dirent* entry = readdir(dir)) {
-    std::uint32_t pid = 0;
-    const char* p = entry->d_name;
-    for (; *p >= '0' && *p <= '9'; ++p) pid = pid * 10 + static_cast<std::uint32_t>(*p - '0');
-    if (*p == '\0' && p != entry->d_name) pids.push_back(pid);
-  }
-  closedir(dir);
-  return pids;
-}
-
-TProcConnector::~TProcConnector() {
-  if (fd_ >= 0) close(fd_);
-}
-
 int TProcConnector::Open() {
-  fd_ = socket(AF_NETLINK, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, NETLINK_CONNECTOR);
-  if (fd_ < 0) return errno;
-  if (setsockopt(fd_, SOL_SOCKET, SO_RCVBUFFORCE, &kReceiveBuffer, sizeof kReceiveBuffer) != 0)
-    setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &kReceiveBuffer, sizeof kReceiveBuffer);
+  os::Fd fd(socket(AF_NETLINK, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, NETLINK_CONNECTOR));
+  if (!fd) return errno;
+  if (setsockopt(fd.Get(), SOL_SOCKET, SO_RCVBUFFORCE, &kReceiveBuffer, sizeof kReceiveBuffer) != 0)
+    setsockopt(fd.Get(), SOL_SOCKET, SO_RCVBUF, &kReceiveBuffer, sizeof kReceiveBuffer);
   sockaddr_nl address{};
   address.nl_family = AF_NETLINK;
   address.nl_groups = CN_IDX_PROC;
@@ -73,20 +56,17 @@ int TProcConnector::Open() {
   message->len = sizeof(proc_cn_mcast_op);
   const proc_cn_mcast_op op = PROC_CN_MCAST_LISTEN;
   std::memcpy(message->data, &op, sizeof op);
-  if (bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-      send(fd_, request, kLength, 0) < 0) {
-    const int error = errno;
-    close(fd_);
-    fd_ = -1;
-    return error;
-  }
+  if (bind(fd.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+      send(fd.Get(), request, kLength, 0) < 0)
+    return errno;
+  fd_ = std::move(fd);
   return 0;
 }
 
 void TProcConnector::Read(std::vector<TEventRecord>& out) {
   nlmsghdr buffer[16384 / sizeof(nlmsghdr)];
   for (;;) {
-    const ssize_t n = recv(fd_, buffer, sizeof buffer, 0);
+    const ssize_t n = recv(fd_.Get(), buffer, sizeof buffer, 0);
     if (n < 0) {
       if (errno == ENOBUFS) {  // the kernel dropped messages; go on with the next ones
         ++lost_;
@@ -94,16 +74,16 @@ void TProcConnector::Read(std::vector<TEventRecord>& out) {
       }
       return;  // EAGAIN: drained
     }
-    ForEachNetlinkMessage(buffer, static_cast<std::size_t>(n),
-                          [&](const nlmsghdr&, const std::uint8_t* payload, std::size_t length) {
-                            if (length < sizeof(cn_msg)) return true;
-                            cn_msg message{};
-                            std::memcpy(&message, payload, sizeof message);
-                            const std::size_t room = length - sizeof(cn_msg);
-                            Decode(payload + sizeof(cn_msg),
-                                   std::min<std::size_t>(message.len, room), out);
-                            return true;
-                          });
+    os::ForEachNetlinkMessage(
+        buffer, static_cast<std::size_t>(n),
+        [&](const nlmsghdr&, const std::uint8_t* payload, std::size_t length) {
+          if (length < sizeof(cn_msg)) return true;
+          cn_msg message{};
+          std::memcpy(&message, payload, sizeof message);
+          const std::size_t room = length - sizeof(cn_msg);
+          Decode(payload + sizeof(cn_msg), std::min<std::size_t>(message.len, room), out);
+          return true;
+        });
   }
 }
 
@@ -124,18 +104,18 @@ void TProcConnector::Decode(const void* data, std::size_t length, std::vector<TE
 }
 
 void TProcessScan::Open() {
-  const auto self = ReadProcStat(static_cast<std::uint32_t>(getpid()));
+  const auto self = os::ReadProcStat(static_cast<std::uint32_t>(getpid()));
   since_ = self ? self->StartTime : 0;
-  const auto pids = ListProcesses();
+  const auto pids = os::ListPids();
   known_ = std::set<std::uint32_t>(pids.begin(), pids.end());
 }
 
 void TProcessScan::Poll(std::vector<TEventRecord>& out) {
   std::set<std::uint32_t> now;
-  for (const std::uint32_t pid : ListProcesses()) {
+  for (const std::uint32_t pid : os::ListPids()) {
     now.insert(pid);
     if (known_.contains(pid)) continue;
-    const auto stat = ReadProcStat(pid);
+    const auto stat = os::ReadProcStat(pid);
     if (!stat || stat->StartTime < since_) continue;
     if (auto record = StartRecordOf(pid, false)) out.push_back(std::move(*record));
   }

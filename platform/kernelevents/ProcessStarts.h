@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/kernelevents/EventRecord.h"
+#include "platform/linux/Handle.h"
 
 namespace platform {
 
@@ -18,20 +19,15 @@ std::optional<TEventRecord> StartRecordOf(std::uint32_t pid, bool useParentName)
 
 class TProcConnector {
  public:
-  TProcConnector() = default;
-  ~TProcConnector();
-  TProcConnector(const TProcConnector&) = delete;
-  TProcConnector& operator=(const TProcConnector&) = delete;
-
   int Open();  // 0, or the errno that stopped it
-  int Fd() const { return fd_; }
+  int Fd() const { return fd_.Get(); }
   // Reads every pending message without blocking.
   void Read(std::vector<TEventRecord>& out);
   std::uint64_t Lost() const { return lost_; }  // overruns of the receive buffer
 
  private:
   void Decode(const void* message, std::size_t length, std::vector<TEventRecord>& out);
-  int fd_ = -1;
+  os::Fd fd_;
   std::uint64_t lost_ = 0;
 };
 
@@ -44,8 +40,5 @@ class TProcessScan {
   std::set<std::uint32_t> known_;
   std::uint64_t since_ = 0;  // our own start, in clock ticks after boot
 };
-
-// The ids of the processes in /proc (or in a folder standing in for it).
-std::vector<std::uint32_t> ListProcesses(const std::string& procRoot = "/proc");
 
 }  // namespace platform

@@ -1,7 +1,6 @@
 #include "platform/kernelevents/TcpTraffic.h"
 
 #include <arpa/inet.h>
-#include <dirent.h>
 #include <linux/inet_diag.h>
 #include <linux/netlink.h>
 #include <linux/rtnetlink.h>
@@ -16,8 +15,8 @@
 #include <cstring>
 #include <string>
 
-#include "platform/kernelevents/NetlinkMessages.h"
-#include "platform/kernelevents/ProcessStarts.h"
+#include "platform/linux/Netlink.h"
+#include "platform/linux/SockDiag.h"
 
 namespace platform {
 namespace {
@@ -48,27 +47,6 @@ void EmitDelta(std::uint8_t type, std::uint32_t pid, std::uint64_t bytes, std::u
                                 saddr, dport, sport));
     bytes -= size;
   }
-}
-
-// Socket inodes of every process we may look into.
-std::map<std::uint32_t, std::uint32_t> ScanSocketOwners() {
-  std::map<std::uint32_t, std::uint32_t> owners;
-  char target[64];
-  for (const std::uint32_t pid : ListProcesses()) {
-    const std::string folder = "/proc/" + std::to_string(pid) + "/fd";
-    DIR* dir = opendir(folder.c_str());
-    if (dir == nullptr) continue;
-    while (const dirent* entry = readdir(dir)) {
-      if (entry->d_name[0] == '.') continue;
-      const std::string link = folder + "/" + entry->d_name;
-      const ssize_t n = readlink(link.c_str(), target, sizeof target - 1);
-      if (n <= 8 || std::strncmp(target, "socket:[", 8) != 0) continue;
-      target[n] = '\0';
-      owners.emplace(static_cast<std::uint32_t>(std::strtoul(target + 8, nullptr, 10)), pid);
-    }
-    closedir(dir);
-  }
-  return owners;
 }
 
 }  // namespace
@@ -110,71 +88,37 @@ std::optional<TTcpSample> DecodeTcpDiag(const void* payload, std::size_t length)
   return std::nullopt;
 }
 
-TTcpTraffic::~TTcpTraffic() {
-  if (dumpFd_ >= 0) close(dumpFd_);
-  if (destroyFd_ >= 0) close(destroyFd_);
-}
-
 int TTcpTraffic::Open() {
-  dumpFd_ = socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_SOCK_DIAG);
-  if (dumpFd_ < 0) return errno;
   // A dump that never ends must not hold the consumer thread for good.
-  const timeval limit{1, 0};
-  setsockopt(dumpFd_, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+  dumpFd_ = os::OpenSockDiag(1);
+  if (!dumpFd_) return errno;
   // Connections that close between two polls: without these groups their last bytes are lost.
-  destroyFd_ = socket(AF_NETLINK, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, NETLINK_SOCK_DIAG);
-  if (destroyFd_ >= 0) {
+  os::Fd destroy(socket(AF_NETLINK, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, NETLINK_SOCK_DIAG));
+  if (destroy) {
     sockaddr_nl address{};
     address.nl_family = AF_NETLINK;
     const int groups[] = {SKNLGRP_INET_TCP_DESTROY, SKNLGRP_INET6_TCP_DESTROY};
-    bool joined = bind(destroyFd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    bool joined = bind(destroy.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
     for (const int group : groups)
-      joined = joined && setsockopt(destroyFd_, SOL_NETLINK, NETLINK_ADD_MEMBERSHIP, &group,
+      joined = joined && setsockopt(destroy.Get(), SOL_NETLINK, NETLINK_ADD_MEMBERSHIP, &group,
                                     sizeof group) == 0;
-    if (!joined) {
-      close(destroyFd_);
-      destroyFd_ = -1;
-    }
+    if (joined) destroyFd_ = std::move(destroy);
   }
   std::vector<TEventRecord> baseline;
   Poll(baseline);  // what flowed before we started is not ours to count
   return 0;
 }
 
-void TTcpTraffic::Dump(int family, std::vector<TTcpSample>& samples) {
-  struct {
-    nlmsghdr header;
-    inet_diag_req_v2 request;
-  } message{};
-  message.header.nlmsg_len = sizeof message;
-  message.header.nlmsg_type = SOCK_DIAG_BY_FAMILY;
-  message.header.nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
-  message.header.nlmsg_seq = ++sequence_;
-  message.request.sdiag_family = static_cast<std::uint8_t>(family);
-  message.request.sdiag_protocol = IPPROTO_TCP;
-  message.request.idiag_ext = 1 << (INET_DIAG_INFO - 1);
-  message.request.idiag_states = kStates;
-  if (send(dumpFd_, &message, sizeof message, 0) < 0) return;
-
-  nlmsghdr buffer[32768 / sizeof(nlmsghdr)];
-  for (;;) {
-    const ssize_t n = recv(dumpFd_, buffer, sizeof buffer, 0);
-    if (n <= 0) return;
-    bool done = false;
-    ForEachNetlinkMessage(
-        buffer, static_cast<std::size_t>(n),
-        [&](const nlmsghdr& header, const std::uint8_t* payload, std::size_t length) {
-          if (header.nlmsg_seq != sequence_) return true;  // an older dump
-          if (header.nlmsg_type == NLMSG_DONE || header.nlmsg_type == NLMSG_ERROR) {
-            done = true;
-            return false;
-          }
-          if (header.nlmsg_type == SOCK_DIAG_BY_FAMILY)
-            if (auto sample = DecodeTcpDiag(payload, length)) samples.push_back(*sample);
-          return true;
-        });
-    if (done) return;
-  }
+void TTcpTraffic::Dump(std::uint8_t family, std::vector<TTcpSample>& samples) {
+  os::SockDiagRequest request;
+  request.Family = family;
+  request.Protocol = IPPROTO_TCP;
+  request.States = kStates;
+  request.Extensions = 1 << (INET_DIAG_INFO - 1);
+  request.Sequence = ++sequence_;
+  os::DumpSockDiag(dumpFd_.Get(), request, [&](const std::uint8_t* payload, std::size_t length) {
+    if (auto sample = DecodeTcpDiag(payload, length)) samples.push_back(*sample);
+  });
 }
 
 void TTcpTraffic::Account(const TTcpSample& sample, Connection& connection,
@@ -193,7 +137,7 @@ void TTcpTraffic::ResolvePids(std::vector<TTcpSample>& fresh) {
   bool unknown = false;
   for (const TTcpSample& sample : fresh)
     unknown = unknown || (sample.Inode != 0 && !owners_.contains(sample.Inode));
-  if (unknown) owners_ = ScanSocketOwners();  // one scan serves every new connection
+  if (unknown) owners_ = os::SocketOwners();  // one scan serves every new connection
   for (const TTcpSample& sample : fresh) {
     const auto owner = owners_.find(sample.Inode);
     connections_[sample.Cookie].Pid = owner == owners_.end() ? NO_PROCESS : owner->second;
@@ -201,7 +145,7 @@ void TTcpTraffic::ResolvePids(std::vector<TTcpSample>& fresh) {
 }
 
 void TTcpTraffic::Poll(std::vector<TEventRecord>& out) {
-  if (dumpFd_ < 0) return;
+  if (!dumpFd_) return;
   const bool baseline = generation_++ == 0;
   std::vector<TTcpSample> samples;
   Dump(AF_INET, samples);
@@ -225,19 +169,19 @@ void TTcpTraffic::Poll(std::vector<TEventRecord>& out) {
   // A connection gone from the dump may still send its final counters with its destroy
   // notification: the socket outlives the connection while its process holds it. Without
   // those notifications nothing more can be learnt of it.
-  const std::uint64_t wait = destroyFd_ >= 0 ? kDepartedPolls : 0;
+  const std::uint64_t wait = destroyFd_ ? kDepartedPolls : 0;
   std::erase_if(connections_,
                 [&](const auto& entry) { return generation_ - entry.second.Seen > wait; });
 }
 
 void TTcpTraffic::ReadDestroyed(std::vector<TEventRecord>& out) {
-  if (destroyFd_ < 0) return;
+  if (!destroyFd_) return;
   nlmsghdr buffer[16384 / sizeof(nlmsghdr)];
   for (;;) {
-    const ssize_t n = recv(destroyFd_, buffer, sizeof buffer, 0);
+    const ssize_t n = recv(destroyFd_.Get(), buffer, sizeof buffer, 0);
     if (n < 0 && errno == ENOBUFS) continue;
     if (n <= 0) return;
-    ForEachNetlinkMessage(
+    os::ForEachNetlinkMessage(
         buffer, static_cast<std::size_t>(n),
         [&](const nlmsghdr& header, const std::uint8_t* payload, std::size_t length) {
           if (header.nlmsg_type != SOCK_DIAG_BY_FAMILY) return true;

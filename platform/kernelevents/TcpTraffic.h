@@ -6,9 +6,11 @@
 #include <cstdint>
 #include <map>
 #include <optional>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/kernelevents/EventRecord.h"
+#include "platform/linux/Handle.h"
 
 namespace platform {
 
@@ -27,13 +29,9 @@ std::optional<TTcpSample> DecodeTcpDiag(const void* payload, std::size_t length)
 
 class TTcpTraffic {
  public:
-  TTcpTraffic() = default;
-  ~TTcpTraffic();
-  TTcpTraffic(const TTcpTraffic&) = delete;
-  TTcpTraffic& operator=(const TTcpTraffic&) = delete;
-
-  int Open();                                   // 0, or the errno that stopped the dump socket
-  int DestroyFd() const { return destroyFd_; }  // -1 when the destroy groups are not joined
+  int Open();  // 0, or the errno that stopped the dump socket
+  // -1 when the destroy groups are not joined.
+  int DestroyFd() const { return destroyFd_.Get(); }
   void Poll(std::vector<TEventRecord>& out);
   void ReadDestroyed(std::vector<TEventRecord>& out);
 
@@ -45,16 +43,16 @@ class TTcpTraffic {
   };
   // Polls that a connection gone from the dump waits for its destroy notification.
   static constexpr std::uint64_t kDepartedPolls = 120;
-  void Dump(int family, std::vector<TTcpSample>& samples);
+  void Dump(std::uint8_t family, std::vector<TTcpSample>& samples);
   void Account(const TTcpSample& sample, Connection& connection, std::vector<TEventRecord>& out);
   void ResolvePids(std::vector<TTcpSample>& fresh);
 
-  int dumpFd_ = -1;
-  int destroyFd_ = -1;
+  os::Fd dumpFd_;
+  os::Fd destroyFd_;
   std::uint32_t sequence_ = 0;
   std::uint64_t generation_ = 0;
-  std::map<std::uint64_t, Connection> connections_;  // by socket cookie
-  std::map<std::uint32_t, std::uint32_t> owners_;    // socket inode -> pid
+  std::map<std::uint64_t, Connection> connections_;          // by socket cookie
+  std::unordered_map<std::uint64_t, std::uint32_t> owners_;  // socket inode -> pid
 };
 
 }  // namespace platform

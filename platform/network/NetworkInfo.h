@@ -3,7 +3,6 @@
 #include <bit>
 #include <cstdint>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 namespace platform {
@@ -57,7 +56,5 @@ struct TTcpSocket {
 };
 // Established rows of a /proc/net/tcp (v6 false) or /proc/net/tcp6 text; bad lines skipped.
 std::vector<TTcpSocket> ParseProcNetTcp(std::string_view text, bool v6);
-// Socket inode -> process id, over the open files of every visible process.
-std::unordered_map<std::uint64_t, std::uint32_t> SocketOwners();
 
 }  // namespace platform

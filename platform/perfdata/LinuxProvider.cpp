@@ -1,6 +1,5 @@
 #include "platform/perfdata/LinuxProvider.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/statvfs.h>
 #include <time.h>
@@ -13,7 +12,12 @@
 #include <mutex>
 #include <unordered_map>
 
-#include "platform/perfdata/LinuxProcfs.h"
+#include "platform/linux/Files.h"
+#include "platform/linux/Handle.h"
+#include "platform/linux/Mounts.h"
+#include "platform/linux/ProcStat.h"
+#include "platform/linux/ProcText.h"
+#include "platform/linux/Processes.h"
 #include "platform/perfdata/NameTable.h"
 #include "platform/perfdata/PerfBlockWriter.h"
 
@@ -21,7 +25,8 @@ namespace platform {
 
 namespace {
 
-using procfs::NextNumber;
+using os::NextNumber;
+using os::TakeLine;
 
 constexpr std::int64_t kFileTimeOf1970 = 116444736000000000LL;
 constexpr std::int64_t kNsPerSecond = 1000000000LL;
@@ -118,20 +123,6 @@ std::int64_t ToInt64(std::uint64_t v) {
              : static_cast<std::int64_t>(v);
 }
 
-bool IsDigits(const char* s) {
-  if (!*s) return false;
-  for (; *s; ++s)
-    if (*s < '0' || *s > '9') return false;
-  return true;
-}
-
-std::string_view NextLine(std::string_view& text) {
-  const std::size_t end = text.find('\n');
-  std::string_view line = text.substr(0, end);
-  text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
-  return line;
-}
-
 std::string_view NextToken(std::string_view& s) {
   std::size_t i = 0;
   while (i < s.size() && (s[i] == ' ' || s[i] == '\t')) ++i;
@@ -142,22 +133,14 @@ std::string_view NextToken(std::string_view& s) {
   return tok;
 }
 
-// comm, or the executable's file name when comm may have been cut to 15 bytes and the file
-// name starts with it.
+// comm, completed from the executable's file name when it may have been cut.
 std::string CommOrExeName(int procFd, std::uint32_t pid, std::string_view comm) {
-  std::string name(comm);
-  if (comm.size() != 15) return name;
+  if (comm.size() != 15) return std::string(comm);  // never cut: spare the link's lookup
   char link[64];
   std::snprintf(link, sizeof link, "%u/exe", pid);
-  char target[PATH_MAX];
-  const ssize_t n = readlinkat(procFd, link, target, sizeof target - 1);
-  if (n <= 0) return name;
-  std::string_view exe(target, static_cast<std::size_t>(n));
-  if (exe.ends_with(" (deleted)")) exe.remove_suffix(10);
-  if (const std::size_t slash = exe.rfind('/'); slash != std::string_view::npos)
-    exe.remove_prefix(slash + 1);
-  if (exe.starts_with(comm)) name.assign(exe);
-  return name;
+  std::string exe = os::ReadLinkAt(procFd, link);
+  if (exe.ends_with(" (deleted)")) exe.resize(exe.size() - 10);
+  return os::CompleteComm(comm, exe);
 }
 
 std::string NameFromComm(int procFd, std::uint32_t pid, std::string_view comm) {
@@ -167,7 +150,7 @@ std::string NameFromComm(int procFd, std::uint32_t pid, std::string_view comm) {
 }  // namespace
 
 struct LinuxPerfProvider::State {
-  procfs::FileReader File;
+  os::FileReader File;
   PerfBlockWriter Writer;
   std::string HostName;
   std::int64_t Tick = 100000;  // 100-ns units per clock tick
@@ -190,12 +173,11 @@ struct LinuxPerfProvider::State {
   std::uint64_t Generation = 0;
   std::uint64_t SystemCpuTicks = 0;  // kernel threads' accumulator: only grows
   std::string ProcRoot, SysRoot;     // "/proc" and "/sys" but in tests
-  int ProcFd = -1;                   // lookups are relative to these two
-  int SysFd = -1;
+  os::Fd ProcFd;                     // lookups are relative to these two
+  os::Fd SysFd;
   TBitrateSource Bitrate;  // of wireless links without a speed in /sys
 
   State(std::string procRoot, std::string sysRoot, TBitrateSource bitrate);
-  ~State();
   std::string_view ReadProc(std::uint32_t pid, const char* file);
   PerfBlockTimes Now() const;
   void ReadStat();
@@ -206,7 +188,7 @@ struct LinuxPerfProvider::State {
   static std::int64_t Switches(std::string_view schedstat);
   void ReadThreads(std::uint32_t pid, std::uint64_t count);
   void ReadDisks();
-  void AddDisk(const procfs::MountEntry& m);
+  void AddDisk(const os::MountEntry& m);
   void ReadDiskStats();
   void AdvanceDiskTotal();
   void ReadNets();
@@ -220,21 +202,16 @@ struct LinuxPerfProvider::State {
   void WriteNet();
 };
 
-LinuxPerfProvider::State::~State() {
-  if (ProcFd >= 0) close(ProcFd);
-  if (SysFd >= 0) close(SysFd);
-}
-
 // Reads /proc/<pid>/<file>.
 std::string_view LinuxPerfProvider::State::ReadProc(std::uint32_t pid, const char* file) {
   std::snprintf(Path, sizeof Path, "%u/%s", pid, file);
-  return File.ReadAt(ProcFd, Path);
+  return File.ReadAt(ProcFd.Get(), Path);
 }
 
 LinuxPerfProvider::State::State(std::string procRoot, std::string sysRoot, TBitrateSource bitrate)
     : ProcRoot(std::move(procRoot)), SysRoot(std::move(sysRoot)), Bitrate(std::move(bitrate)) {
-  ProcFd = open(ProcRoot.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  SysFd = open(SysRoot.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  ProcFd.Reset(open(ProcRoot.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  SysFd.Reset(open(SysRoot.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   char host[256] = {};
   if (gethostname(host, sizeof host - 1) == 0) HostName = host;
   const long tck = sysconf(_SC_CLK_TCK);
@@ -264,9 +241,9 @@ void LinuxPerfProvider::State::ReadStat() {
   Cpus.clear();
   Total = {};
   ProcsRunning = 0;
-  std::string_view text = File.ReadAt(ProcFd, "stat");
+  std::string_view text = File.ReadAt(ProcFd.Get(), "stat");
   while (!text.empty()) {
-    std::string_view line = NextLine(text);
+    std::string_view line = TakeLine(text);
     std::string_view key = NextToken(line);
     if (key.starts_with("cpu")) {
       CpuTimes c;
@@ -294,8 +271,8 @@ void LinuxPerfProvider::State::ReadStat() {
 
 // Per-processor counts are the column sums of the interrupt tables.
 void LinuxPerfProvider::State::ReadInterruptColumns(const char* path, bool soft) {
-  std::string_view text = File.ReadAt(ProcFd, path);
-  std::string_view header = NextLine(text);
+  std::string_view text = File.ReadAt(ProcFd.Get(), path);
+  std::string_view header = TakeLine(text);
   std::vector<std::size_t> column;  // column -> index into Cpus, or npos
   for (std::string_view tok = NextToken(header); !tok.empty(); tok = NextToken(header)) {
     std::string_view digits = tok.starts_with("CPU") ? tok.substr(3) : std::string_view{};
@@ -306,7 +283,7 @@ void LinuxPerfProvider::State::ReadInterruptColumns(const char* path, bool soft)
     column.push_back(at);
   }
   while (!text.empty()) {
-    std::string_view line = NextLine(text);
+    std::string_view line = TakeLine(text);
     NextToken(line);  // the "NN:" label
     for (std::size_t k = 0; k < column.size(); ++k) {
       while (!line.empty() && line.front() == ' ') line.remove_prefix(1);
@@ -319,10 +296,10 @@ void LinuxPerfProvider::State::ReadInterruptColumns(const char* path, bool soft)
 }
 
 void LinuxPerfProvider::State::ReadMemory() {
-  MemAvailable = procfs::KeyedValue(File.ReadAt(ProcFd, "meminfo"), "MemAvailable") * 1024;
-  std::string_view vm = File.ReadAt(ProcFd, "vmstat");
-  MajorFaults = procfs::KeyedValue(vm, "pgmajfault");
-  SwapOuts = procfs::KeyedValue(vm, "pswpout");
+  MemAvailable = os::KeyedValue(File.ReadAt(ProcFd.Get(), "meminfo"), "MemAvailable") * 1024;
+  std::string_view vm = File.ReadAt(ProcFd.Get(), "vmstat");
+  MajorFaults = os::KeyedValue(vm, "pgmajfault");
+  SwapOuts = os::KeyedValue(vm, "pswpout");
 }
 
 std::int64_t LinuxPerfProvider::State::Switches(std::string_view t) {
@@ -339,36 +316,24 @@ void LinuxPerfProvider::State::ReadThreads(std::uint32_t pid, std::uint64_t coun
     return;
   }
   std::snprintf(Path, sizeof Path, "%u/task", pid);
-  const int fd = openat(ProcFd, Path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  DIR* dir = fd >= 0 ? fdopendir(fd) : nullptr;
-  if (!dir) {
-    if (fd >= 0) close(fd);
-    return;
+  for (const std::uint32_t tid : os::NumberedEntries(ProcFd.Get(), Path)) {
+    std::snprintf(Path, sizeof Path, "%u/task/%u/schedstat", pid, tid);
+    Threads.push_back({tid, Switches(File.ReadAt(ProcFd.Get(), Path))});
   }
-  while (dirent* e = readdir(dir)) {
-    if (!IsDigits(e->d_name)) continue;
-    ThreadRow t;
-    std::string_view name = e->d_name;
-    t.Tid = static_cast<std::uint32_t>(NextNumber(name));
-    std::snprintf(Path, sizeof Path, "%u/task/%u/schedstat", pid, t.Tid);
-    t.Switches = Switches(File.ReadAt(ProcFd, Path));
-    Threads.push_back(t);
-  }
-  closedir(dir);
 }
 
 // One process; false when it is left out of this block (ended, zombie, pid reused).
 bool LinuxPerfProvider::State::ReadProcess(std::uint32_t pid, bool threads,
                                            std::uint64_t& systemTicks) {
-  const procfs::ProcStat st = procfs::ParseProcStat(ReadProc(pid, "stat"));
-  if (!st.Ok || st.State == 'Z') return false;
-  const std::uint64_t ticks = st.UTime + st.STime;
+  const auto st = os::ParseProcStat(ReadProc(pid, "stat"));
+  if (!st || st->State == 'Z') return false;
+  const std::uint64_t ticks = st->UTime + st->STime;
   auto [it, fresh] = Pids.try_emplace(pid);
   PidEntry& entry = it->second;
-  const bool reused = !fresh && entry.StartTime != st.StartTime;
+  const bool reused = !fresh && entry.StartTime != st->StartTime;
   const std::uint64_t before = (fresh || reused) ? 0 : entry.CpuTicks;
-  entry = {st.StartTime, ticks, Generation};
-  if (st.Flags & procfs::PF_KTHREAD) {
+  entry = {st->StartTime, ticks, Generation};
+  if (st->IsKernelThread()) {
     // Only positive steps count: a plain sum would fall whenever a kernel worker exits.
     if (ticks > before) systemTicks += ticks - before;
     if (threads) KernelThreads.push_back({pid, Switches(ReadProc(pid, "schedstat"))});
@@ -378,7 +343,7 @@ bool LinuxPerfProvider::State::ReadProcess(std::uint32_t pid, bool threads,
   if (reused) return false;
   ProcessRow& p = Processes.emplace_back();
   p.Pid = pid;
-  p.Name = NameFromComm(ProcFd, pid, st.Comm);
+  p.Name = NameFromComm(ProcFd.Get(), pid, st->Comm);
   p.Cpu = ToInt64(ticks) * Tick;
   std::string_view statm = ReadProc(pid, "statm");
   NextNumber(statm);
@@ -387,11 +352,11 @@ bool LinuxPerfProvider::State::ReadProcess(std::uint32_t pid, bool threads,
   p.WorkingSet = ToInt64(resident) * PageSize;
   p.Private = ToInt64(resident > shared ? resident - shared : 0) * PageSize;
   const std::string_view io = ReadProc(pid, "io");  // refused for other users' processes
-  p.IoOps = ToInt64(procfs::KeyedValue(io, "syscr") + procfs::KeyedValue(io, "syscw"));
-  p.IoBytes = ToInt64(procfs::KeyedValue(io, "rchar") + procfs::KeyedValue(io, "wchar"));
+  p.IoOps = ToInt64(os::KeyedValue(io, "syscr") + os::KeyedValue(io, "syscw"));
+  p.IoBytes = ToInt64(os::KeyedValue(io, "rchar") + os::KeyedValue(io, "wchar"));
   if (threads) {
     p.FirstThread = Threads.size();
-    ReadThreads(pid, st.NumThreads);
+    ReadThreads(pid, st->NumThreads);
     p.Threads = Threads.size() - p.FirstThread;
   }
   return true;
@@ -408,17 +373,8 @@ void LinuxPerfProvider::State::ReadProcesses(bool threads) {
   system.Name = "System";
   std::uint64_t systemTicks = 0;
   const bool first = Generation == 1;
-  const int fd = openat(ProcFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  DIR* dir = fd >= 0 ? fdopendir(fd) : nullptr;
-  if (!dir && fd >= 0) close(fd);
-  if (dir) {
-    while (dirent* e = readdir(dir)) {
-      if (!IsDigits(e->d_name)) continue;
-      std::string_view name = e->d_name;
-      ReadProcess(static_cast<std::uint32_t>(NextNumber(name)), threads, systemTicks);
-    }
-    closedir(dir);
-  }
+  for (const std::uint32_t pid : os::NumberedEntries(ProcFd.Get(), "."))
+    ReadProcess(pid, threads, systemTicks);
   for (auto it = Pids.begin(); it != Pids.end();)
     it = it->second.Generation == Generation ? std::next(it) : Pids.erase(it);
   SystemCpuTicks = first ? systemTicks : SystemCpuTicks + systemTicks;
@@ -427,15 +383,15 @@ void LinuxPerfProvider::State::ReadProcesses(bool threads) {
 
 void LinuxPerfProvider::State::ReadDisks() {
   Disks.clear();
-  const std::string mounts(File.ReadAt(ProcFd, "self/mountinfo"));  // the buffer is reused
-  for (const procfs::MountEntry& m : procfs::ParseMountInfo(mounts)) AddDisk(m);
+  const std::string mounts(File.ReadAt(ProcFd.Get(), "self/mountinfo"));  // the buffer is reused
+  for (const os::MountEntry& m : os::ParseMountInfo(mounts)) AddDisk(m);
   if (!Disks.empty()) ReadDiskStats();
   AdvanceDiskTotal();
 }
 
-void LinuxPerfProvider::State::AddDisk(const procfs::MountEntry& m) {
+void LinuxPerfProvider::State::AddDisk(const os::MountEntry& m) {
   std::uint32_t major = 0, minor = 0;
-  if (!procfs::BackingBlockDevice(m, SysFd, major, minor)) return;
+  if (!os::BackingBlockDevice(m, SysFd.Get(), major, minor)) return;
   const bool seen = std::any_of(Disks.begin(), Disks.end(), [&](const DiskRow& d) {
     return d.Major == major && d.Minor == minor;
   });
@@ -454,9 +410,9 @@ void LinuxPerfProvider::State::AddDisk(const procfs::MountEntry& m) {
 }
 
 void LinuxPerfProvider::State::ReadDiskStats() {
-  std::string_view stats = File.ReadAt(ProcFd, "diskstats");
+  std::string_view stats = File.ReadAt(ProcFd.Get(), "diskstats");
   while (!stats.empty()) {
-    std::string_view line = NextLine(stats);
+    std::string_view line = TakeLine(stats);
     const std::uint64_t maj = NextNumber(line), min = NextNumber(line);
     NextToken(line);
     std::uint64_t f[12] = {};
@@ -498,12 +454,12 @@ void LinuxPerfProvider::State::AdvanceDiskTotal() {
 
 void LinuxPerfProvider::State::ReadNets() {
   Nets.clear();
-  std::string devText(File.ReadAt(ProcFd, "net/dev"));
+  std::string devText(File.ReadAt(ProcFd.Get(), "net/dev"));
   std::string_view text = devText;
-  NextLine(text);
-  NextLine(text);
+  TakeLine(text);
+  TakeLine(text);
   while (!text.empty()) {
-    std::string_view line = NextLine(text);
+    std::string_view line = TakeLine(text);
     const std::size_t colon = line.find(':');
     if (colon == std::string_view::npos) continue;
     std::string_view name = line.substr(0, colon);
@@ -514,7 +470,7 @@ void LinuxPerfProvider::State::ReadNets() {
     const std::string ifName(name);
     if (ifName.find('/') != std::string::npos) continue;
     std::snprintf(Path, sizeof Path, "class/net/%s/flags", ifName.c_str());
-    std::string_view flagText = File.ReadAt(SysFd, Path);
+    std::string_view flagText = File.ReadAt(SysFd.Get(), Path);
     const unsigned long flags = std::strtoul(std::string(flagText).c_str(), nullptr, 16);
     if (flags & 0x8) continue;  // loopback traffic would inflate "network busy"
     NetRow& r = Nets.emplace_back();
@@ -531,13 +487,13 @@ void LinuxPerfProvider::State::ReadNets() {
 // neither is known (the monitor then assumes one).
 std::int64_t LinuxPerfProvider::State::LinkSpeed(const std::string& ifName) {
   std::snprintf(Path, sizeof Path, "class/net/%s/speed", ifName.c_str());
-  std::string_view speed = File.ReadAt(SysFd, Path);  // -1 or unreadable when unknown
+  std::string_view speed = File.ReadAt(SysFd.Get(), Path);  // -1 or unreadable when unknown
   if (File.Ok() && !speed.empty() && speed.front() != '-') {
     const std::int64_t mbits = ToInt64(NextNumber(speed));
     if (mbits > 0) return mbits * 1000000;
   }
   std::snprintf(Path, sizeof Path, "class/net/%s/wireless", ifName.c_str());
-  if (faccessat(SysFd, Path, F_OK, 0) != 0) return 0;
+  if (faccessat(SysFd.Get(), Path, F_OK, 0) != 0) return 0;
   return Bitrate ? std::max<std::int64_t>(Bitrate(ifName), 0) : 0;
 }
 
@@ -738,14 +694,14 @@ std::string UnreservedInstanceName(std::string name, std::uint32_t pid) {
 }
 
 std::string ProcessInstanceName(std::uint32_t pid) {
-  procfs::FileReader file;
+  os::FileReader file;
   char path[64];
   std::snprintf(path, sizeof path, "/proc/%u/stat", pid);
-  const procfs::ProcStat st = procfs::ParseProcStat(file.Read(path));
-  if (!st.Ok) return {};
-  if (st.Flags & procfs::PF_KTHREAD) return "System";
-  static const int procFd = open("/proc", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  return NameFromComm(procFd, pid, st.Comm);
+  const auto st = os::ParseProcStat(file.Read(path));
+  if (!st) return {};
+  if (st->IsKernelThread()) return "System";
+  static const os::Fd procFd(open("/proc", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  return NameFromComm(procFd.Get(), pid, st->Comm);
 }
 
 std::string MemoryResourceList(std::uint64_t bytes) {
@@ -773,8 +729,8 @@ std::string MemoryResourceList(std::uint64_t bytes) {
 }
 
 std::uint64_t PhysicalMemoryTotal() {
-  procfs::FileReader f;
-  return procfs::KeyedValue(f.Read("/proc/meminfo"), "MemTotal") * 1024;
+  os::FileReader f;
+  return os::KeyedValue(f.Read("/proc/meminfo"), "MemTotal") * 1024;
 }
 
 namespace {

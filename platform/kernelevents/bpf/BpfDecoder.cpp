@@ -1,15 +1,14 @@
 #include "platform/kernelevents/bpf/BpfDecoder.h"
 
 #include <arpa/inet.h>
-#include <dirent.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <charconv>
-#include <climits>
 #include <cstring>
 
-#include "platform/kernelevents/ProcessNames.h"
+#include "platform/linux/Files.h"
+#include "platform/linux/Mounts.h"
+#include "platform/linux/ProcStat.h"
+#include "platform/perfdata/LinuxProvider.h"
 
 namespace platform {
 namespace {
@@ -18,47 +17,13 @@ constexpr std::uint32_t Device(std::uint32_t major, std::uint32_t minor) {
   return major << 20 | minor;
 }
 
-std::string DeviceText(std::uint32_t device) {
-  return std::to_string(device >> 20) + ":" + std::to_string(device & 0xFFFFF);
-}
-
 // A fixed field of the kernel's event as text: up to its first NUL, never past its end.
 std::string_view FieldText(const char* field, std::size_t size) {
   return {field, strnlen(field, size)};
 }
 
-// Undoes the octal escapes mountinfo uses for blanks, tabs, newlines and backslashes.
-std::string Unescape(std::string_view text) {
-  std::string out;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const bool octal = text[i] == '\\' && i + 3 < text.size() &&
-                       std::all_of(text.begin() + static_cast<std::ptrdiff_t>(i) + 1,
-                                   text.begin() + static_cast<std::ptrdiff_t>(i) + 4,
-                                   [](char c) { return c >= '0' && c <= '7'; });
-    if (octal) {
-      out.push_back(static_cast<char>((text[i + 1] - '0') << 6 | (text[i + 2] - '0') << 3 |
-                                      (text[i + 3] - '0')));
-      i += 3;
-    } else {
-      out.push_back(text[i]);
-    }
-  }
-  return out;
-}
-
-std::vector<std::string_view> Fields(std::string_view line) {
-  std::vector<std::string_view> fields;
-  std::size_t at = 0;
-  while (at < line.size()) {
-    const std::size_t end = std::min(line.find(' ', at), line.size());
-    if (end > at) fields.push_back(line.substr(at, end - at));
-    at = end + 1;
-  }
-  return fields;
-}
-
 std::string RunningMountPoint(std::uint32_t device) {
-  const auto text = ReadProcFile("/proc/self/mountinfo");
+  const auto text = os::ReadWholeFile("/proc/self/mountinfo");
   if (!text) return {};
   const auto points = ParseMountPoints(*text);
   const auto found = points.find(device);
@@ -67,21 +32,7 @@ std::string RunningMountPoint(std::uint32_t device) {
 
 // Index of the disk among the sorted names in /sys/block: the numbering of the other source.
 std::uint32_t RunningDiskNumber(std::uint32_t device) {
-  char target[PATH_MAX];
-  const std::string link = "/sys/dev/block/" + DeviceText(device);
-  const ssize_t n = readlink(link.c_str(), target, sizeof target - 1);
-  if (n <= 0) return 0;
-  const std::string_view path(target, static_cast<std::size_t>(n));
-  const std::string disk(path.substr(path.rfind('/') + 1));
-  std::vector<std::string> names;
-  if (DIR* dir = opendir("/sys/block")) {
-    while (const dirent* entry = readdir(dir))
-      if (entry->d_name[0] != '.') names.emplace_back(entry->d_name);
-    closedir(dir);
-  }
-  std::sort(names.begin(), names.end());
-  const auto found = std::find(names.begin(), names.end(), disk);
-  return static_cast<std::uint32_t>(found == names.end() ? 0 : found - names.begin());
+  return os::DiskNumberOf("/sys", device >> 20, device & 0xFFFFF);
 }
 
 }  // namespace
@@ -89,28 +40,14 @@ std::uint32_t RunningDiskNumber(std::uint32_t device) {
 std::map<std::uint32_t, std::string> ParseMountPoints(std::string_view mountinfo) {
   std::map<std::uint32_t, std::string> points;
   std::map<std::uint32_t, bool> ofRoot;
-  std::size_t at = 0;
-  while (at < mountinfo.size()) {
-    const std::size_t end = std::min(mountinfo.find('\n', at), mountinfo.size());
-    const auto fields = Fields(mountinfo.substr(at, end - at));
-    at = end + 1;
-    if (fields.size() < 5) continue;
-    const std::string_view numbers = fields[2];
-    const std::size_t colon = numbers.find(':');
-    std::uint32_t major = 0, minor = 0;
-    if (colon == std::string_view::npos ||
-        std::from_chars(numbers.data(), numbers.data() + colon, major).ec != std::errc() ||
-        std::from_chars(numbers.data() + colon + 1, numbers.data() + numbers.size(), minor).ec !=
-            std::errc() ||
-        major >= 1u << 12 || minor >= 1u << 20)
-      continue;
-    const std::uint32_t device = Device(major, minor);
-    const bool root = fields[3] == "/";
+  for (os::MountEntry& mount : os::ParseMountInfo(mountinfo)) {
+    if (mount.Major >= 1u << 12 || mount.Minor >= 1u << 20) continue;  // no kernel device number
+    const std::uint32_t device = Device(mount.Major, mount.Minor);
+    const bool root = mount.Root == "/";
     // The first mount of the root wins; a bind mount serves only until one turns up.
     if (points.contains(device) && (ofRoot[device] || !root)) continue;
-    std::string point = Unescape(fields[4]);
-    if (point == "/") point.clear();  // paths are joined with "/" after it
-    points[device] = std::move(point);
+    if (mount.MountPoint == "/") mount.MountPoint.clear();  // paths are joined with "/" after it
+    points[device] = std::move(mount.MountPoint);
     ofRoot[device] = root;
   }
   return points;
@@ -199,14 +136,13 @@ void TBpfDecoder::DecodeNet(const ombrix_net_event& e, TRecordSink& out) {
 
 void TBpfDecoder::DecodeProc(const ombrix_proc_event& e, TRecordSink& out) {
   if ((flags_ & EVENT_TRACE_FLAG_PROCESS) == 0 || !viewer_.Sees(e.uid, e.pid)) return;
-  TProcStat stat;
-  stat.Comm = FieldText(e.comm, sizeof e.comm);
+  const std::string_view comm = FieldText(e.comm, sizeof e.comm);
   const std::string_view image = FieldText(e.image, sizeof e.image);
   std::string name;
   // A fork carries on the parent's program, so it carries the parent's name; the kernel sends
   // that program's name, else the parent is asked for it.
   if (!e.exec && image.empty() && system_.ProcessName) name = system_.ProcessName(e.ppid);
-  if (name.empty()) name = InstanceNameOf(stat, image);
+  if (name.empty()) name = os::CompleteComm(comm, image);
   out.Add(ProcessStartRecord(e.pid, e.ppid, e.uid, name));
 }
 

@@ -1,6 +1,5 @@
-#include "platform/perfdata/LinuxProcfs.h"
+#include "platform/linux/Mounts.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -9,16 +8,12 @@
 #include <charconv>
 #include <cstdio>
 
-namespace platform::procfs {
+#include "platform/linux/Files.h"
+#include "platform/linux/Handle.h"
+#include "platform/linux/ProcText.h"
 
+namespace platform::os {
 namespace {
-
-std::string_view TakeLine(std::string_view& text) {
-  const std::size_t end = text.find('\n');
-  const std::string_view line = text.substr(0, end);
-  text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
-  return line;
-}
 
 std::string_view TakeToken(std::string_view& s) {
   while (!s.empty() && s.front() == ' ') s.remove_prefix(1);
@@ -51,94 +46,16 @@ bool DeviceOfKernelName(std::string_view source, int sysFd, std::uint32_t& major
   return ParseDevice(TakeLine(text), major, minor);
 }
 
+std::vector<std::string> SortedBlockDevices(const std::string& sysRoot) {
+  std::vector<std::string> names;
+  DirStream folder(sysRoot + "/block");
+  while (const dirent* entry = folder.Next())
+    if (entry->d_name[0] != '.') names.emplace_back(entry->d_name);
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
 }  // namespace
-
-FileReader::FileReader() {
-  buf_.resize(16384);
-}
-
-std::string_view FileReader::Read(const char* path) {
-  return ReadAt(AT_FDCWD, path);
-}
-
-std::string_view FileReader::ReadAt(int dirFd, const char* path) {
-  ok_ = false;
-  const int fd = ::openat(dirFd, path, O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return {};
-  std::size_t used = 0;
-  for (;;) {
-    if (used == buf_.size()) buf_.resize(buf_.size() * 2);
-    const ssize_t n = ::read(fd, buf_.data() + used, buf_.size() - used);
-    if (n < 0) {
-      ::close(fd);
-      return {};
-    }
-    if (n == 0) break;
-    used += static_cast<std::size_t>(n);
-  }
-  ::close(fd);
-  ok_ = true;
-  return {buf_.data(), used};
-}
-
-std::uint64_t NextNumber(std::string_view& s) {
-  std::size_t i = 0;
-  while (i < s.size() && (s[i] == ' ' || s[i] == '\t')) ++i;
-  std::uint64_t v = 0;
-  const auto r = std::from_chars(s.data() + i, s.data() + s.size(), v);
-  if (r.ec != std::errc{}) {
-    // Skip the token that is not a number so that callers keep their field count.
-    while (i < s.size() && s[i] != ' ' && s[i] != '\t' && s[i] != '\n') ++i;
-    s.remove_prefix(i);
-    return 0;
-  }
-  s.remove_prefix(static_cast<std::size_t>(r.ptr - s.data()));
-  return v;
-}
-
-std::uint64_t KeyedValue(std::string_view text, std::string_view key) {
-  std::size_t pos = 0;
-  while (pos < text.size()) {
-    std::size_t end = text.find('\n', pos);
-    if (end == std::string_view::npos) end = text.size();
-    std::string_view line = text.substr(pos, end - pos);
-    if (line.size() > key.size() && line.starts_with(key) &&
-        (line[key.size()] == ':' || line[key.size()] == ' ' || line[key.size()] == '\t')) {
-      line.remove_prefix(key.size() + (line[key.size()] == ':' ? 1 : 0));
-      return NextNumber(line);
-    }
-    pos = end + 1;
-  }
-  return 0;
-}
-
-ProcStat ParseProcStat(std::string_view text) {
-  ProcStat st;
-  const std::size_t open = text.find('(');
-  const std::size_t close = text.rfind(')');
-  if (open == std::string_view::npos || close == std::string_view::npos || close < open) return st;
-  st.Comm = text.substr(open + 1, close - open - 1);
-  std::string_view rest = text.substr(close + 1);
-  while (!rest.empty() && rest.front() == ' ') rest.remove_prefix(1);
-  if (rest.empty()) return st;
-  st.State = rest.front();
-  rest.remove_prefix(1);
-  // Fields 4 to 22 follow the state (field 3).
-  std::uint64_t f[23] = {};
-  for (int i = 4; i <= 22; ++i) {
-    // Fields 4 to 8 may be negative (tty_nr, tpgid); read their magnitude, they are unused.
-    while (!rest.empty() && rest.front() == ' ') rest.remove_prefix(1);
-    if (!rest.empty() && rest.front() == '-') rest.remove_prefix(1);
-    f[i] = NextNumber(rest);
-  }
-  st.Flags = f[9];
-  st.UTime = f[14];
-  st.STime = f[15];
-  st.NumThreads = f[20];
-  st.StartTime = f[22];
-  st.Ok = true;
-  return st;
-}
 
 std::string UnescapeMountPath(std::string_view s) {
   std::string out;
@@ -168,12 +85,13 @@ std::vector<MountEntry> ParseMountInfo(std::string_view text) {
     const std::string_view id = TakeToken(line);
     TakeToken(line);  // parent
     const std::string_view device = TakeToken(line);
-    TakeToken(line);  // root inside the file system
+    const std::string_view root = TakeToken(line);
     const std::string_view point = TakeToken(line);
     TakeToken(tail);  // file system type
     const std::string_view source = TakeToken(tail);
     if (!ParseWhole(id, m.MountId) || !ParseDevice(device, m.Major, m.Minor) || point.empty())
       continue;
+    m.Root = UnescapeMountPath(root);
     m.MountPoint = UnescapeMountPath(point);
     m.Source = UnescapeMountPath(source);
     mounts.push_back(std::move(m));
@@ -200,4 +118,19 @@ bool BackingBlockDevice(const MountEntry& mount, int sysFd, std::uint32_t& major
   return true;
 }
 
-}  // namespace platform::procfs
+std::uint32_t DiskNumberOf(const std::string& sysRoot, std::uint32_t major, std::uint32_t minor) {
+  const std::string sys =
+      sysRoot + "/dev/block/" + std::to_string(major) + ":" + std::to_string(minor);
+  std::string target = ReadLink(sys);
+  struct stat info {};
+  const std::size_t parent = target.rfind('/');
+  // A partition's folder lies inside its disk's.
+  if (stat((sys + "/partition").c_str(), &info) == 0 && parent != std::string::npos)
+    target.resize(parent);
+  const std::string disk = target.substr(target.rfind('/') + 1);
+  const auto names = SortedBlockDevices(sysRoot);
+  const auto found = std::find(names.begin(), names.end(), disk);
+  return static_cast<std::uint32_t>(found == names.end() ? 0 : found - names.begin());
+}
+
+}  // namespace platform::os

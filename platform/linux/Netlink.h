@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace platform {
+namespace platform::os {
 
 // fn(header, payload, payloadLength) returns false to stop the walk.
 template <typename Fn>
@@ -20,4 +20,4 @@ void ForEachNetlinkMessage(const void* buffer, std::size_t length, Fn&& fn) {
   }
 }
 
-}  // namespace platform
+}  // namespace platform::os

@@ -1,0 +1,20 @@
+// Readers of the text in /proc and /sys files. They never trust it: a malformed number
+// reads as 0.
+#pragma once
+#include <cstdint>
+#include <string_view>
+
+namespace platform::os {
+
+// Parses an unsigned decimal at the start of s (after blanks); advances s past it. A token
+// that is not a number reads as 0 and is skipped, so that callers keep their field count.
+std::uint64_t NextNumber(std::string_view& s);
+
+// The value of "key" in a "key: value ..." or "key value" line list (meminfo, vmstat,
+// status, io), or 0 when missing.
+std::uint64_t KeyedValue(std::string_view text, std::string_view key);
+
+// The first line of text, which loses it and its line end.
+std::string_view TakeLine(std::string_view& text);
+
+}  // namespace platform::os
