@@ -3,7 +3,6 @@
 // records its caller may see to the program that started it, over its standard input and output.
 #include <sys/prctl.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -14,6 +13,7 @@
 
 #include "platform/kernelevents/ProbeEventSource.h"
 #include "platform/kernelevents/bpf/BpfEventSource.h"
+#include "platform/linux/Handle.h"
 #include "probe/Access.h"
 #include "probe/Privileges.h"
 #include "probe/ProbeServer.h"
@@ -46,8 +46,7 @@ bool StreamIsPipe() {
 // Nothing from the environment and no descriptor but the stream reaches the probe.
 void Isolate() {
   clearenv();
-  if (syscall(SYS_close_range, 3u, ~0u, 0u) != 0)
-    for (int fd = 3; fd < 1024; ++fd) close(fd);
+  platform::os::CloseDescriptorsFrom(3);
   std::signal(SIGPIPE, SIG_IGN);
   prctl(PR_SET_PDEATHSIG, SIGKILL, 0, 0, 0);
 }

@@ -39,16 +39,17 @@ void TTextFile::Flush() {
 void TTextFile::Close() {
   TBaseTrace::Close();
   std::lock_guard guard(lock_);
-  if (handle_ >= 0) platform::CloseFile(handle_);
   handle_ = -1;
+  file_.Reset();
 }
 
 bool TTextFile::OpenExisting() {
   Close();
-  const int h = platform::OpenForAppend(fileName_);
-  if (h < 0) return false;
+  platform::os::Fd file = platform::OpenForAppend(fileName_);
+  if (!file) return false;
   std::lock_guard guard(lock_);
-  handle_ = h;
+  handle_ = file.Get();
+  file_ = std::move(file);
   active_ = true;
   return true;
 }

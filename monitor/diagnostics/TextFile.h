@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "platform/clock/LocalTime.h"
+#include "platform/linux/Handle.h"
 
 namespace ombrix {
 
@@ -53,7 +54,8 @@ class TTextFile : public TBaseTrace {
   void WriteRaw(const char* data, std::size_t size) override;
 
  private:
-  std::atomic<int> handle_{-1};  // -1 when no file is open
+  platform::os::Fd file_;        // under lock_
+  std::atomic<int> handle_{-1};  // file_'s descriptor, for a look without the lock; -1: none
   std::string fileName_ = "trace.txt";
 };
 

@@ -10,6 +10,9 @@
 #include <cstring>
 #include <utility>
 
+#include "platform/linux/Files.h"
+#include "platform/linux/Handle.h"
+
 namespace platform {
 namespace {
 
@@ -58,22 +61,6 @@ std::string ResolveTarget(const std::string& path) {
   return path;
 }
 
-// A file descriptor that closes on every path.
-class FileHandle {
- public:
-  explicit FileHandle(int fd) : fd_(fd) {}
-  ~FileHandle() { Close(); }
-  FileHandle(const FileHandle&) = delete;
-  FileHandle& operator=(const FileHandle&) = delete;
-  int Get() const { return fd_; }
-  explicit operator bool() const { return fd_ >= 0; }
-  // Closes now; false when the system reports an error.
-  bool Close() { return fd_ < 0 || ::close(std::exchange(fd_, -1)) == 0; }
-
- private:
-  int fd_;
-};
-
 [[noreturn]] void FailRead(const std::string& path, const std::string& reason) {
   throw IniReadError(path + ": " + reason);
 }
@@ -83,13 +70,9 @@ class FileHandle {
 }
 
 bool ReadAll(int fd, std::string& out) {
-  char buffer[65536];
-  for (;;) {
-    const ssize_t n = ::read(fd, buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return n == 0;
-    out.append(buffer, static_cast<std::size_t>(n));
-  }
+  const auto used = os::ReadToEnd(fd, out);
+  out.resize(used.value_or(0));
+  return used.has_value();
 }
 
 // Writes data from the start of the file and cuts the file after it.
@@ -151,7 +134,7 @@ class TempFile {
   }
 
   void Replace(const std::string& text) {
-    if (!WriteWhole(file_.Get(), text) || fsync(file_.Get()) != 0 || !file_.Close() ||
+    if (!WriteWhole(file_.Get(), text) || fsync(file_.Get()) != 0 || file_.Close() != 0 ||
         rename(name_.c_str(), target_.c_str()) != 0)
       FailWrite(target_, std::strerror(errno));
     placed_ = true;
@@ -160,21 +143,21 @@ class TempFile {
  private:
   std::string target_;
   std::string name_;
-  FileHandle file_;
+  os::Fd file_;
   bool placed_ = false;
 };
 
 // Rewrites a file through its own inode, so that it stays whose it is. Not one step like a
 // rename: what was there is kept, and written back when the new text cannot be.
 void RewriteInPlace(const std::string& target, const struct stat& old, const std::string& text) {
-  FileHandle file(::open(target.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  os::Fd file(::open(target.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
   if (!file) FailWrite(target, std::strerror(errno));
   struct stat now {};
   if (fstat(file.Get(), &now) != 0 || now.st_dev != old.st_dev || now.st_ino != old.st_ino)
     FailWrite(target, "the file changed while it was saved");
   std::string before;
   if (!ReadAll(file.Get(), before)) FailWrite(target, std::strerror(errno));
-  if (WriteWhole(file.Get(), text) && fsync(file.Get()) == 0 && file.Close()) return;
+  if (WriteWhole(file.Get(), text) && fsync(file.Get()) == 0 && file.Close() == 0) return;
   const std::string reason = std::strerror(errno);
   const bool restored = file && WriteWhole(file.Get(), before) && fsync(file.Get()) == 0;
   FailWrite(target, reason + (restored ? "" : "; the file may be incomplete"));
@@ -221,7 +204,7 @@ IniFile IniFile::Parse(std::string_view text) {
 
 IniFile IniFile::Open(const std::string& path) {
   // Without blocking, so that a named pipe in the file's place cannot hold the caller.
-  const FileHandle file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  const os::Fd file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
   if (!file) {
     if (errno == ENOENT || errno == ENOTDIR) return IniFile();
     FailRead(path, std::strerror(errno));

@@ -1,6 +1,5 @@
 #include "platform/installer/FileOps.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -8,21 +7,17 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <fstream>
-#include <iterator>
 #include <random>
 #include <utility>
+
+#include "platform/linux/Files.h"
+#include "platform/linux/Processes.h"
 
 namespace platform {
 
 namespace {
 
 constexpr int kTempTries = 64;
-
-void CloseFd(int& fd) {
-  if (fd >= 0) ::close(fd);
-  fd = -1;
-}
 
 std::string TempName() {
   static std::random_device random;
@@ -49,30 +44,16 @@ bool SameInode(const struct stat& a, const struct stat& b) {
   return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
-bool IsProcessId(const char* name) {
-  if (*name == '\0') return false;
-  for (; *name != '\0'; ++name)
-    if (*name < '0' || *name > '9') return false;
-  return true;
-}
-
 bool LinkLeadsTo(const std::string& link, const struct stat& target) {
   struct stat st {};
   return stat(link.c_str(), &st) == 0 && SameInode(st, target);
 }
 
 bool HasFileOpen(const std::string& proc, const struct stat& target) {
-  DIR* dir = opendir((proc + "/fd").c_str());
-  if (dir == nullptr) return false;  // another user's process, or gone
-  bool found = false;
-  while (const dirent* entry = readdir(dir)) {
-    if (IsProcessId(entry->d_name) && LinkLeadsTo(proc + "/fd/" + entry->d_name, target)) {
-      found = true;
-      break;
-    }
-  }
-  closedir(dir);
-  return found;
+  // Another user's process, or one that is gone, lists nothing.
+  for (const std::uint32_t fd : os::NumberedEntries(AT_FDCWD, (proc + "/fd").c_str()))
+    if (LinkLeadsTo(proc + "/fd/" + std::to_string(fd), target)) return true;
+  return false;
 }
 
 // An argument names the file when it ends in the file's name and leads to it, taken from
@@ -88,8 +69,7 @@ bool NamesFile(const std::string& proc, const std::string& arg, const std::strin
 
 bool CommandLineNames(const std::string& proc, const std::string& fileName,
                       const struct stat& target) {
-  std::ifstream in(proc + "/cmdline", std::ios::binary);
-  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const std::string text = os::ReadWholeFile(proc + "/cmdline").value_or("");
   std::size_t start = 0;
   while (start < text.size()) {
     std::size_t end = text.find('\0', start);
@@ -107,20 +87,6 @@ bool ProcessHolds(const std::string& proc, const std::string& fileName, const st
 
 }  // namespace
 
-TFolder::~TFolder() {
-  CloseFd(fd_);
-}
-
-TFolder::TFolder(TFolder&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-
-TFolder& TFolder::operator=(TFolder&& other) noexcept {
-  if (this != &other) {
-    CloseFd(fd_);
-    fd_ = std::exchange(other.fd_, -1);
-  }
-  return *this;
-}
-
 TFolder TFolder::Open(const std::string& folderPath, bool ownOnly, FolderRefusal* why) {
   // A trailing "/" would make the system follow a link in the folder's place.
   std::string path = folderPath;
@@ -129,12 +95,12 @@ TFolder TFolder::Open(const std::string& folderPath, bool ownOnly, FolderRefusal
   struct stat st {};
   FolderRefusal refusal = FolderRefusal::Missing;
   if (!path.empty() && lstat(path.c_str(), &st) == 0) {
-    folder.fd_ = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    refusal = S_ISLNK(st.st_mode)                             ? FolderRefusal::Link
-              : folder.fd_ < 0 || fstat(folder.fd_, &st) != 0 ? FolderRefusal::NotFolder
-                                                              : Refusal(st, ownOnly);
+    folder.fd_.Reset(open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    refusal = S_ISLNK(st.st_mode)                                ? FolderRefusal::Link
+              : !folder.fd_ || fstat(folder.fd_.Get(), &st) != 0 ? FolderRefusal::NotFolder
+                                                                 : Refusal(st, ownOnly);
   }
-  if (refusal != FolderRefusal::None) CloseFd(folder.fd_);
+  if (refusal != FolderRefusal::None) folder.fd_.Reset();
   if (why != nullptr) *why = refusal;
   return folder;
 }
@@ -145,7 +111,6 @@ bool IsPlainFileName(const std::string& name) {
 
 TNewFile::~TNewFile() {
   Discard();
-  CloseFd(dirFd_);
 }
 
 std::unique_ptr<TNewFile> TNewFile::Create(const TFolder& folder, const std::string& name,
@@ -155,39 +120,39 @@ std::unique_ptr<TNewFile> TNewFile::Create(const TFolder& folder, const std::str
   if (fstatat(folder.Fd(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode))
     return nullptr;
   std::unique_ptr<TNewFile> file(new TNewFile);
-  file->dirFd_ = fcntl(folder.Fd(), F_DUPFD_CLOEXEC, 0);
-  if (file->dirFd_ < 0) return nullptr;
+  file->dirFd_.Reset(fcntl(folder.Fd(), F_DUPFD_CLOEXEC, 0));
+  if (!file->dirFd_) return nullptr;
   file->name_ = name;
   // The kernel takes the umask off the mode, as for any file a program makes.
   const int flags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
-  for (int i = 0; i < kTempTries && file->fd_ < 0; ++i) {
+  for (int i = 0; i < kTempTries && !file->fd_; ++i) {
     file->tempName_ = TempName();
-    file->fd_ = openat(file->dirFd_, file->tempName_.c_str(), flags, mode & 0777);
-    if (file->fd_ < 0 && errno != EEXIST) break;
+    file->fd_.Reset(openat(file->dirFd_.Get(), file->tempName_.c_str(), flags, mode & 0777));
+    if (!file->fd_ && errno != EEXIST) break;
   }
-  if (file->fd_ < 0) file->tempName_.clear();
-  return file->fd_ < 0 ? nullptr : std::move(file);
+  if (!file->fd_) file->tempName_.clear();
+  return file->fd_ ? std::move(file) : nullptr;
 }
 
 bool TNewFile::Write(const void* data, std::size_t size) {
   const auto* bytes = static_cast<const char*>(data);
-  while (size > 0 && fd_ >= 0) {
-    const ssize_t n = ::write(fd_, bytes, size);
+  while (size > 0 && fd_) {
+    const ssize_t n = ::write(fd_.Get(), bytes, size);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return false;
     bytes += n;
     size -= static_cast<std::size_t>(n);
   }
-  return fd_ >= 0;
+  return fd_.Valid();
 }
 
 bool TNewFile::Commit() {
-  if (fd_ < 0) return false;
+  if (!fd_) return false;
   // A full disk may show only here: at the flush, or when the file is closed.
-  const bool flushed = fsync(fd_) == 0;
-  const bool closed = ::close(fd_) == 0;
-  fd_ = -1;
-  if (!flushed || !closed || renameat(dirFd_, tempName_.c_str(), dirFd_, name_.c_str()) != 0) {
+  const bool flushed = fsync(fd_.Get()) == 0;
+  const bool closed = fd_.Close() == 0;
+  if (!flushed || !closed ||
+      renameat(dirFd_.Get(), tempName_.c_str(), dirFd_.Get(), name_.c_str()) != 0) {
     Discard();
     return false;
   }
@@ -196,8 +161,8 @@ bool TNewFile::Commit() {
 }
 
 void TNewFile::Discard() {
-  CloseFd(fd_);
-  if (!tempName_.empty() && dirFd_ >= 0) unlinkat(dirFd_, tempName_.c_str(), 0);
+  fd_.Reset();
+  if (!tempName_.empty() && dirFd_) unlinkat(dirFd_.Get(), tempName_.c_str(), 0);
   tempName_.clear();
 }
 
@@ -220,41 +185,32 @@ bool NameExists(const std::string& path) {
 
 bool ClearReadOnly(const std::string& path) {
   // Opened without following a link, and changed through that very handle.
-  const int fd = open(path.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
-  if (fd < 0) return false;
+  const os::Fd file(open(path.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+  if (!file) return false;
   struct stat st {};
-  bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+  bool ok = fstat(file.Get(), &st) == 0 && S_ISREG(st.st_mode);
   if (ok && (st.st_mode & S_IWUSR) == 0) {
-    const std::string self = "/proc/self/fd/" + std::to_string(fd);
+    const std::string self = "/proc/self/fd/" + std::to_string(file.Get());
     ok = chmod(self.c_str(), (st.st_mode & 07777) | S_IWUSR) == 0;
   }
-  ::close(fd);
   return ok;
 }
 
 bool CanOpenExclusive(const std::string& path) {
-  const int fd = open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW);
-  if (fd < 0) return false;
-  const bool free = flock(fd, LOCK_EX | LOCK_NB) == 0;
-  ::close(fd);  // also releases the lock
-  return free;
+  // The lock goes with the descriptor.
+  const os::Fd file(open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW));
+  return file && flock(file.Get(), LOCK_EX | LOCK_NB) == 0;
 }
 
 bool ProcessHoldsFile(const std::string& path) {
   struct stat target {};
   if (stat(path.c_str(), &target) != 0) return false;
   const std::string fileName = path.substr(path.find_last_of('/') + 1);
-  const std::string self = std::to_string(getpid());
-  DIR* proc = opendir("/proc");
-  if (proc == nullptr) return false;
-  bool held = false;
-  while (const dirent* entry = readdir(proc)) {
-    if (!IsProcessId(entry->d_name) || entry->d_name == self) continue;
-    held = ProcessHolds(std::string("/proc/") + entry->d_name, fileName, target);
-    if (held) break;
+  const auto self = static_cast<std::uint32_t>(getpid());
+  for (const std::uint32_t pid : os::ListPids()) {
+    if (pid != self && ProcessHolds("/proc/" + std::to_string(pid), fileName, target)) return true;
   }
-  closedir(proc);
-  return held;
+  return false;
 }
 
 bool DeleteInstalledFile(const std::string& path) {

@@ -11,6 +11,8 @@
 #include <memory>
 #include <string>
 
+#include "platform/linux/Handle.h"
+
 namespace platform {
 
 // Why a folder cannot take the installation.
@@ -20,21 +22,14 @@ enum class FolderRefusal { None, Missing, Link, NotFolder, ForeignOwner };
 // folder, so a link put in the folder's place after it was opened leads nowhere.
 class TFolder {
  public:
-  TFolder() = default;
-  ~TFolder();
-  TFolder(TFolder&& other) noexcept;
-  TFolder& operator=(TFolder&& other) noexcept;
-  TFolder(const TFolder&) = delete;
-  TFolder& operator=(const TFolder&) = delete;
-
   // Opens a folder that is no symbolic link itself; with ownOnly it must also belong to
   // this user or to root. Not open (IsOpen false, the reason in *why) otherwise.
   static TFolder Open(const std::string& path, bool ownOnly, FolderRefusal* why = nullptr);
-  bool IsOpen() const { return fd_ >= 0; }
-  int Fd() const { return fd_; }
+  bool IsOpen() const { return fd_.Valid(); }
+  int Fd() const { return fd_.Get(); }
 
  private:
-  int fd_ = -1;
+  os::Fd fd_;
 };
 
 // True for a name that stays one entry inside its folder: not empty, no "/", not "." or "..".
@@ -55,7 +50,7 @@ class TNewFile {
                                           mode_t mode);
   // Writes all of the bytes; false on any failure (a full disk included).
   bool Write(const void* data, std::size_t size);
-  int Fd() const { return fd_; }
+  int Fd() const { return fd_.Get(); }
   // Flushes the file to disk, closes it and puts it in place of its name in one step; false
   // when any of that fails, and then the name keeps what it had.
   bool Commit();
@@ -64,8 +59,8 @@ class TNewFile {
   TNewFile() = default;
   void Discard();
 
-  int dirFd_ = -1;
-  int fd_ = -1;
+  os::Fd dirFd_;
+  os::Fd fd_;
   std::string name_;
   std::string tempName_;
 };

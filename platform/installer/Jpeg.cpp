@@ -2,8 +2,8 @@
 
 #include <csetjmp>
 #include <cstdio>
-#include <fstream>
-#include <iterator>
+
+#include "platform/linux/Files.h"
 
 // The IJG header expects the standard C declarations to come first.
 #include <jpeglib.h>
@@ -66,11 +66,9 @@ std::optional<TDecodedImage> DecodeJpeg(const std::uint8_t* data, std::size_t si
 }
 
 std::optional<TDecodedImage> LoadJpegFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::nullopt;
-  const std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)),
-                                        std::istreambuf_iterator<char>());
-  return DecodeJpeg(bytes.data(), bytes.size());
+  const auto bytes = os::ReadWholeFile(path);
+  if (!bytes) return std::nullopt;
+  return DecodeJpeg(reinterpret_cast<const std::uint8_t*>(bytes->data()), bytes->size());
 }
 
 }  // namespace platform

@@ -1,15 +1,15 @@
 #include "platform/installer/KeyStore.h"
 
-#include <dirent.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <sstream>
 
 #include "platform/inifile/IniFile.h"
 #include "platform/installer/FileOps.h"
+#include "platform/linux/Files.h"
+#include "platform/linux/Handle.h"
 #include "platform/paths/Paths.h"
 
 namespace platform {
@@ -107,14 +107,6 @@ std::string FormatValues(const std::vector<KeyEntry>& entries) {
   return text;
 }
 
-std::optional<std::string> ReadWhole(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::nullopt;
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
 // FNV-1a, 64 bits: spreads key names over short file names. Each file holds its key's full
 // name, so two names that share a hash are told apart, never mixed up.
 std::uint64_t NameHash(const std::string& s) {
@@ -145,7 +137,7 @@ std::optional<std::string> KeyOfFile(const std::string& folder, const std::strin
   if (file.size() <= suffix || file.compare(file.size() - suffix, suffix, kSuffix) != 0)
     return std::nullopt;
   if (!IsRegularFile(folder + "/" + file)) return std::nullopt;
-  const auto text = ReadWhole(folder + "/" + file);
+  const auto text = os::ReadWholeFile(folder + "/" + file);
   if (!text) return std::nullopt;
   if (const auto key = HeaderKey(*text)) return key;
   return Decode(file.substr(0, file.size() - suffix));
@@ -198,12 +190,12 @@ std::string TKeyStore::LegacyFileNameOf(const std::string& key) {
 std::optional<std::vector<KeyEntry>> TKeyStore::ReadEntries(const std::string& normal,
                                                             bool& foreign) const {
   foreign = false;
-  if (const auto text = ReadWhole(folder_ + "/" + FileNameOf(normal))) {
+  if (const auto text = os::ReadWholeFile(folder_ + "/" + FileNameOf(normal))) {
     foreign = HeaderKey(*text) != normal;
     if (foreign) return std::nullopt;
     return ParseValues(*text);
   }
-  const auto legacy = ReadWhole(folder_ + "/" + LegacyFileNameOf(normal));
+  const auto legacy = os::ReadWholeFile(folder_ + "/" + LegacyFileNameOf(normal));
   if (!legacy) return std::nullopt;
   return ParseValues(*legacy);
 }
@@ -248,14 +240,13 @@ std::optional<KeyValue> TKeyStore::ReadValue(const std::string& key,
 bool TKeyStore::DeleteKeyTree(const std::string& key) {
   const std::string top = NormalKey(key);
   if (folder_.empty() || top.empty()) return false;
-  DIR* dir = opendir(folder_.c_str());
-  if (dir == nullptr) return false;
+  os::DirStream dir(folder_);
+  if (!dir.Valid()) return false;
   std::vector<std::string> doomed;
-  while (const dirent* entry = readdir(dir)) {
+  while (const dirent* entry = dir.Next()) {
     const auto name = KeyOfFile(folder_, entry->d_name);
     if (name && (*name == top || name->rfind(top + "\\", 0) == 0)) doomed.push_back(entry->d_name);
   }
-  closedir(dir);
   bool removed = false;
   for (const auto& file : doomed) removed |= unlink((folder_ + "/" + file).c_str()) == 0;
   return removed;

@@ -169,23 +169,19 @@ bool IsSzddSignature(const unsigned char* data, std::size_t size) {
   return size >= kSzddMagic.size() && std::memcmp(data, kSzddMagic.data(), kSzddMagic.size()) == 0;
 }
 
-LzFile::~LzFile() {
-  if (fd_ >= 0) ::close(fd_);
-}
-
 std::unique_ptr<LzFile> LzOpenRead(const std::string& path) {
   struct stat st {};
   // Looked at before opening: opening a device or a pipe may do something by itself.
   if (path.empty() || stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return nullptr;
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-  if (fd < 0) return nullptr;
+  os::Fd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+  if (!fd) return nullptr;
+  if (fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode)) return nullptr;
   std::unique_ptr<LzFile> file(new LzFile);
-  file->fd_ = fd;
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return nullptr;
+  file->fd_ = std::move(fd);
   file->path_ = path;
   file->executable_ = (st.st_mode & 0111) != 0;
   std::array<unsigned char, kSzddMagic.size()> head{};
-  const ssize_t n = ReadFully(fd, head.data(), head.size());
+  const ssize_t n = ReadFully(file->fd_.Get(), head.data(), head.size());
   file->compressed_ = n > 0 && IsSzddSignature(head.data(), static_cast<std::size_t>(n));
   return file;
 }
@@ -200,9 +196,10 @@ std::unique_ptr<LzFile> LzCreate(const TFolder& folder, const std::string& name,
 }
 
 std::int64_t LzCopy(LzFile& source, LzFile& dest) {
-  if (source.fd_ < 0 || !dest.out_) return LzErrorHandles;
+  if (!source.fd_ || !dest.out_) return LzErrorHandles;
+  const int in = source.fd_.Get();
   const std::int64_t result =
-      source.compressed_ ? Expand(source.fd_, *dest.out_) : CopyPlain(source.fd_, *dest.out_);
+      source.compressed_ ? Expand(in, *dest.out_) : CopyPlain(in, *dest.out_);
   dest.copied_ = result >= 0;
   return result;
 }

@@ -26,7 +26,7 @@ enum LzError : std::int64_t {
 
 class LzFile {
  public:
-  ~LzFile();
+  ~LzFile() = default;
   LzFile(const LzFile&) = delete;
   LzFile& operator=(const LzFile&) = delete;
 
@@ -43,7 +43,7 @@ class LzFile {
   LzFile() = default;
 
   std::string path_;
-  int fd_ = -1;  // the source
+  os::Fd fd_;  // the source
   std::unique_ptr<TNewFile> out_;
   bool compressed_ = false;
   bool executable_ = false;

@@ -1,33 +1,20 @@
 #include "platform/kernelevents/LinuxEventSource.h"
 
 #include <poll.h>
-#include <sys/eventfd.h>
-#include <unistd.h>
 
 #include <cerrno>
-#include <ctime>
 
 #include "platform/kernelevents/FileActivity.h"
 #include "platform/kernelevents/ProcessStarts.h"
 #include "platform/kernelevents/TcpTraffic.h"
 
 namespace platform {
-namespace {
 
-std::int64_t NowMs() {
-  timespec ts{};
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return static_cast<std::int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
-}
+using os::MonotonicMs;
 
-}  // namespace
+TLinuxEventSource::TLinuxEventSource(int pollPeriodMs) : pollPeriodMs_(pollPeriodMs) {}
 
-TLinuxEventSource::TLinuxEventSource(int pollPeriodMs)
-    : pollPeriodMs_(pollPeriodMs), wakeFd_(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
-
-TLinuxEventSource::~TLinuxEventSource() {
-  if (wakeFd_ >= 0) close(wakeFd_);
-}
+TLinuxEventSource::~TLinuxEventSource() = default;
 
 TSourceOpenResult TLinuxEventSource::Open(std::uint32_t enableFlags) {
   TSourceOpenResult result;
@@ -39,7 +26,7 @@ TSourceOpenResult TLinuxEventSource::Open(std::uint32_t enableFlags) {
     else if (result.FirstError == 0)
       result.FirstError = static_cast<std::uint32_t>(error);
   };
-  if (wakeFd_ < 0) return {false, static_cast<std::uint32_t>(errno)};
+  if (!wake_.Valid()) return {false, static_cast<std::uint32_t>(errno)};
   if (enableFlags & EVENT_TRACE_FLAG_PROCESS) {
     connector_ = std::make_unique<TProcConnector>();
     const int error = connector_->Open();
@@ -71,7 +58,7 @@ TSourceOpenResult TLinuxEventSource::Open(std::uint32_t enableFlags) {
   // Registry and thread events have no source here; asking for only those opens nothing, but
   // is no failure either.
   if (!requested) result.Opened = true;
-  nextPollMs_ = NowMs() + pollPeriodMs_;
+  nextPollMs_ = MonotonicMs() + pollPeriodMs_;
   return result;
 }
 
@@ -82,30 +69,28 @@ void TLinuxEventSource::PollPeriodic(std::vector<TEventRecord>& out) {
 }
 
 void TLinuxEventSource::Poll(std::vector<TEventRecord>& out) {
-  pollfd fds[3] = {{wakeFd_, POLLIN, 0}, {-1, POLLIN, 0}, {-1, POLLIN, 0}};
+  pollfd fds[3] = {{wake_.Fd(), POLLIN, 0}, {-1, POLLIN, 0}, {-1, POLLIN, 0}};
   if (connector_) fds[1].fd = connector_->Fd();
   if (tcp_) fds[2].fd = tcp_->DestroyFd();
-  const std::int64_t wait = std::max<std::int64_t>(0, nextPollMs_ - NowMs());
+  const std::int64_t wait = std::max<std::int64_t>(0, nextPollMs_ - MonotonicMs());
   const int ready = poll(fds, 3, static_cast<int>(wait));
   if (ready > 0) {
     if (fds[0].revents & POLLIN) {
-      std::uint64_t count = 0;
-      [[maybe_unused]] const ssize_t n = read(wakeFd_, &count, sizeof count);
+      wake_.Clear();
       return;
     }
     // An overrun shows as an error on the socket; reading clears it and goes on.
     if (fds[1].revents & (POLLIN | POLLERR)) connector_->Read(out);
     if (fds[2].revents & (POLLIN | POLLERR)) tcp_->ReadDestroyed(out);
   }
-  if (NowMs() >= nextPollMs_) {
+  if (MonotonicMs() >= nextPollMs_) {
     PollPeriodic(out);
-    nextPollMs_ = NowMs() + pollPeriodMs_;
+    nextPollMs_ = MonotonicMs() + pollPeriodMs_;
   }
 }
 
 void TLinuxEventSource::Wake() {
-  const std::uint64_t one = 1;
-  [[maybe_unused]] const ssize_t n = write(wakeFd_, &one, sizeof one);
+  wake_.Set();
 }
 
 }  // namespace platform

@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "platform/kernelevents/EventSource.h"
+#include "platform/linux/Wake.h"
 
 namespace platform {
 
@@ -18,7 +19,7 @@ class TLinuxEventSource final : public TEventSource {
  public:
   // Polls of the diagnostics and of /proc happen every pollPeriodMs.
   explicit TLinuxEventSource(int pollPeriodMs = 500);
-  ~TLinuxEventSource() override;
+  ~TLinuxEventSource() override;  // where the sources' types are whole
 
   TSourceOpenResult Open(std::uint32_t enableFlags) override;
   void Poll(std::vector<TEventRecord>& out) override;
@@ -28,7 +29,7 @@ class TLinuxEventSource final : public TEventSource {
   void PollPeriodic(std::vector<TEventRecord>& out);
 
   int pollPeriodMs_;
-  int wakeFd_ = -1;
+  os::WakeEvent wake_;
   std::int64_t nextPollMs_ = 0;
   std::unique_ptr<TProcConnector> connector_;
   std::unique_ptr<TProcessScan> scan_;

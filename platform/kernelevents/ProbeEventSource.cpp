@@ -6,7 +6,6 @@
 #include <pthread.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sys/eventfd.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -63,13 +62,10 @@ std::string DefaultProbePath() {
 }
 
 TProbeEventSource::TProbeEventSource(std::string probePath, int answerTimeoutMs)
-    : path_(std::move(probePath)),
-      answerTimeoutMs_(answerTimeoutMs),
-      wakeFd_(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
+    : path_(std::move(probePath)), answerTimeoutMs_(answerTimeoutMs) {}
 
 TProbeEventSource::~TProbeEventSource() {
   Stop();
-  if (wakeFd_ >= 0) close(wakeFd_);
 }
 
 std::string TProbeEventSource::Fault() const {
@@ -89,23 +85,18 @@ void TProbeEventSource::Fail(std::uint32_t status, const std::string& why) {
 // other one of ours is closed on exec). The stream's pipe is made as large as a user may, so
 // that a drain's worth of records goes through in one write.
 bool TProbeEventSource::Spawn() {
-  int toProbe[2], fromProbe[2];
-  if (pipe2(toProbe, O_CLOEXEC) != 0) {
-    Fail(static_cast<std::uint32_t>(errno), "probe: cannot start (" + ErrorText(errno) + ")");
-    return false;
-  }
-  if (pipe2(fromProbe, O_CLOEXEC) != 0) {
+  os::Pipe toProbe = os::OpenPipe(O_CLOEXEC);
+  os::Pipe fromProbe = toProbe.Read ? os::OpenPipe(O_CLOEXEC) : os::Pipe{};
+  if (!fromProbe.Read) {
     const int error = errno;
-    close(toProbe[0]);
-    close(toProbe[1]);
     Fail(static_cast<std::uint32_t>(error), "probe: cannot start (" + ErrorText(error) + ")");
     return false;
   }
-  fcntl(fromProbe[0], F_SETPIPE_SZ, kPipeSize);
+  fcntl(fromProbe.Read.Get(), F_SETPIPE_SZ, kPipeSize);
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, toProbe[0], 0);
-  posix_spawn_file_actions_adddup2(&actions, fromProbe[1], 1);
+  posix_spawn_file_actions_adddup2(&actions, toProbe.Read.Get(), 0);
+  posix_spawn_file_actions_adddup2(&actions, fromProbe.Write.Get(), 1);
   posix_spawnattr_t attributes;
   posix_spawnattr_init(&attributes);
   sigset_t none;
@@ -117,10 +108,9 @@ bool TProbeEventSource::Spawn() {
   const int result = posix_spawn(&pid_, path_.c_str(), &actions, &attributes, argv, envp);
   posix_spawnattr_destroy(&attributes);
   posix_spawn_file_actions_destroy(&actions);
-  close(toProbe[0]);
-  close(fromProbe[1]);
-  fd_ = fromProbe[0];
-  requestFd_ = toProbe[1];
+  // The probe's ends are its own now; ours close with the pipes.
+  fd_ = std::move(fromProbe.Read);
+  requestFd_ = std::move(toProbe.Write);
   if (result != 0) {
     pid_ = -1;
     Fail(static_cast<std::uint32_t>(result), "probe: cannot start (" + ErrorText(result) + ")");
@@ -130,13 +120,13 @@ bool TProbeEventSource::Spawn() {
 }
 
 TSourceOpenResult TProbeEventSource::Open(std::uint32_t enableFlags) {
-  if (wakeFd_ < 0) return {false, static_cast<std::uint32_t>(errno)};
+  if (!wake_.Valid()) return {false, static_cast<std::uint32_t>(errno)};
   if (!FileExists(path_)) {
     Fail(ENOENT, "probe: not installed beside the program");
     return {false, ENOENT};
   }
   if (!Spawn()) return {false, status_};
-  if (!WriteAll(requestFd_, probe::HelloFrame({enableFlags}))) {
+  if (!WriteAll(requestFd_.Get(), probe::HelloFrame({enableFlags}))) {
     Stop();
     Fail(EPIPE, "probe: stopped before it served (" + ExitText() + ")");
     return {false, EPIPE};
@@ -159,12 +149,12 @@ bool TProbeEventSource::AwaitAnswer(TSourceOpenResult& opened) {
     if (result == probe::TFrameReader::TResult::Frame) break;
     const auto left =
         std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    pollfd fd{fd_, POLLIN, 0};
+    pollfd fd{fd_.Get(), POLLIN, 0};
     if (left <= 0 || poll(&fd, 1, static_cast<int>(left)) == 0) {
       Fail(ETIMEDOUT, "probe: no answer within " + std::to_string(answerTimeoutMs_) + " ms");
       return false;
     }
-    const ssize_t n = read(fd_, reader_.Room(4096), 4096);
+    const ssize_t n = read(fd_.Get(), reader_.Room(4096), 4096);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
       Stop();
@@ -192,17 +182,16 @@ bool TProbeEventSource::AwaitAnswer(TSourceOpenResult& opened) {
 
 void TProbeEventSource::Poll(std::vector<TEventRecord>& out) {
   // Frames that came with the probe's answer are delivered before anything is waited for.
-  if (fd_ >= 0 && reader_.Buffered() != 0 && !TakeFrames(out)) return;
-  pollfd fds[2] = {{wakeFd_, POLLIN, 0}, {fd_, POLLIN, 0}};
-  const int ready = poll(fds, fd_ >= 0 ? 2 : 1, 100);
+  if (fd_ && reader_.Buffered() != 0 && !TakeFrames(out)) return;
+  pollfd fds[2] = {{wake_.Fd(), POLLIN, 0}, {fd_.Get(), POLLIN, 0}};
+  const int ready = poll(fds, fd_ ? 2 : 1, 100);
   if (ready <= 0) return;
   if (fds[0].revents & POLLIN) {
-    std::uint64_t count = 0;
-    [[maybe_unused]] const ssize_t n = read(wakeFd_, &count, sizeof count);
+    wake_.Clear();
     return;
   }
-  if (fd_ < 0 || fds[1].revents == 0) return;
-  const ssize_t n = read(fd_, reader_.Room(kReadChunk), kReadChunk);
+  if (!fd_ || fds[1].revents == 0) return;
+  const ssize_t n = read(fd_.Get(), reader_.Room(kReadChunk), kReadChunk);
   reader_.Commit(n > 0 ? static_cast<std::size_t>(n) : 0);
   if (n < 0 && (errno == EINTR || errno == EAGAIN)) return;
   if (n <= 0) {
@@ -241,8 +230,7 @@ bool TProbeEventSource::HandleFrame(const probe::TFrame& frame, std::vector<TEve
 }
 
 void TProbeEventSource::Wake() {
-  const std::uint64_t one = 1;
-  [[maybe_unused]] const ssize_t n = write(wakeFd_, &one, sizeof one);
+  wake_.Set();
 }
 
 std::string TProbeEventSource::ExitText() {
@@ -255,10 +243,8 @@ std::string TProbeEventSource::ExitText() {
 // Closes our end, which ends the probe; one that does not end at once is killed. Either way it
 // is reaped here, so that no probe outlives its source.
 void TProbeEventSource::Stop() {
-  for (int* fd : {&fd_, &requestFd_}) {
-    if (*fd >= 0) close(*fd);
-    *fd = -1;
-  }
+  fd_.Reset();
+  requestFd_.Reset();
   if (pid_ <= 0) return;
   for (int tries = 0; tries < 50; ++tries) {
     if (waitpid(pid_, &exitStatus_, WNOHANG) == pid_) {

@@ -12,6 +12,8 @@
 
 #include "platform/kernelevents/EventSource.h"
 #include "platform/kernelevents/ProbeStream.h"
+#include "platform/linux/Handle.h"
+#include "platform/linux/Wake.h"
 
 namespace platform {
 
@@ -36,7 +38,7 @@ class TProbeEventSource final : public TEventSource {
   // line for the user ("probe: not permitted (run: ...)"), and an errno for LastStatus.
   std::string Fault() const;
   std::uint32_t LastStatus() const { return status_; }
-  bool Serving() const { return fd_ >= 0; }
+  bool Serving() const { return fd_.Valid(); }
   std::uint64_t Dropped() const { return dropped_; }
   probe::TScope Scope() const { return scope_; }
   pid_t ProbePid() const { return pid_; }
@@ -52,9 +54,9 @@ class TProbeEventSource final : public TEventSource {
 
   std::string path_;
   int answerTimeoutMs_;
-  int fd_ = -1;         // the stream from the probe
-  int requestFd_ = -1;  // our end of the probe's standard input; closing it ends the probe
-  int wakeFd_ = -1;
+  os::Fd fd_;         // the stream from the probe
+  os::Fd requestFd_;  // our end of the probe's standard input; closing it ends the probe
+  os::WakeEvent wake_;
   pid_t pid_ = -1;
   int exitStatus_ = -1;  // as waitpid gave it, once reaped
   probe::TFrameReader reader_;

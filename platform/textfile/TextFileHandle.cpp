@@ -8,25 +8,18 @@
 
 namespace platform {
 
-int OpenForAppend(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
-  if (fd < 0) return -1;
+os::Fd OpenForAppend(const std::string& path) {
+  os::Fd file(::open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC));
   // The exclusive lock keeps a second writer (say, a second monitor) out while readers
   // may still look at the file.
-  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-    ::close(fd);
-    return -1;
-  }
-  return fd;
+  if (file && flock(file.Get(), LOCK_EX | LOCK_NB) != 0) file.Reset();
+  return file;
 }
 
 bool CreateEmpty(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
-  if (fd < 0) return false;
+  const os::Fd file(::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644));
   // Only truncate a file no other writer holds.
-  const bool ok = flock(fd, LOCK_EX | LOCK_NB) == 0 && ftruncate(fd, 0) == 0;
-  ::close(fd);
-  return ok;
+  return file && flock(file.Get(), LOCK_EX | LOCK_NB) == 0 && ftruncate(file.Get(), 0) == 0;
 }
 
 bool WriteBytes(int handle, const char* data, std::size_t size) {
@@ -42,10 +35,6 @@ bool WriteBytes(int handle, const char* data, std::size_t size) {
 
 void FlushToDisk(int handle) {
   fsync(handle);
-}
-
-void CloseFile(int handle) {
-  ::close(handle);
 }
 
 }  // namespace platform

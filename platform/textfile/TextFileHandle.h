@@ -3,17 +3,18 @@
 #include <cstddef>
 #include <string>
 
+#include "platform/linux/Handle.h"
+
 namespace platform {
 
-// Opens an existing file for writing at its end; -1 when it is missing, not accessible or
-// already held for writing by another writer.
-int OpenForAppend(const std::string& path);
+// Opens an existing file for writing at its end; not open when it is missing, not accessible
+// or already held for writing by another writer.
+os::Fd OpenForAppend(const std::string& path);
 // Creates the file empty (truncating it); false when that is not possible.
 bool CreateEmpty(const std::string& path);
 // Writes all bytes; the result is only advisory.
 bool WriteBytes(int handle, const char* data, std::size_t size);
 // Pushes the file's data down to the disk.
 void FlushToDisk(int handle);
-void CloseFile(int handle);
 
 }  // namespace platform

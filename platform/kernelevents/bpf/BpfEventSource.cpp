@@ -2,23 +2,14 @@
 
 #include <bpf/libbpf.h>
 #include <poll.h>
-#include <sys/eventfd.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <ctime>
 
 #include "ombrix_events.skel.h"
 
 namespace platform {
 namespace {
-
-std::int64_t NowMs() {
-  timespec ts{};
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return static_cast<std::int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
-}
 
 // The library's own messages would go to the terminal of a tray program; the errno that comes
 // back says what went wrong.
@@ -33,16 +24,12 @@ int ErrnoOf(long result) {
 }  // namespace
 
 TBpfEventSource::TBpfEventSource(int drainPeriodMs, TBpfSystem system, TBpfViewer viewer)
-    : drainPeriodMs_(drainPeriodMs),
-      system_(std::move(system)),
-      viewer_(viewer),
-      wakeFd_(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
+    : drainPeriodMs_(drainPeriodMs), system_(std::move(system)), viewer_(viewer) {}
 
 TBpfEventSource::~TBpfEventSource() {
   for (bpf_link* link : links_) bpf_link__destroy(link);
   if (ring_ != nullptr) ring_buffer__free(ring_);
   if (skeleton_ != nullptr) ombrix_events__destroy(skeleton_);
-  if (wakeFd_ >= 0) close(wakeFd_);
 }
 
 // Attaches every program of one event class; on a failure the class is given up whole, so
@@ -95,7 +82,7 @@ int TBpfEventSource::Load(std::uint32_t enableFlags) {
 }
 
 TSourceOpenResult TBpfEventSource::Open(std::uint32_t enableFlags) {
-  if (wakeFd_ < 0) return {false, static_cast<std::uint32_t>(errno)};
+  if (!wake_.Valid()) return {false, static_cast<std::uint32_t>(errno)};
   libbpf_set_print(Quiet);
   constexpr std::uint32_t kTraced = EVENT_TRACE_FLAG_DISK_IO | EVENT_TRACE_FLAG_DISK_FILE_IO |
                                     EVENT_TRACE_FLAG_NETWORK_TCPIP | EVENT_TRACE_FLAG_PROCESS;
@@ -112,7 +99,7 @@ TSourceOpenResult TBpfEventSource::Open(std::uint32_t enableFlags) {
   errno = 0;
   ring_ = ring_buffer__new(bpf_map__fd(skeleton_->maps.events), OnEvent, this, nullptr);
   if (ring_ == nullptr) return {false, static_cast<std::uint32_t>(ErrnoOf(0))};
-  nextDrainMs_ = NowMs() + drainPeriodMs_;
+  nextDrainMs_ = os::MonotonicMs() + drainPeriodMs_;
   return opened;
 }
 
@@ -138,16 +125,15 @@ int TBpfEventSource::OnEvent(void* context, void* data, std::size_t size) {
 void TBpfEventSource::Poll(std::vector<TEventRecord>& out) {
   // Opened for nothing, the source waits for the stop like any other.
   const int period = ring_ == nullptr ? drainPeriodMs_ : 0;
-  const auto wait = std::max<std::int64_t>(period, nextDrainMs_ - NowMs());
-  pollfd fd{wakeFd_, POLLIN, 0};
+  const auto wait = std::max<std::int64_t>(period, nextDrainMs_ - os::MonotonicMs());
+  pollfd fd{wake_.Fd(), POLLIN, 0};
   if (poll(&fd, 1, static_cast<int>(wait)) > 0) {
-    std::uint64_t count = 0;
-    [[maybe_unused]] const ssize_t n = read(wakeFd_, &count, sizeof count);
+    wake_.Clear();
     return;
   }
   TRecordList list(out);
   Drain(list);
-  nextDrainMs_ = NowMs() + drainPeriodMs_;
+  nextDrainMs_ = os::MonotonicMs() + drainPeriodMs_;
 }
 
 void TBpfEventSource::Drain(TRecordSink& out) {
@@ -158,8 +144,7 @@ void TBpfEventSource::Drain(TRecordSink& out) {
 }
 
 void TBpfEventSource::Wake() {
-  const std::uint64_t one = 1;
-  [[maybe_unused]] const ssize_t n = write(wakeFd_, &one, sizeof one);
+  wake_.Set();
 }
 
 std::uint64_t TBpfEventSource::Dropped() const {

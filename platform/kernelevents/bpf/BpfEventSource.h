@@ -9,6 +9,7 @@
 
 #include "platform/kernelevents/EventSource.h"
 #include "platform/kernelevents/bpf/BpfDecoder.h"
+#include "platform/linux/Wake.h"
 
 struct ombrix_events;
 struct ring_buffer;
@@ -51,7 +52,7 @@ class TBpfEventSource final : public TEventSource {
   TBpfSystem system_;
   TBpfViewer viewer_;
   std::vector<std::pair<std::uint32_t, int>> classErrors_;  // enable flags, errno (0: attached)
-  int wakeFd_ = -1;
+  os::WakeEvent wake_;
   std::int64_t nextDrainMs_ = 0;
   ombrix_events* skeleton_ = nullptr;
   bool datagramSources_ = false;  // received datagrams carry their own source
