@@ -9,7 +9,9 @@
 #include <new>
 
 #include "monitor/shell/MonitorCore.h"
+#include "platform/perfdata/NameIndexes.h"
 #include "platform/perfdata/PerfDataKey.h"
+#include "platform/perfdata/PerfLayout.h"
 #include "tests/support/PerfBlockBuilder.h"
 
 namespace {
@@ -34,6 +36,7 @@ namespace {
 
 using namespace ombrix;
 using namespace ombrix::testing;
+using namespace platform;
 
 class TQuietFrontEnd : public TFrontEnd {
  public:
@@ -57,9 +60,9 @@ void BM_CoreTickLive(benchmark::State& state) {
 }
 BENCHMARK(BM_CoreTickLive)->Unit(benchmark::kMicrosecond);
 
-constexpr std::uint32_t RAW = 0x00010000;
-constexpr std::uint32_t LRAW = 0x00010100;
-constexpr std::uint32_t BULK = 0x10410500;
+constexpr std::uint32_t RAW = PERF_COUNTER_RAWCOUNT;
+constexpr std::uint32_t LRAW = PERF_COUNTER_LARGE_RAWCOUNT;
+constexpr std::uint32_t BULK = PERF_COUNTER_BULK_COUNT;
 
 // A machine of processes and threads, the counters the provider writes; `step` moves the
 // counting figures on so that each block differs from the one before.
@@ -67,42 +70,53 @@ std::vector<std::uint8_t> MachineBlock(int processes, int threads, std::int64_t 
   PerfBlockSpec b;
   b.PerfTime = 1000000000 * step;
   b.PerfTime100nSec = 10000000 * step;
-  PerfObjectSpec system{2, {{44, RAW}}, false, {1}, {}, 0, 0, 100};
-  PerfObjectSpec memory{
-      4, {{24, LRAW}, {42, BULK}, {50, BULK}}, false, {1 << 30, step, step}, {}, 0, 0, 100};
+  PerfObjectSpec system{2, {{kProcessorQueueLength, RAW}}, false, {1}, {}, 0, 0, 100};
+  PerfObjectSpec memory{4,     {{kAvailableBytes, LRAW}, {kPageReads, BULK}, {kPageWrites, BULK}},
+                        false, {1 << 30, step, step},
+                        {},    0,
+                        0,     100};
   PerfObjectSpec cpu;
-  cpu.Index = 238;
+  cpu.Index = kObjProcessor;
   cpu.HasInstances = true;
-  for (std::uint32_t c : {6u, 1746u, 698u, 148u, 696u, 1334u}) cpu.Counters.push_back({c, RAW});
+  for (std::uint32_t c :
+       {kProcessorTime, kProcessorIdleTime, kInterruptTime, kInterrupts, kDpcTime, kDpcsQueued})
+    cpu.Counters.push_back({c, RAW});
   for (const char* name : {"0", "1", "_Total"})
     cpu.Instances.push_back({name, {50, 40, 1, 9, 1, 9}});
   PerfObjectSpec proc;
-  proc.Index = 230;
+  proc.Index = kObjProcess;
   proc.HasInstances = true;
-  for (std::uint32_t c : {6u, 180u, 186u, 784u, 1416u, 1418u, 1424u, 1426u})
-    proc.Counters.push_back({c, c == 180 || c == 186 ? LRAW : c >= 1416 ? BULK : RAW});
+  for (std::uint32_t c : {kProcessorTime, kWorkingSet, kPrivateBytes, kIdProcess, kIoDataOperations,
+                          kIoOtherOperations, kIoDataBytes, kIoOtherBytes})
+    proc.Counters.push_back({c, c == kWorkingSet || c == kPrivateBytes ? LRAW
+                                : c >= kIoDataOperations               ? BULK
+                                                                       : RAW});
   for (int p = 0; p < processes; ++p)
     proc.Instances.push_back({"proc" + std::to_string(p % 50),
                               {1, 4 << 20, 2 << 20, 100 + p, step * 3, step, step * 4096, step}});
   PerfObjectSpec thread;
-  thread.Index = 232;
+  thread.Index = kObjThread;
   thread.HasInstances = true;
-  thread.Counters = {{146, RAW}, {784, RAW}, {804, RAW}};
+  thread.Counters = {{kContextSwitches, RAW}, {kIdProcess, RAW}, {kIdThread, RAW}};
   for (int t = 0; t < threads; ++t) {
     const int owner = t % processes;
     thread.Instances.push_back({"proc" + std::to_string(owner % 50) + "/" + std::to_string(t),
                                 {step * (t % 7), 100 + owner, 100000 + t}});
   }
   PerfObjectSpec disk;
-  disk.Index = 236;
+  disk.Index = kObjLogicalDisk;
   disk.HasInstances = true;
-  for (std::uint32_t c : {198u, 1482u, 408u, 410u, 212u, 218u}) disk.Counters.push_back({c, RAW});
+  for (std::uint32_t c :
+       {kDiskQueueLength, kDiskIdleTime, kFreeSpace, kFreeMegabytes, kDiskTransfers, kDiskBytes})
+    disk.Counters.push_back({c, RAW});
   for (const char* name : {"/", "/home", "_Total"})
     disk.Instances.push_back({name, {1, 80, 50, 900, 3, 4096}});
   PerfObjectSpec net;
-  net.Index = 510;
+  net.Index = kObjNetworkInterface;
   net.HasInstances = true;
-  for (std::uint32_t c : {388u, 400u, 520u, 530u, 542u}) net.Counters.push_back({c, LRAW});
+  for (std::uint32_t c :
+       {kBytesTotal, kPackets, kCurrentBandwidth, kPacketsReceivedErrors, kPacketsOutboundErrors})
+    net.Counters.push_back({c, LRAW});
   net.Instances.push_back({"eth0", {step * 1000, step * 10, 1000000000, 0, 0}});
   b.Objects = {system, memory, cpu, proc, thread, disk, net};
   return BuildPerfBlock(b);

@@ -6,51 +6,11 @@
 #include "monitor/model/Tables.h"
 #include "monitor/settings/Settings.h"
 #include "platform/checked/Checked.h"
+#include "platform/perfdata/NameIndexes.h"
 
 namespace ombrix {
 
 namespace {
-
-// Object name indexes.
-constexpr std::uint32_t SystemObject = 2;
-constexpr std::uint32_t MemoryObject = 4;
-constexpr std::uint32_t ProcessorObject = 238;
-constexpr std::uint32_t ProcessObject = 230;
-constexpr std::uint32_t ThreadObject = 232;
-constexpr std::uint32_t LogicalDiskObject = 236;
-constexpr std::uint32_t NetworkInterfaceObject = 510;
-
-// Counter name indexes.
-constexpr std::uint32_t ProcessorQueueLength = 44;
-constexpr std::uint32_t AvailableBytes = 24;
-constexpr std::uint32_t PageReads = 42;
-constexpr std::uint32_t PageWrites = 50;
-constexpr std::uint32_t ProcessorTime = 6;
-constexpr std::uint32_t IdleTime = 1746;
-constexpr std::uint32_t InterruptTime = 698;
-constexpr std::uint32_t InterruptsPerSec = 148;
-constexpr std::uint32_t DpcTime = 696;
-constexpr std::uint32_t DpcRate = 1334;
-constexpr std::uint32_t WorkingSet = 180;
-constexpr std::uint32_t PrivateBytes = 186;
-constexpr std::uint32_t IdProcess = 784;
-constexpr std::uint32_t IoOperations = 1416;
-constexpr std::uint32_t OtherIoOperations = 1418;
-constexpr std::uint32_t IoBytes = 1424;
-constexpr std::uint32_t OtherIoBytes = 1426;
-constexpr std::uint32_t ContextSwitches = 146;
-constexpr std::uint32_t IdThread = 804;
-constexpr std::uint32_t DiskQueueLength = 198;
-constexpr std::uint32_t DiskIdleTime = 1482;
-constexpr std::uint32_t FreeSpace = 408;
-constexpr std::uint32_t FreeMegabytes = 410;
-constexpr std::uint32_t Transfers = 212;
-constexpr std::uint32_t DiskBytes = 218;
-constexpr std::uint32_t TotalBytes = 388;
-constexpr std::uint32_t Packets = 400;
-constexpr std::uint32_t Bandwidth = 520;
-constexpr std::uint32_t ReceiveErrors = 530;
-constexpr std::uint32_t SendErrors = 542;
 
 // Instance tags while an instance is walked. The walk resets the tag to -1 for each
 // instance; disks and adapters keep their table index in it, and "_Total" instances and the
@@ -106,30 +66,30 @@ CounterVisitor TCounterCollection::Visitor() {
 bool TCounterCollection::CollectCounter(TObjectType& object, TInstance* instance, bool lastCounter,
                                         TCounter& counter) {
   switch (object.ObjectNameTitleIndex()) {
-    case SystemObject:
-      if (counter.CounterNameTitleIndex() == ProcessorQueueLength)
+    case platform::kObjSystem:
+      if (counter.CounterNameTitleIndex() == platform::kProcessorQueueLength)
         CpuQueueAverage->Add(Raw(counter));
       return false;
-    case MemoryObject:
+    case platform::kObjMemory:
       switch (counter.CounterNameTitleIndex()) {
-        case AvailableBytes:
+        case platform::kAvailableBytes:
           Memory->AvailableAvg.Add(Raw(counter));
           break;
-        case PageReads:
+        case platform::kPageReads:
           Memory->PageReadRateAvg.Add(CounterValue(counter));
           break;
-        case PageWrites:
+        case platform::kPageWrites:
           Memory->PageWriteRateAvg.Add(CounterValue(counter));
           break;
       }
       return false;
-    case ProcessorObject:
+    case platform::kObjProcessor:
       return CollectProcessor(object, instance, counter);
-    case ProcessObject:
+    case platform::kObjProcess:
       return CollectProcess(instance, lastCounter, counter);
-    case ThreadObject:
+    case platform::kObjThread:
       return CollectThread(instance, lastCounter, counter);
-    case LogicalDiskObject:
+    case platform::kObjLogicalDisk:
       if (instance == nullptr) return false;
       if (instance->Tag == TagUnchecked) {
         const std::string name = instance->Name();
@@ -143,7 +103,7 @@ bool TCounterCollection::CollectCounter(TObjectType& object, TInstance* instance
         CollectDisk(*instance, counter);
       }
       return false;
-    case NetworkInterfaceObject:
+    case platform::kObjNetworkInterface:
       if (instance != nullptr) CollectAdapter(*instance, lastCounter, counter);
       return false;
     default:
@@ -156,28 +116,28 @@ bool TCounterCollection::CollectProcessor(TObjectType& object, TInstance* instan
   if (instance == nullptr || !IsTotal(*instance)) return true;
   const bool show = Settings.ShowPseudoProcesses;
   switch (counter.CounterNameTitleIndex()) {
-    case ProcessorTime:
+    case platform::kProcessorTime:
       ProcessorCount = std::max(object.NumInstances() - 1, 1);
       CpuUsageAverage->Add(CounterValue(counter));
       break;
-    case IdleTime:
+    case platform::kProcessorIdleTime:
       IdleProcess->ProcessorAvg.Add(CounterValue(counter));
       IdleProcess->Touch(show);
       break;
-    case InterruptTime:
+    case platform::kInterruptTime:
       InterruptPercent = CounterValue(counter);
       InterruptsProcess->ProcessorAvg.Add(InterruptPercent);
       InterruptsProcess->Touch(show);
       break;
-    case InterruptsPerSec:
+    case platform::kInterrupts:
       InterruptsProcess->IoRateAvg.Add(CounterValue(counter));
       break;
-    case DpcTime:
+    case platform::kDpcTime:
       DpcPercent = CounterValue(counter);
       DpcsProcess->ProcessorAvg.Add(DpcPercent);
       DpcsProcess->Touch(show);
       break;
-    case DpcRate:
+    case platform::kDpcsQueued:
       DpcsProcess->IoRateAvg.Add(CounterValue(counter));
       break;
   }
@@ -186,31 +146,31 @@ bool TCounterCollection::CollectProcessor(TObjectType& object, TInstance* instan
 
 bool TCounterCollection::CollectProcess(TInstance* instance, bool lastCounter, TCounter& counter) {
   switch (counter.CounterNameTitleIndex()) {
-    case ProcessorTime:
+    case platform::kProcessorTime:
       PendingProcessorPercent = CounterValue(counter) / ProcessorCount;
       break;
-    case WorkingSet:
+    case platform::kWorkingSet:
       PendingWorkingSet = counter.RawValue();
       break;
-    case PrivateBytes:
+    case platform::kPrivateBytes:
       PendingPrivateBytes = counter.RawValue();
       break;
-    case IdProcess:
+    case platform::kIdProcess:
       PendingProcessName = instance != nullptr ? instance->Name() : std::string();
       PendingProcessId = static_cast<std::uint32_t>(counter.RawValue());
       // Neither is a process of its own: the idle time has its pseudo process.
       if (PendingProcessName == "Idle" || PendingProcessName == "_Total") return true;
       break;
-    case IoOperations:
+    case platform::kIoDataOperations:
       PendingIoOperations = CounterValue(counter);
       break;
-    case OtherIoOperations:
+    case platform::kIoOtherOperations:
       PendingOtherIoOperations = CounterValue(counter);
       break;
-    case IoBytes:
+    case platform::kIoDataBytes:
       PendingIoBytes = CounterValue(counter);
       break;
-    case OtherIoBytes:
+    case platform::kIoOtherBytes:
       PendingOtherIoBytes = CounterValue(counter);
       break;
   }
@@ -243,7 +203,7 @@ void TCounterCollection::StoreProcess() {
 bool TCounterCollection::CollectThread(TInstance* instance, bool lastCounter, TCounter& counter) {
   if (instance != nullptr && IsTotal(*instance)) return true;
   switch (counter.CounterNameTitleIndex()) {
-    case ContextSwitches: {
+    case platform::kContextSwitches: {
       PendingContextSwitches = 0;
       const std::int64_t now = counter.RawValue();
       const std::int64_t before = counter.PreviousRawValue();
@@ -253,10 +213,10 @@ bool TCounterCollection::CollectThread(TInstance* instance, bool lastCounter, TC
         PendingContextSwitches = platform::CheckedCast<std::uint32_t>(now - before);
       break;
     }
-    case IdProcess:
+    case platform::kIdProcess:
       PendingThreadProcessId = static_cast<std::uint32_t>(counter.RawValue());
       break;
-    case IdThread:
+    case platform::kIdThread:
       PendingThreadId = static_cast<std::uint32_t>(counter.RawValue());
       break;
   }
@@ -287,10 +247,10 @@ void TCounterCollection::CollectDiskTotal(bool lastCounter, TCounter& counter) {
   const bool trace = Settings.DiskInuseTrace;
   counter.Trace = trace;
   switch (counter.CounterNameTitleIndex()) {
-    case DiskQueueLength:
+    case platform::kDiskQueueLength:
       DiskQueueAverage->Add(CounterValue(counter));
       break;
-    case DiskIdleTime:
+    case platform::kDiskIdleTime:
       LastDiskBusyPercent = std::max(100 - CounterValue(counter), 0.0);
       DiskBusyAverage->Add(LastDiskBusyPercent);
       break;
@@ -309,23 +269,23 @@ void TCounterCollection::CollectDiskTotal(bool lastCounter, TCounter& counter) {
 void TCounterCollection::CollectDisk(TInstance& instance, TCounter& counter) {
   TDiskInfo& disk = *Tables->Disks[platform::CheckedIndex(instance.Tag, Tables->Disks.size())];
   switch (counter.CounterNameTitleIndex()) {
-    case FreeSpace:
+    case platform::kFreeSpace:
       disk.Touch(true);
       disk.FreeSpaceAvg.Add(CounterValue(counter));
       break;
-    case FreeMegabytes:
+    case platform::kFreeMegabytes:
       disk.FreeMegabytesAvg.Add(Raw(counter));
       break;
-    case DiskQueueLength:
+    case platform::kDiskQueueLength:
       disk.QueueDepthAvg.Add(CounterValue(counter));
       break;
-    case Transfers:
+    case platform::kDiskTransfers:
       disk.IoRateAvg.Add(CounterValue(counter));
       break;
-    case DiskBytes:
+    case platform::kDiskBytes:
       disk.ByteRateAvg.Add(CounterValue(counter));
       break;
-    case DiskIdleTime:
+    case platform::kDiskIdleTime:
       // A disk new in this block has no idle time to compare yet; 0 idle would read as busy.
       if (counter.HasPrevious())
         disk.BusyPercentAvg.Add(std::max(100 - CounterValue(counter), 0.0));
@@ -340,23 +300,23 @@ void TCounterCollection::CollectAdapter(TInstance& instance, bool lastCounter, T
   TAdapterInfo& adapter =
       *Tables->Adapters[platform::CheckedIndex(instance.Tag, Tables->Adapters.size())];
   switch (counter.CounterNameTitleIndex()) {
-    case TotalBytes:
+    case platform::kBytesTotal:
       adapter.Touch(true);
       adapter.IntervalBytes = Delta(counter);
       adapter.ByteRateAvg.Add(CounterValue(counter));
       break;
-    case Packets:
+    case platform::kPackets:
       adapter.PacketRateAvg.Add(CounterValue(counter));
       break;
-    case Bandwidth:
+    case platform::kCurrentBandwidth:
       // Many adapters report no speed (virtual ones, most wireless drivers); their traffic is
       // measured against the bandwidth the user assumes for them.
       adapter.Bandwidth = counter.RawValue() > 0 ? counter.RawValue() : Settings.AssumedBandwidth;
       break;
-    case ReceiveErrors:
+    case platform::kPacketsReceivedErrors:
       AdapterReceiveErrors = Delta32(counter);
       break;
-    case SendErrors:
+    case platform::kPacketsOutboundErrors:
       AdapterSendErrors = Delta32(counter);
       break;
   }

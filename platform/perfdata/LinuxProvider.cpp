@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <climits>
 #include <cstring>
 #include <limits>
@@ -18,6 +19,7 @@
 #include "platform/linux/ProcStat.h"
 #include "platform/linux/ProcText.h"
 #include "platform/linux/Processes.h"
+#include "platform/perfdata/NameIndexes.h"
 #include "platform/perfdata/NameTable.h"
 #include "platform/perfdata/PerfBlockWriter.h"
 
@@ -145,6 +147,73 @@ std::string CommOrExeName(int procFd, std::uint32_t pid, std::string_view comm) 
 
 std::string NameFromComm(int procFd, std::uint32_t pid, std::string_view comm) {
   return UnreservedInstanceName(CommOrExeName(procFd, pid, comm), pid);
+}
+
+// The counters of each object, in the order of the block: the reader matches counters by
+// position. A timer's base follows it.
+struct CounterDef {
+  std::uint32_t Index;
+  std::uint32_t Type;
+};
+constexpr CounterDef kSystemCounters[] = {{kProcessorQueueLength, PERF_COUNTER_RAWCOUNT}};
+constexpr CounterDef kMemoryCounters[] = {{kAvailableBytes, PERF_COUNTER_LARGE_RAWCOUNT},
+                                          {kPageReads, PERF_COUNTER_BULK_COUNT},
+                                          {kPageWrites, PERF_COUNTER_BULK_COUNT}};
+// Percentages divide by the processor's own jiffy total, not by wall time: the jiffies of an
+// interval do not add up to its length exactly.
+constexpr CounterDef kProcessorCounters[] = {{kProcessorTime, PERF_PRECISION_100NS_TIMER},
+                                             {kProcessorTime, PERF_PRECISION_TIMESTAMP},
+                                             {kProcessorIdleTime, PERF_PRECISION_100NS_TIMER},
+                                             {kProcessorIdleTime, PERF_PRECISION_TIMESTAMP},
+                                             {kInterruptTime, PERF_PRECISION_100NS_TIMER},
+                                             {kInterruptTime, PERF_PRECISION_TIMESTAMP},
+                                             {kDpcTime, PERF_PRECISION_100NS_TIMER},
+                                             {kDpcTime, PERF_PRECISION_TIMESTAMP},
+                                             {kInterrupts, PERF_COUNTER_BULK_COUNT},
+                                             {kDpcsQueued, PERF_COUNTER_BULK_COUNT}};
+constexpr CounterDef kProcessCounters[] = {
+    {kProcessorTime, PERF_PRECISION_100NS_TIMER},  {kProcessorTime, PERF_PRECISION_TIMESTAMP},
+    {kWorkingSet, PERF_COUNTER_LARGE_RAWCOUNT},    {kPrivateBytes, PERF_COUNTER_LARGE_RAWCOUNT},
+    {kIdProcess, PERF_COUNTER_RAWCOUNT},           {kIoDataOperations, PERF_COUNTER_BULK_COUNT},
+    {kIoOtherOperations, PERF_COUNTER_BULK_COUNT}, {kIoDataBytes, PERF_COUNTER_BULK_COUNT},
+    {kIoOtherBytes, PERF_COUNTER_BULK_COUNT}};
+constexpr CounterDef kThreadCounters[] = {{kContextSwitches, PERF_COUNTER_BULK_COUNT},
+                                          {kIdProcess, PERF_COUNTER_RAWCOUNT},
+                                          {kIdThread, PERF_COUNTER_RAWCOUNT}};
+constexpr CounterDef kDiskCounters[] = {{kDiskQueueLength, PERF_COUNTER_LARGE_QUEUELEN_TYPE},
+                                        {kDiskIdleTime, PERF_COUNTER_TIMER_INV},
+                                        {kFreeSpace, PERF_LARGE_RAW_FRACTION},
+                                        {kFreeSpace, PERF_LARGE_RAW_BASE},
+                                        {kFreeMegabytes, PERF_COUNTER_RAWCOUNT},
+                                        {kDiskTransfers, PERF_COUNTER_BULK_COUNT},
+                                        {kDiskBytes, PERF_COUNTER_BULK_COUNT}};
+constexpr CounterDef kNetCounters[] = {{kBytesTotal, PERF_COUNTER_BULK_COUNT},
+                                       {kPackets, PERF_COUNTER_BULK_COUNT},
+                                       {kCurrentBandwidth, PERF_COUNTER_LARGE_RAWCOUNT},
+                                       {kPacketsReceivedErrors, PERF_COUNTER_LARGE_RAWCOUNT},
+                                       {kPacketsOutboundErrors, PERF_COUNTER_LARGE_RAWCOUNT}};
+
+// Declares the counters; the slot AddCounter gives each, in their order.
+template <std::size_t N>
+std::array<std::size_t, N> AddCounters(PerfBlockWriter& writer, const CounterDef (&defs)[N]) {
+  std::array<std::size_t, N> slots{};
+  for (std::size_t i = 0; i < N; ++i) slots[i] = writer.AddCounter(defs[i].Index, defs[i].Type);
+  return slots;
+}
+
+// Fills the current counter block, one value per slot.
+template <std::size_t N>
+void SetValues(PerfBlockWriter& writer, const std::array<std::size_t, N>& slots,
+               const std::array<std::int64_t, N>& values) {
+  for (std::size_t i = 0; i < N; ++i) writer.SetValue(slots[i], values[i]);
+}
+
+// Free space as df shows it: available over used plus available. The numerator is a constant
+// and the base carries the fraction, so the numerator never falls.
+std::int64_t FreeSpaceBase(double used, double avail) {
+  if (avail <= 0) return 0;
+  const double b = static_cast<double>(kFreeSpaceNumerator) * (used + avail) / avail;
+  return b >= 9.2e18 ? std::numeric_limits<std::int64_t>::max() : static_cast<std::int64_t>(b);
 }
 
 }  // namespace
@@ -499,47 +568,31 @@ std::int64_t LinuxPerfProvider::State::LinkSpeed(const std::string& ifName) {
 
 void LinuxPerfProvider::State::WriteSystem() {
   Writer.BeginObject(kObjSystem);
-  Writer.AddCounter(44, PERF_COUNTER_RAWCOUNT);
+  const auto slots = AddCounters(Writer, kSystemCounters);
   Writer.CounterBlock();
   // The sampler itself is running while it reads procs_running.
   const auto online = static_cast<std::uint64_t>(std::max<std::size_t>(Cpus.size(), 1));
-  Writer.SetValue(0, ToInt64(ProcsRunning > online ? ProcsRunning - online : 0));
+  SetValues(Writer, slots, {ToInt64(ProcsRunning > online ? ProcsRunning - online : 0)});
   Writer.EndObject();
 }
 
 void LinuxPerfProvider::State::WriteMemory() {
   Writer.BeginObject(kObjMemory);
-  Writer.AddCounter(24, PERF_COUNTER_LARGE_RAWCOUNT);
-  Writer.AddCounter(42, PERF_COUNTER_BULK_COUNT);
-  Writer.AddCounter(50, PERF_COUNTER_BULK_COUNT);
+  const auto slots = AddCounters(Writer, kMemoryCounters);
   Writer.CounterBlock();
-  Writer.SetValue(0, ToInt64(MemAvailable));
-  Writer.SetValue(1, ToInt64(MajorFaults));
-  Writer.SetValue(2, ToInt64(SwapOuts));
+  SetValues(Writer, slots, {ToInt64(MemAvailable), ToInt64(MajorFaults), ToInt64(SwapOuts)});
   Writer.EndObject();
 }
 
 void LinuxPerfProvider::State::WriteProcessor() {
-  // Percentages divide by the processor's own jiffy total, not by wall time: the jiffies
-  // of an interval do not add up to its length exactly.
   Writer.BeginObject(kObjProcessor);
-  for (std::uint32_t index : {6u, 1746u, 698u, 696u}) {
-    Writer.AddCounter(index, PERF_PRECISION_100NS_TIMER);
-    Writer.AddCounter(index, PERF_PRECISION_TIMESTAMP);
-  }
-  Writer.AddCounter(148, PERF_COUNTER_BULK_COUNT);
-  Writer.AddCounter(1334, PERF_COUNTER_BULK_COUNT);
+  const auto slots = AddCounters(Writer, kProcessorCounters);
   const auto put = [&](const CpuTimes& c, std::int64_t divisor) {
     const auto scaled = [&](std::uint64_t ticks) { return ToInt64(ticks) * Tick / divisor; };
     const std::int64_t base = scaled(c.All());
-    const std::int64_t values[4] = {scaled(c.Busy()), scaled(c.Idle + c.IoWait), scaled(c.Irq),
-                                    scaled(c.SoftIrq)};
-    for (std::size_t i = 0; i < 4; ++i) {
-      Writer.SetValue(2 * i, values[i]);
-      Writer.SetValue(2 * i + 1, base);
-    }
-    Writer.SetValue(8, ToInt64(c.Interrupts));
-    Writer.SetValue(9, ToInt64(c.SoftIrqs));
+    SetValues(Writer, slots,
+              {scaled(c.Busy()), base, scaled(c.Idle + c.IoWait), base, scaled(c.Irq), base,
+               scaled(c.SoftIrq), base, ToInt64(c.Interrupts), ToInt64(c.SoftIrqs)});
   };
   for (const CpuTimes& c : Cpus) {
     Writer.Instance(std::to_string(c.Number));
@@ -552,35 +605,21 @@ void LinuxPerfProvider::State::WriteProcessor() {
 
 void LinuxPerfProvider::State::WriteProcess() {
   Writer.BeginObject(kObjProcess);
-  Writer.AddCounter(6, PERF_PRECISION_100NS_TIMER);
-  Writer.AddCounter(6, PERF_PRECISION_TIMESTAMP);
-  Writer.AddCounter(180, PERF_COUNTER_LARGE_RAWCOUNT);
-  Writer.AddCounter(186, PERF_COUNTER_LARGE_RAWCOUNT);
-  Writer.AddCounter(784, PERF_COUNTER_RAWCOUNT);
-  Writer.AddCounter(1416, PERF_COUNTER_BULK_COUNT);
-  Writer.AddCounter(1418, PERF_COUNTER_BULK_COUNT);  // Linux has no other-I/O counts
-  Writer.AddCounter(1424, PERF_COUNTER_BULK_COUNT);
-  Writer.AddCounter(1426, PERF_COUNTER_BULK_COUNT);
+  const auto slots = AddCounters(Writer, kProcessCounters);
   const std::int64_t base = ToInt64(Total.All()) * Tick /
                             static_cast<std::int64_t>(std::max<std::size_t>(Cpus.size(), 1));
   for (const ProcessRow& p : Processes) {
     Writer.Instance(p.Name);
-    Writer.SetValue(0, p.Cpu);
-    Writer.SetValue(1, base);
-    Writer.SetValue(2, p.WorkingSet);
-    Writer.SetValue(3, p.Private);
-    Writer.SetValue(4, p.Pid);
-    Writer.SetValue(5, p.IoOps);
-    Writer.SetValue(7, p.IoBytes);
+    // Linux has no counts of other I/O than reads and writes.
+    SetValues(Writer, slots,
+              {p.Cpu, base, p.WorkingSet, p.Private, p.Pid, p.IoOps, 0, p.IoBytes, 0});
   }
   Writer.EndObject();
 }
 
 void LinuxPerfProvider::State::WriteThread() {
   Writer.BeginObject(kObjThread);
-  Writer.AddCounter(146, PERF_COUNTER_BULK_COUNT);
-  Writer.AddCounter(784, PERF_COUNTER_RAWCOUNT);
-  Writer.AddCounter(804, PERF_COUNTER_RAWCOUNT);
+  const auto slots = AddCounters(Writer, kThreadCounters);
   std::string name;
   for (std::size_t pi = 0; pi < Processes.size(); ++pi) {
     const ProcessRow& p = Processes[pi];
@@ -592,9 +631,7 @@ void LinuxPerfProvider::State::WriteThread() {
       name += '/';
       name += std::to_string(t->Tid);
       Writer.Instance(name, kObjProcess, static_cast<std::uint32_t>(pi));
-      Writer.SetValue(0, t->Switches);
-      Writer.SetValue(1, p.Pid);
-      Writer.SetValue(2, t->Tid);
+      SetValues(Writer, slots, {t->Switches, p.Pid, t->Tid});
     }
   }
   Writer.EndObject();
@@ -602,60 +639,30 @@ void LinuxPerfProvider::State::WriteThread() {
 
 void LinuxPerfProvider::State::WriteDisk() {
   Writer.BeginObject(kObjLogicalDisk);
-  Writer.AddCounter(198, PERF_COUNTER_LARGE_QUEUELEN_TYPE);
-  Writer.AddCounter(1482, PERF_COUNTER_TIMER_INV);
-  Writer.AddCounter(408, PERF_LARGE_RAW_FRACTION);
-  Writer.AddCounter(408, PERF_LARGE_RAW_BASE);
-  Writer.AddCounter(410, PERF_COUNTER_RAWCOUNT);
-  Writer.AddCounter(212, PERF_COUNTER_BULK_COUNT);
-  Writer.AddCounter(218, PERF_COUNTER_BULK_COUNT);
-  // Free space as df shows it: available over used plus available. The numerator is a
-  // constant and the base carries the fraction, so the numerator never falls.
-  const auto base = [](double used, double avail) -> std::int64_t {
-    if (avail <= 0) return 0;
-    const double b = static_cast<double>(kFreeSpaceNumerator) * (used + avail) / avail;
-    return b >= 9.2e18 ? std::numeric_limits<std::int64_t>::max() : static_cast<std::int64_t>(b);
-  };
+  const auto slots = AddCounters(Writer, kDiskCounters);
   DiskRow total;
-  total.Name = "_Total";
   for (const DiskRow& d : Disks) {
     Writer.Instance(d.Name);
-    Writer.SetValue(0, d.QueueTime);
-    Writer.SetValue(1, d.IoTime);
-    Writer.SetValue(2, kFreeSpaceNumerator);
-    Writer.SetValue(3, base(d.Used, d.Avail));
-    Writer.SetValue(4, d.FreeMb);
-    Writer.SetValue(5, d.Ios);
-    Writer.SetValue(6, d.Bytes);
+    SetValues(Writer, slots,
+              {d.QueueTime, d.IoTime, kFreeSpaceNumerator, FreeSpaceBase(d.Used, d.Avail), d.FreeMb,
+               d.Ios, d.Bytes});
     total.Used += d.Used;
     total.Avail += d.Avail;
     total.FreeMb = std::min<std::int64_t>(total.FreeMb + d.FreeMb, UINT32_MAX);
   }
   Writer.Instance("_Total");
-  Writer.SetValue(0, DiskTotal.QueueTime);
-  Writer.SetValue(1, DiskTotal.IoTime);
-  Writer.SetValue(2, kFreeSpaceNumerator);
-  Writer.SetValue(3, base(total.Used, total.Avail));
-  Writer.SetValue(4, total.FreeMb);
-  Writer.SetValue(5, DiskTotal.Ios);
-  Writer.SetValue(6, DiskTotal.Bytes);
+  SetValues(Writer, slots,
+            {DiskTotal.QueueTime, DiskTotal.IoTime, kFreeSpaceNumerator,
+             FreeSpaceBase(total.Used, total.Avail), total.FreeMb, DiskTotal.Ios, DiskTotal.Bytes});
   Writer.EndObject();
 }
 
 void LinuxPerfProvider::State::WriteNet() {
   Writer.BeginObject(kObjNetworkInterface);
-  Writer.AddCounter(388, PERF_COUNTER_BULK_COUNT);
-  Writer.AddCounter(400, PERF_COUNTER_BULK_COUNT);
-  Writer.AddCounter(520, PERF_COUNTER_LARGE_RAWCOUNT);
-  Writer.AddCounter(530, PERF_COUNTER_LARGE_RAWCOUNT);
-  Writer.AddCounter(542, PERF_COUNTER_LARGE_RAWCOUNT);
+  const auto slots = AddCounters(Writer, kNetCounters);
   for (const NetRow& n : Nets) {
     Writer.Instance(n.Name);
-    Writer.SetValue(0, n.Bytes);
-    Writer.SetValue(1, n.Packets);
-    Writer.SetValue(2, n.Bandwidth);
-    Writer.SetValue(3, n.RxErrors);
-    Writer.SetValue(4, n.TxErrors);
+    SetValues(Writer, slots, {n.Bytes, n.Packets, n.Bandwidth, n.RxErrors, n.TxErrors});
   }
   Writer.EndObject();
 }

@@ -5,16 +5,9 @@
 #include <cstdint>
 #include <string>
 
-namespace platform {
+#include "platform/perfdata/NameIndexes.h"
 
-// Object name indexes.
-inline constexpr std::uint32_t kObjSystem = 2;
-inline constexpr std::uint32_t kObjMemory = 4;
-inline constexpr std::uint32_t kObjProcess = 230;
-inline constexpr std::uint32_t kObjThread = 232;
-inline constexpr std::uint32_t kObjLogicalDisk = 236;
-inline constexpr std::uint32_t kObjProcessor = 238;
-inline constexpr std::uint32_t kObjNetworkInterface = 510;
+namespace platform {
 
 const std::string& CounterNamesValue();  // "Counters"
 const std::string& HelpTextsValue();     // "Help": the help index is the name index + 1

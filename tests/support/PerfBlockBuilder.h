@@ -6,11 +6,13 @@
 #include <string>
 #include <vector>
 
+#include "platform/perfdata/PerfLayout.h"
+
 namespace ombrix::testing {
 
 struct PerfCounterSpec {
   std::uint32_t Index = 0;
-  std::uint32_t Type = 0x00010000;  // PERF_COUNTER_RAWCOUNT
+  std::uint32_t Type = platform::PERF_COUNTER_RAWCOUNT;
 };
 
 struct PerfInstanceSpec {

@@ -7,6 +7,8 @@
 
 #include "monitor/diagnostics/TextFile.h"
 #include "monitor/perfdata/Statistics.h"
+#include "platform/perfdata/NameIndexes.h"
+#include "platform/perfdata/PerfLayout.h"
 #include "tests/monitor/perfdata/PerfTestBlocks.h"
 #include "tests/support/PerfBlockSource.h"
 #include "tests/support/TempDir.h"
@@ -15,6 +17,7 @@ namespace ombrix {
 namespace {
 
 using namespace ombrix::testing;
+using namespace platform;
 
 struct Inputs {
   std::int64_t X0 = 100, X1 = 300;
@@ -65,39 +68,39 @@ struct Row {
 TEST(CounterValue, EveryTypeOfTheTableWithDefaultInputs) {
   // D = 200 over 2 s of PerfTime and of 100-ns time; base 1000 -> 1500; object time 10 -> 50.
   const Row rows[] = {
-      {0x00000000, 300},
-      {0x00000100, 300},
-      {0x00010000, 300},
-      {0x00010100, 300},
-      {0x00400400, 200},
-      {0x00400500, 200},
-      {0x00450400, 200.0 / 2e9},
-      {0x00450500, 200.0 / 2e9},
-      {0x00550500, 200.0 / 2e7},
-      {0x00650500, 200.0 / 40},
-      {0x10410400, 100},
-      {0x10410500, 100},
-      {0x20410500, 20000.0 / 2e9},
-      {0x21410500, (1 - 200.0 / 2e9) * 100},
-      {0x20510500, 20000.0 / 2e7},
-      {0x21510500, (1 - 200.0 / 2e7) * 100},
-      {0x20610500, 200.0 / 2e9},
-      {0x22410500, 100.0 * 100 / 1500},
-      {0x23410500, (1500 - 100.0) * 100 / 1500},
-      {0x22510500, (200.0 / 2e7) * 100 / 1500},
-      {0x23510500, (1500 - 200.0 / 2e7) * 100 / 1500},
-      {0x30020400, (200.0 / 1e9) / 500},
-      {0x40020500, 200.0 / 500},
-      {0x20020400, 300.0 * 100 / 1500},
-      {0x20020500, 300.0 * 100 / 1500},
-      {0x20C20400, 200.0 * 100 / 500},
-      {0x00410400, 200.0 / 500},
-      {0x20470500, 200.0 * 100 / 500},
-      {0x20570500, 200.0 * 100 / 500},
-      {0x20670500, 200.0 * 1e9 / 500},
-      {0x00000B00, 0},  // text
-      {0x40000200, 0},  // no data
-      {0x80000000, 0},  // histogram
+      {PERF_COUNTER_RAWCOUNT_HEX, 300},
+      {PERF_COUNTER_LARGE_RAWCOUNT_HEX, 300},
+      {PERF_COUNTER_RAWCOUNT, 300},
+      {PERF_COUNTER_LARGE_RAWCOUNT, 300},
+      {PERF_COUNTER_DELTA, 200},
+      {PERF_COUNTER_LARGE_DELTA, 200},
+      {PERF_COUNTER_QUEUELEN_TYPE, 200.0 / 2e9},
+      {PERF_COUNTER_LARGE_QUEUELEN_TYPE, 200.0 / 2e9},
+      {PERF_COUNTER_100NS_QUEUELEN_TYPE, 200.0 / 2e7},
+      {PERF_COUNTER_OBJ_TIME_QUEUELEN_TYPE, 200.0 / 40},
+      {PERF_COUNTER_COUNTER, 100},
+      {PERF_COUNTER_BULK_COUNT, 100},
+      {PERF_COUNTER_TIMER, 20000.0 / 2e9},
+      {PERF_COUNTER_TIMER_INV, (1 - 200.0 / 2e9) * 100},
+      {PERF_100NSEC_TIMER, 20000.0 / 2e7},
+      {PERF_100NSEC_TIMER_INV, (1 - 200.0 / 2e7) * 100},
+      {PERF_OBJ_TIME_TIMER, 200.0 / 2e9},
+      {PERF_COUNTER_MULTI_TIMER, 100.0 * 100 / 1500},
+      {PERF_COUNTER_MULTI_TIMER_INV, (1500 - 100.0) * 100 / 1500},
+      {PERF_100NSEC_MULTI_TIMER, (200.0 / 2e7) * 100 / 1500},
+      {PERF_100NSEC_MULTI_TIMER_INV, (1500 - 200.0 / 2e7) * 100 / 1500},
+      {PERF_AVERAGE_TIMER, (200.0 / 1e9) / 500},
+      {PERF_AVERAGE_BULK, 200.0 / 500},
+      {PERF_RAW_FRACTION, 300.0 * 100 / 1500},
+      {PERF_LARGE_RAW_FRACTION, 300.0 * 100 / 1500},
+      {PERF_SAMPLE_FRACTION, 200.0 * 100 / 500},
+      {PERF_SAMPLE_COUNTER, 200.0 / 500},
+      {PERF_PRECISION_SYSTEM_TIMER, 200.0 * 100 / 500},
+      {PERF_PRECISION_100NS_TIMER, 200.0 * 100 / 500},
+      {PERF_PRECISION_OBJECT_TIMER, 200.0 * 1e9 / 500},
+      {PERF_COUNTER_TEXT, 0},            // text
+      {PERF_COUNTER_NODATA, 0},          // no data
+      {PERF_COUNTER_HISTOGRAM_TYPE, 0},  // histogram
   };
   for (const Row& r : rows)
     EXPECT_DOUBLE_EQ(ValueOf(r.Type, {}), r.Expected) << CounterTypeName(r.Type);
@@ -109,62 +112,70 @@ TEST(CounterValue, ElapsedTimeFromTheObjectClock) {
   in.X0 = 1'000'000;
   in.X1 = 4'000'000;
   in.OF = 1'000'000;
-  EXPECT_DOUBLE_EQ(ValueOf(0x30240500, in), 6.0);
+  EXPECT_DOUBLE_EQ(ValueOf(PERF_ELAPSED_TIME, in), 6.0);
   in.OF = 0;
-  EXPECT_EQ(ValueOf(0x30240500, in), 0.0);
+  EXPECT_EQ(ValueOf(PERF_ELAPSED_TIME, in), 0.0);
 }
 
 TEST(CounterValue, AFallingRawValueGivesZeroForEveryType) {
   Inputs in;
   in.X0 = 5;
   in.X1 = 3;
-  EXPECT_EQ(ValueOf(0x00010000, in), 0.0);
-  EXPECT_EQ(ValueOf(0x20020400, in), 0.0);
+  EXPECT_EQ(ValueOf(PERF_COUNTER_RAWCOUNT, in), 0.0);
+  EXPECT_EQ(ValueOf(PERF_RAW_FRACTION, in), 0.0);
   in.X0 = 3;
   in.X1 = 5;
-  EXPECT_EQ(ValueOf(0x00010000, in), 5.0);
+  EXPECT_EQ(ValueOf(PERF_COUNTER_RAWCOUNT, in), 5.0);
 }
 
 TEST(CounterValue, HundredNanosecondInverseTimerBounds) {
   Inputs in;
   in.X0 = 0;
   in.X1 = in.N1 - in.N0;  // busy the whole time: fully idle inverse
-  EXPECT_DOUBLE_EQ(ValueOf(0x21510500, in), 0.0);
+  EXPECT_DOUBLE_EQ(ValueOf(PERF_100NSEC_TIMER_INV, in), 0.0);
   in.X1 = 0;
-  EXPECT_DOUBLE_EQ(ValueOf(0x21510500, in), 100.0);
+  EXPECT_DOUBLE_EQ(ValueOf(PERF_100NSEC_TIMER_INV, in), 100.0);
 }
 
 TEST(CounterValue, GuardsGiveZero) {
   Inputs sameN;
   sameN.N1 = sameN.N0;
-  for (std::uint32_t t : {0x00550500u, 0x20510500u, 0x21510500u, 0x22510500u, 0x23510500u})
+  for (std::uint32_t t :
+       {PERF_COUNTER_100NS_QUEUELEN_TYPE, PERF_100NSEC_TIMER, PERF_100NSEC_TIMER_INV,
+        PERF_100NSEC_MULTI_TIMER, PERF_100NSEC_MULTI_TIMER_INV})
     EXPECT_EQ(ValueOf(t, sameN), 0.0) << CounterTypeName(t);
   Inputs sameT;
   sameT.T1 = sameT.T0;
-  for (std::uint32_t t : {0x00450400u, 0x00450500u, 0x10410500u, 0x20410500u, 0x21410500u,
-                          0x20610500u, 0x22410500u, 0x23410500u})
+  for (std::uint32_t t :
+       {PERF_COUNTER_QUEUELEN_TYPE, PERF_COUNTER_LARGE_QUEUELEN_TYPE, PERF_COUNTER_BULK_COUNT,
+        PERF_COUNTER_TIMER, PERF_COUNTER_TIMER_INV, PERF_OBJ_TIME_TIMER, PERF_COUNTER_MULTI_TIMER,
+        PERF_COUNTER_MULTI_TIMER_INV})
     EXPECT_EQ(ValueOf(t, sameT), 0.0) << CounterTypeName(t);
   Inputs noFreq;
   noFreq.F = 0;
-  for (std::uint32_t t : {0x10410400u, 0x22410500u, 0x23410500u, 0x30020400u})
+  for (std::uint32_t t : {PERF_COUNTER_COUNTER, PERF_COUNTER_MULTI_TIMER,
+                          PERF_COUNTER_MULTI_TIMER_INV, PERF_AVERAGE_TIMER})
     EXPECT_EQ(ValueOf(t, noFreq), 0.0) << CounterTypeName(t);
   Inputs zeroBase;
   zeroBase.B0 = 0;
   zeroBase.B1 = 0;
-  for (std::uint32_t t : {0x22410500u, 0x23410500u, 0x22510500u, 0x23510500u, 0x20020400u})
+  for (std::uint32_t t :
+       {PERF_COUNTER_MULTI_TIMER, PERF_COUNTER_MULTI_TIMER_INV, PERF_100NSEC_MULTI_TIMER,
+        PERF_100NSEC_MULTI_TIMER_INV, PERF_RAW_FRACTION})
     EXPECT_EQ(ValueOf(t, zeroBase), 0.0) << CounterTypeName(t);
   Inputs fallingBase;
   fallingBase.B1 = 900;
   Inputs sameBase;
   sameBase.B1 = sameBase.B0;  // no base difference: 0 rather than a division by zero
-  for (std::uint32_t t : {0x30020400u, 0x40020500u, 0x20C20400u, 0x00410400u, 0x20470500u,
-                          0x20570500u, 0x20670500u}) {
+  for (std::uint32_t t :
+       {PERF_AVERAGE_TIMER, PERF_AVERAGE_BULK, PERF_SAMPLE_FRACTION, PERF_SAMPLE_COUNTER,
+        PERF_PRECISION_SYSTEM_TIMER, PERF_PRECISION_100NS_TIMER, PERF_PRECISION_OBJECT_TIMER}) {
     EXPECT_EQ(ValueOf(t, fallingBase), 0.0) << CounterTypeName(t);
     EXPECT_EQ(ValueOf(t, sameBase), 0.0) << CounterTypeName(t);
   }
   Inputs sameO;
   sameO.O1 = sameO.O0;
-  EXPECT_EQ(ValueOf(0x00650500, sameO), 0.0);
+  EXPECT_EQ(ValueOf(PERF_COUNTER_OBJ_TIME_QUEUELEN_TYPE, sameO), 0.0);
 }
 
 TEST(CounterValue, RawFractionIgnoresThePreviousSample) {
@@ -173,14 +184,14 @@ TEST(CounterValue, RawFractionIgnoresThePreviousSample) {
   in.X1 = 1;
   in.B0 = 1'000'000;
   in.B1 = 4;
-  EXPECT_DOUBLE_EQ(ValueOf(0x20020400, in), 25.0);
+  EXPECT_DOUBLE_EQ(ValueOf(PERF_RAW_FRACTION, in), 25.0);
 }
 
 TEST(CounterValue, ProductsThatOverflowRaiseInsteadOfWrapping) {
   Inputs in;
   in.X0 = 0;
   in.X1 = INT64_MAX / 10;
-  EXPECT_THROW(ValueOf(0x20570500, in), std::exception);
+  EXPECT_THROW(ValueOf(PERF_PRECISION_100NS_TIMER, in), std::exception);
 }
 
 class CounterTrace : public ::testing::Test {
@@ -199,7 +210,7 @@ class CounterTrace : public ::testing::Test {
 };
 
 TEST_F(CounterTrace, LineHoldsPrefixValueAndTheInputsInTheOrderRead) {
-  EXPECT_DOUBLE_EQ(ValueOf(0x10410500, {}, true), 100.0);
+  EXPECT_DOUBLE_EQ(ValueOf(PERF_COUNTER_BULK_COUNT, {}, true), 100.0);
   const std::string text = Lines();
   EXPECT_TRUE(std::regex_search(text, std::regex(",\"PERF_COUNTER_BULK_COUNT\",\"100\",\"300\","
                                                  "\"100\",\"200\",\"1000000000\",\"3000000000\","
@@ -212,18 +223,18 @@ TEST_F(CounterTrace, LineHoldsPrefixValueAndTheInputsInTheOrderRead) {
 TEST_F(CounterTrace, FailedGuardStillWritesTheFieldsReadSoFar) {
   Inputs in;
   in.F = 0;
-  EXPECT_EQ(ValueOf(0x22410500, in, true), 0.0);
+  EXPECT_EQ(ValueOf(PERF_COUNTER_MULTI_TIMER, in, true), 0.0);
   EXPECT_TRUE(std::regex_search(Lines(), std::regex(",\"PERF_COUNTER_MULTI_TIMER\",\"0\",\"300\","
                                                     "\"100\",\"200\",\"0\"\r\n$")));
 }
 
 TEST_F(CounterTrace, BaseFieldsAndElapsedTimeWithoutObjectTimes) {
-  ValueOf(0x20570500, {}, true);
+  ValueOf(PERF_PRECISION_100NS_TIMER, {}, true);
   Inputs in;
   in.O1 = 10'000'000;
   in.X1 = 4'000'000;
   in.OF = 1'000'000;
-  ValueOf(0x30240500, in, true);
+  ValueOf(PERF_ELAPSED_TIME, in, true);
   const std::string text = Lines();
   EXPECT_TRUE(std::regex_search(text, std::regex(",\"PERF_PRECISION_100NS_TIMER\",\"40\",\"300\","
                                                  "\"100\",\"200\",\"1500\",\"1000\",\"500\"\r\n")))
@@ -237,11 +248,11 @@ TEST_F(CounterTrace, NoLineWhenTheValueIsCutShort) {
   Inputs in;
   in.X0 = 5;
   in.X1 = 3;
-  ValueOf(0x10410500, in, true);
+  ValueOf(PERF_COUNTER_BULK_COUNT, in, true);
   FakePerfSource source;
   TPerformanceData reader;
-  reader.LoadBlocks(BuildPerfBlock(OneCounter(0x10410500, 1, 1, 1, 1, 1, 1, 1)),
-                    BuildPerfBlock(OneCounter(0x10410500, 2, 1, 2, 1, 1, 1, 1)));
+  reader.LoadBlocks(BuildPerfBlock(OneCounter(PERF_COUNTER_BULK_COUNT, 1, 1, 1, 1, 1, 1, 1)),
+                    BuildPerfBlock(OneCounter(PERF_COUNTER_BULK_COUNT, 2, 1, 2, 1, 1, 1, 1)));
   reader.ForEachCounter([&](TObjectType& o, TInstance*, bool, TCounter& c) {
     TCounter noBlock(o);
     noBlock.Set(c.Definition(), kNoPosition);
@@ -253,11 +264,11 @@ TEST_F(CounterTrace, NoLineWhenTheValueIsCutShort) {
 }
 
 TEST(CounterTypeName, NamedAndUnnamedCodes) {
-  EXPECT_EQ(CounterTypeName(0x00010000), "PERF_COUNTER_RAWCOUNT");
-  EXPECT_EQ(CounterTypeName(0x40030500), "PERF_PRECISION_TIMESTAMP");
-  EXPECT_EQ(CounterTypeName(0x20570500), "PERF_PRECISION_100NS_TIMER");
-  EXPECT_EQ(CounterTypeName(0x42030500), "PERF_COUNTER_MULTI_BASE");
-  EXPECT_EQ(CounterTypeName(0x00000B00), "PERF_COUNTER_TEXT");
+  EXPECT_EQ(CounterTypeName(PERF_COUNTER_RAWCOUNT), "PERF_COUNTER_RAWCOUNT");
+  EXPECT_EQ(CounterTypeName(PERF_PRECISION_TIMESTAMP), "PERF_PRECISION_TIMESTAMP");
+  EXPECT_EQ(CounterTypeName(PERF_PRECISION_100NS_TIMER), "PERF_PRECISION_100NS_TIMER");
+  EXPECT_EQ(CounterTypeName(PERF_COUNTER_MULTI_BASE), "PERF_COUNTER_MULTI_BASE");
+  EXPECT_EQ(CounterTypeName(PERF_COUNTER_TEXT), "PERF_COUNTER_TEXT");
   EXPECT_EQ(CounterTypeName(0x0000000B), "0x0000000B");
   EXPECT_EQ(CounterTypeName(0x80000000), "0x80000000");
   EXPECT_EQ(CounterTypeName(0xABCDEF01), "0xABCDEF01");

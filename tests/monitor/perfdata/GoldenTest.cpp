@@ -9,12 +9,15 @@
 #include <map>
 
 #include "monitor/perfdata/Statistics.h"
+#include "platform/perfdata/NameIndexes.h"
+#include "platform/perfdata/PerfLayout.h"
 #include "tests/monitor/perfdata/PerfTestBlocks.h"
 
 namespace ombrix {
 namespace {
 
 using namespace ombrix::testing;
+using namespace platform;
 
 std::vector<std::uint8_t> Fixture(const std::string& name) {
   std::ifstream in(std::string(OMBRIX_PERFDATA_FIXTURES) + "/" + name, std::ios::binary);
@@ -41,25 +44,27 @@ TEST(PerfDataGolden, CaptureHoldsTheSevenObjectsInOrder) {
     if (objects.empty() || objects.back() != index) objects.push_back(index);
     if (i && c.CounterNameTitleIndex() == o.Counter().CounterNameTitleIndex() && last)
       instances[index].push_back(i->Name());
-    if (index == 230 && c.CounterNameTitleIndex() == 784) {
+    if (index == kObjProcess && c.CounterNameTitleIndex() == kIdProcess) {
       processByIndex.push_back(i->Name());
       pidByIndex.push_back(c.RawValue());
     }
     if (index == 232 && c.CounterNameTitleIndex() == 784) {
       // A thread names its process instance and carries its process id.
       const std::uint32_t parent = i->ParentObjectInstance();
-      threadsConsistent &= i->ParentObjectTitleIndex() == 230 && parent < processByIndex.size() &&
-                           i->Name().starts_with(processByIndex[parent] + "/") &&
-                           c.RawValue() == pidByIndex[parent];
+      threadsConsistent &=
+          i->ParentObjectTitleIndex() == kObjProcess && parent < processByIndex.size() &&
+          i->Name().starts_with(processByIndex[parent] + "/") && c.RawValue() == pidByIndex[parent];
     }
     return false;
   });
-  EXPECT_EQ(objects, (std::vector<std::uint32_t>{2, 4, 238, 230, 232, 236, 510}));
-  EXPECT_EQ(instances[238], (std::vector<std::string>{"0", "1", "_Total"}));
+  EXPECT_EQ(objects,
+            (std::vector<std::uint32_t>{kObjSystem, kObjMemory, kObjProcessor, kObjProcess,
+                                        kObjThread, kObjLogicalDisk, kObjNetworkInterface}));
+  EXPECT_EQ(instances[kObjProcessor], (std::vector<std::string>{"0", "1", "_Total"}));
   ASSERT_EQ(processByIndex.size(), 12u);
   EXPECT_EQ(processByIndex[0], "System");
   EXPECT_EQ(pidByIndex[0], 2);
-  EXPECT_EQ(instances[230].size(), 12u);
+  EXPECT_EQ(instances[kObjProcess].size(), 12u);
   EXPECT_GT(instances[232].size(), 12u);
   EXPECT_TRUE(threadsConsistent);
   EXPECT_EQ(instances[236], (std::vector<std::string>{"/", "_Total"}));
@@ -74,16 +79,17 @@ TEST(PerfDataGolden, ValuesMatchHandComputedOnes) {
   EXPECT_DOUBLE_EQ(reader.IntervalSeconds(), seconds);
   const auto v = Walk(reader);
   // Interrupts 562179 -> 562794.
-  EXPECT_DOUBLE_EQ(Find(v, 238, "_Total", 148)->Value, 615 / seconds);
+  EXPECT_DOUBLE_EQ(Find(v, kObjProcessor, "_Total", kInterrupts)->Value, 615 / seconds);
   // Idle time unchanged at 6256750000 while the base grew 11883850000 -> 11893950000.
-  EXPECT_DOUBLE_EQ(Find(v, 238, "_Total", 1746)->Value, 0.0);
+  EXPECT_DOUBLE_EQ(Find(v, kObjProcessor, "_Total", kProcessorIdleTime)->Value, 0.0);
   // Free space: constant numerator 10^6 over the base 1211351.
-  EXPECT_DOUBLE_EQ(Find(v, 236, "/", 408)->Value, 1e8 / 1211351);
-  EXPECT_EQ(Find(v, 236, "/", 410)->Value, 80889.0);
+  EXPECT_DOUBLE_EQ(Find(v, kObjLogicalDisk, "/", kFreeSpace)->Value, 1e8 / 1211351);
+  EXPECT_EQ(Find(v, kObjLogicalDisk, "/", kFreeMegabytes)->Value, 80889.0);
   // Transfers 81389 -> 81391; bytes 5708354560 -> 5708690432; queue time +2 ms.
-  EXPECT_DOUBLE_EQ(Find(v, 236, "/", 212)->Value, 2 / seconds);
-  EXPECT_DOUBLE_EQ(Find(v, 236, "/", 218)->Value, 335872 / seconds);
-  EXPECT_DOUBLE_EQ(Find(v, 236, "_Total", 198)->Value, 2e6 / (seconds * 1e9));
+  EXPECT_DOUBLE_EQ(Find(v, kObjLogicalDisk, "/", kDiskTransfers)->Value, 2 / seconds);
+  EXPECT_DOUBLE_EQ(Find(v, kObjLogicalDisk, "/", kDiskBytes)->Value, 335872 / seconds);
+  EXPECT_DOUBLE_EQ(Find(v, kObjLogicalDisk, "_Total", kDiskQueueLength)->Value,
+                   2e6 / (seconds * 1e9));
 }
 
 TEST(PerfDataGolden, ValuesOfEveryCounterMatchTheRecordedOnes) {

@@ -4,6 +4,8 @@
 #include "monitor/diagnostics/PerfDataDump.h"
 #include "monitor/diagnostics/TextFile.h"
 #include "monitor/perfdata/Statistics.h"
+#include "platform/perfdata/NameIndexes.h"
+#include "platform/perfdata/PerfLayout.h"
 #include "tests/monitor/perfdata/PerfTestBlocks.h"
 #include "tests/support/PerfBlockSource.h"
 #include "tests/support/TempDir.h"
@@ -12,6 +14,7 @@ namespace ombrix {
 namespace {
 
 using namespace ombrix::testing;
+using namespace platform;
 
 std::vector<std::uint8_t> DumpBlock() {
   PerfBlockSpec b;
@@ -19,18 +22,18 @@ std::vector<std::uint8_t> DumpBlock() {
   b.PerfTime100nSec = 43;
   b.SystemName = "vm";
   PerfObjectSpec system;
-  system.Index = 238;
-  system.Counters = {{6, RAW}};
+  system.Index = kObjProcessor;
+  system.Counters = {{kProcessorTime, RAW}};
   system.Values = {17};
   system.DetailLevel = 250;
   PerfObjectSpec thread;
-  thread.Index = 232;
-  thread.Counters = {{804, RAW}};
+  thread.Index = kObjThread;
+  thread.Counters = {{kIdThread, RAW}};
   thread.HasInstances = true;
   thread.Instances = {{"t/1", {1}}};
   PerfObjectSpec process = ProcessObject({Proc("init", 5, 9, 1)});
   process.Instances[0].UniqueID = 5;
-  process.Instances[0].ParentObjectTitleIndex = 238;
+  process.Instances[0].ParentObjectTitleIndex = kObjProcessor;
   process.DetailLevel = 200;
   b.Objects = {system, thread, process};
   return BuildPerfBlock(b);

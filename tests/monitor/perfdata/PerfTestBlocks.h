@@ -4,15 +4,17 @@
 #include <vector>
 
 #include "monitor/perfdata/Statistics.h"
+#include "platform/perfdata/NameIndexes.h"
+#include "platform/perfdata/PerfLayout.h"
 #include "tests/support/PerfBlockBuilder.h"
 
 namespace ombrix::testing {
 
-inline constexpr std::uint32_t RAW = 0x00010000;
-inline constexpr std::uint32_t LRAW = 0x00010100;
-inline constexpr std::uint32_t BULK = 0x10410500;
-inline constexpr std::uint32_t P100 = 0x20570500;
-inline constexpr std::uint32_t PTS = 0x40030500;
+inline constexpr std::uint32_t RAW = platform::PERF_COUNTER_RAWCOUNT;
+inline constexpr std::uint32_t LRAW = platform::PERF_COUNTER_LARGE_RAWCOUNT;
+inline constexpr std::uint32_t BULK = platform::PERF_COUNTER_BULK_COUNT;
+inline constexpr std::uint32_t P100 = platform::PERF_PRECISION_100NS_TIMER;
+inline constexpr std::uint32_t PTS = platform::PERF_PRECISION_TIMESTAMP;
 
 struct Visit {
   std::uint32_t Object;
@@ -47,8 +49,10 @@ inline const Visit* Find(const std::vector<Visit>& v, std::uint32_t object,
 // A process object: % Processor Time with its base, then ID Process.
 inline PerfObjectSpec ProcessObject(std::vector<PerfInstanceSpec> instances) {
   PerfObjectSpec o;
-  o.Index = 230;
-  o.Counters = {{6, P100}, {6, PTS}, {784, RAW}};
+  o.Index = platform::kObjProcess;
+  o.Counters = {{platform::kProcessorTime, P100},
+                {platform::kProcessorTime, PTS},
+                {platform::kIdProcess, RAW}};
   o.HasInstances = true;
   o.Instances = std::move(instances);
   return o;

@@ -4,6 +4,8 @@
 
 #include "monitor/diagnostics/TextFile.h"
 #include "monitor/perfdata/Statistics.h"
+#include "platform/perfdata/NameIndexes.h"
+#include "platform/perfdata/PerfLayout.h"
 #include "tests/monitor/perfdata/PerfTestBlocks.h"
 #include "tests/support/PerfBlockSource.h"
 #include "tests/support/TempDir.h"
@@ -12,17 +14,18 @@ namespace ombrix {
 namespace {
 
 using namespace ombrix::testing;
+using namespace platform;
 
 PerfBlockSpec TwoObjects(std::int64_t time, std::int64_t rawA, std::int64_t rawB) {
   PerfBlockSpec b;
   b.PerfTime = time;
   PerfObjectSpec system;
-  system.Index = 2;
-  system.Counters = {{44, RAW}, {146, BULK}};
+  system.Index = kObjSystem;
+  system.Counters = {{kProcessorQueueLength, RAW}, {kContextSwitches, BULK}};
   system.Values = {rawA, rawB};
   PerfObjectSpec memory;
-  memory.Index = 4;
-  memory.Counters = {{24, LRAW}};
+  memory.Index = kObjMemory;
+  memory.Counters = {{kAvailableBytes, LRAW}};
   memory.Values = {rawB};
   b.Objects = {system, memory};
   return b;
@@ -171,8 +174,8 @@ TEST(StatisticsWalk, VisitsObjectsInstancesAndCountersWithFlagsAndBases) {
   b.PerfTime = 10;
   PerfObjectSpec none = TwoObjects(0, 7, 8).Objects[0];  // no instances
   PerfObjectSpec empty;
-  empty.Index = 236;
-  empty.Counters = {{198, BULK}};
+  empty.Index = kObjLogicalDisk;
+  empty.Counters = {{kDiskQueueLength, BULK}};
   empty.HasInstances = true;  // zero instances
   PerfObjectSpec procs = ProcessObject({Proc("a", 1, 10, 100), Proc("b", 2, 10, 200)});
   b.Objects = {none, empty, procs};
@@ -227,8 +230,10 @@ TEST(StatisticsMatch, ObjectAtAnotherPositionHasNoPrevious) {
   const auto v = Walk(reader);
   ASSERT_EQ(v.size(), 3u);
   for (const Visit& x : v) EXPECT_EQ(x.PreviousRaw, 0) << x.Object << "/" << x.Counter;
-  EXPECT_EQ(Find(v, 2, "-", 146)->Value, 0.0);  // no delta without a previous counter
-  EXPECT_EQ(Find(v, 2, "-", 44)->Value, 6.0);   // a raw count needs no previous
+  EXPECT_EQ(Find(v, kObjSystem, "-", kContextSwitches)->Value,
+            0.0);  // no delta without a previous counter
+  EXPECT_EQ(Find(v, kObjSystem, "-", kProcessorQueueLength)->Value,
+            6.0);  // a raw count needs no previous
 }
 
 TEST(StatisticsMatch, CountersMatchByPositionSoAnInsertedDefinitionShiftsThem) {
@@ -242,9 +247,10 @@ TEST(StatisticsMatch, CountersMatchByPositionSoAnInsertedDefinitionShiftsThem) {
   reader.Sample();
   reader.Sample();
   const auto v = Walk(reader);
-  EXPECT_EQ(Find(v, 2, "-", 44)->PreviousRaw, 0);
-  EXPECT_EQ(Find(v, 2, "-", 146)->PreviousRaw, 0);
-  EXPECT_EQ(Find(v, 4, "-", 24)->PreviousRaw, 150 - 50);  // other objects still match
+  EXPECT_EQ(Find(v, kObjSystem, "-", kProcessorQueueLength)->PreviousRaw, 0);
+  EXPECT_EQ(Find(v, kObjSystem, "-", kContextSwitches)->PreviousRaw, 0);
+  EXPECT_EQ(Find(v, kObjMemory, "-", kAvailableBytes)->PreviousRaw,
+            150 - 50);  // other objects still match
   // Without the insertion the same counters match and the rate is formed.
   source.Blocks = {BuildPerfBlock(TwoObjects(3'000'000'000, 7, 250))};
   reader.Sample();
@@ -280,8 +286,9 @@ TEST(StatisticsMatch, OtherObjectsMatchTheFirstInstanceOfTheName) {
   auto disks = [](std::int64_t first, std::int64_t second) {
     PerfBlockSpec b;
     PerfObjectSpec o;
-    o.Index = 236;
-    o.Counters = {{212, RAW}, {784, RAW}};  // 784 is an id only in Process and Thread
+    o.Index = kObjLogicalDisk;
+    o.Counters = {{kDiskTransfers, RAW},
+                  {kIdProcess, RAW}};  // 784 is an id only in Process and Thread
     o.HasInstances = true;
     o.Instances = {{"/", {first, 1}}, {"/", {second, 2}}};
     b.Objects = {o};
@@ -306,8 +313,8 @@ TEST(StatisticsMatch, LargeObjectsKeepTheFirstMatchRules) {
     b.PerfTime = time;
     std::vector<PerfInstanceSpec> procs;
     PerfObjectSpec disks;
-    disks.Index = 236;
-    disks.Counters = {{212, RAW}};
+    disks.Index = kObjLogicalDisk;
+    disks.Counters = {{kDiskTransfers, RAW}};
     disks.HasInstances = true;
     for (int i = 0; i < 40; ++i) {
       // Forty processes of two names, pids in reverse order in the later block.
@@ -324,7 +331,7 @@ TEST(StatisticsMatch, LargeObjectsKeepTheFirstMatchRules) {
   const auto v = Walk(reader);
   int processes = 0, disks = 0;
   for (const Visit& x : v) {
-    if (x.Object == 230 && x.Counter == 6) {
+    if (x.Object == kObjProcess && x.Counter == kProcessorTime) {
       const std::int64_t pid = (x.Raw - 50) / 10;
       EXPECT_EQ(x.PreviousRaw, pid * 10) << x.Instance;  // the same process, found by its id
       EXPECT_DOUBLE_EQ(x.Value, 100.0 * 50 / 50);

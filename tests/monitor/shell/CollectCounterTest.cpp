@@ -9,6 +9,8 @@
 #include "monitor/perfdata/CollectCounter.h"
 #include "monitor/settings/Settings.h"
 #include "platform/checked/Checked.h"
+#include "platform/perfdata/NameIndexes.h"
+#include "platform/perfdata/PerfLayout.h"
 #include "tests/support/PerfBlockBuilder.h"
 #include "tests/support/PerfBlockSource.h"
 #include "tests/support/TempDir.h"
@@ -17,9 +19,10 @@ namespace ombrix {
 namespace {
 
 using namespace ombrix::testing;
+using namespace platform;
 
-constexpr std::uint32_t RAW = 0x00010000;   // value = raw
-constexpr std::uint32_t LRAW = 0x00010100;  // 64-bit raw
+constexpr std::uint32_t RAW = PERF_COUNTER_RAWCOUNT;         // value = raw
+constexpr std::uint32_t LRAW = PERF_COUNTER_LARGE_RAWCOUNT;  // 64-bit raw
 
 PerfInstanceSpec Inst(const std::string& name, std::vector<std::int64_t> values) {
   PerfInstanceSpec i;
@@ -32,7 +35,8 @@ PerfObjectSpec Object(std::uint32_t index, std::vector<std::uint32_t> counters,
                       std::vector<PerfInstanceSpec> instances) {
   PerfObjectSpec o;
   o.Index = index;
-  for (std::uint32_t c : counters) o.Counters.push_back({c, c == 180 || c == 186 ? LRAW : RAW});
+  for (std::uint32_t c : counters)
+    o.Counters.push_back({c, c == kWorkingSet || c == kPrivateBytes ? LRAW : RAW});
   o.HasInstances = true;
   o.Instances = std::move(instances);
   return o;
@@ -43,7 +47,10 @@ PerfObjectSpec Processor(std::vector<std::string> cpus, std::vector<std::int64_t
   std::vector<PerfInstanceSpec> instances;
   for (const auto& c : cpus) instances.push_back(Inst(c, {1, 2, 3, 4, 5, 6}));
   instances.push_back(Inst("_Total", std::move(total)));
-  return Object(238, {6, 1746, 698, 148, 696, 1334}, instances);
+  return Object(
+      kObjProcessor,
+      {kProcessorTime, kProcessorIdleTime, kInterruptTime, kInterrupts, kDpcTime, kDpcsQueued},
+      instances);
 }
 
 // Process: % time, working set, private bytes, id, I/O ops, other ops, I/O bytes, other bytes.
@@ -52,7 +59,10 @@ PerfInstanceSpec Proc(const std::string& name, std::int64_t id, std::int64_t per
   return Inst(name, {percent, ws, ws / 2, id, 10, 1, 1000, 100});
 }
 PerfObjectSpec Processes(std::vector<PerfInstanceSpec> instances) {
-  return Object(230, {6, 180, 186, 784, 1416, 1418, 1424, 1426}, std::move(instances));
+  return Object(kObjProcess,
+                {kProcessorTime, kWorkingSet, kPrivateBytes, kIdProcess, kIoDataOperations,
+                 kIoOtherOperations, kIoDataBytes, kIoOtherBytes},
+                std::move(instances));
 }
 
 class Collection : public ::testing::Test, public TCounterCollection {
@@ -170,12 +180,12 @@ TEST_F(Collection, InterruptTimeOfAnEarlierBlockWhenProcessesComeFirst) {
 
 TEST_F(Collection, MachineFigures) {
   PerfObjectSpec system;
-  system.Index = 2;
-  system.Counters = {{44, RAW}, {146, RAW}};
+  system.Index = kObjSystem;
+  system.Counters = {{kProcessorQueueLength, RAW}, {kContextSwitches, RAW}};
   system.Values = {6, 1000};
   PerfObjectSpec mem;
-  mem.Index = 4;
-  mem.Counters = {{24, LRAW}, {42, RAW}, {50, RAW}};
+  mem.Index = kObjMemory;
+  mem.Counters = {{kAvailableBytes, LRAW}, {kPageReads, RAW}, {kPageWrites, RAW}};
   mem.Values = {512LL << 20, 12, 34};
   Collect({system, mem});
   EXPECT_DOUBLE_EQ(cpuQueue.LastValue(), 6);
@@ -186,9 +196,11 @@ TEST_F(Collection, MachineFigures) {
 
 PerfObjectSpec Disks(std::int64_t totalIdle, std::int64_t diskIdle) {
   // Free %, free MB, queue, transfers, bytes, idle %.
-  return Object(236, {408, 410, 198, 212, 218, 1482},
-                {Inst("sda1", {40, 900, 2, 30, 4000, diskIdle}),
-                 Inst("_Total", {40, 900, 3, 30, 4000, totalIdle})});
+  return Object(
+      kObjLogicalDisk,
+      {kFreeSpace, kFreeMegabytes, kDiskQueueLength, kDiskTransfers, kDiskBytes, kDiskIdleTime},
+      {Inst("sda1", {40, 900, 2, 30, 4000, diskIdle}),
+       Inst("_Total", {40, 900, 3, 30, 4000, totalIdle})});
 }
 
 TEST_F(Collection, DisksAndTheTotalBusyClamp) {
@@ -239,7 +251,7 @@ TEST_F(Collection, DiskInuseTraceEndsEachSampleWithABlankLine) {
 }
 
 PerfObjectSpec Threads(std::vector<PerfInstanceSpec> instances) {
-  return Object(232, {146, 784, 804}, std::move(instances));
+  return Object(kObjThread, {kContextSwitches, kIdProcess, kIdThread}, std::move(instances));
 }
 
 TEST_F(Collection, ContextSwitchesAreThreadDeltas) {
@@ -270,8 +282,10 @@ TEST_F(Collection, AProcessThatLeftBetweenWalksIsFoundAfresh) {
 }
 
 PerfObjectSpec Adapter(std::int64_t bytes, std::int64_t rxErrors, std::int64_t txErrors) {
-  PerfObjectSpec o = Object(510, {388, 400, 520, 530, 542},
-                            {Inst("eth0", {bytes, 80, 1000000000, rxErrors, txErrors})});
+  PerfObjectSpec o = Object(
+      kObjNetworkInterface,
+      {kBytesTotal, kPackets, kCurrentBandwidth, kPacketsReceivedErrors, kPacketsOutboundErrors},
+      {Inst("eth0", {bytes, 80, 1000000000, rxErrors, txErrors})});
   for (auto& c : o.Counters) c.Type = LRAW;
   return o;
 }
@@ -293,10 +307,16 @@ TEST_F(Collection, AdapterErrorsAreIntervalDeltas) {
 TEST_F(Collection, DisksAndAdaptersNewInTheBlockBringNoHistory) {
   const auto disks = [](std::vector<PerfInstanceSpec> volumes) {
     volumes.push_back(Inst("_Total", {40, 900, 3, 30, 4000, 70}));
-    return Object(236, {408, 410, 198, 212, 218, 1482}, std::move(volumes));
+    return Object(
+        kObjLogicalDisk,
+        {kFreeSpace, kFreeMegabytes, kDiskQueueLength, kDiskTransfers, kDiskBytes, kDiskIdleTime},
+        std::move(volumes));
   };
   const auto adapters = [](std::vector<PerfInstanceSpec> links) {
-    PerfObjectSpec o = Object(510, {388, 400, 520, 530, 542}, std::move(links));
+    PerfObjectSpec o = Object(
+        kObjNetworkInterface,
+        {kBytesTotal, kPackets, kCurrentBandwidth, kPacketsReceivedErrors, kPacketsOutboundErrors},
+        std::move(links));
     for (auto& c : o.Counters) c.Type = LRAW;
     return o;
   };
@@ -319,8 +339,10 @@ TEST_F(Collection, DisksAndAdaptersNewInTheBlockBringNoHistory) {
 
 TEST_F(Collection, AnAdapterWithoutASpeedHasTheAssumedBandwidth) {
   const auto adapter = [](std::int64_t bandwidth) {
-    PerfObjectSpec o =
-        Object(510, {388, 400, 520, 530, 542}, {Inst("ens3", {1000, 80, bandwidth, 0, 0})});
+    PerfObjectSpec o = Object(
+        kObjNetworkInterface,
+        {kBytesTotal, kPackets, kCurrentBandwidth, kPacketsReceivedErrors, kPacketsOutboundErrors},
+        {Inst("ens3", {1000, 80, bandwidth, 0, 0})});
     for (auto& c : o.Counters) c.Type = LRAW;
     return o;
   };

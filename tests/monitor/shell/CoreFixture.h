@@ -10,6 +10,8 @@
 #include "monitor/model/ModelLock.h"
 #include "monitor/settings/Settings.h"
 #include "monitor/shell/MonitorCore.h"
+#include "platform/perfdata/NameIndexes.h"
+#include "platform/perfdata/PerfLayout.h"
 #include "tests/support/FakeClock.h"
 #include "tests/support/PerfBlockBuilder.h"
 #include "tests/support/PerfBlockSource.h"
@@ -36,7 +38,7 @@ class TRecordingFrontEnd : public TFrontEnd {
   std::function<void()> WhileOpen;  // runs as if inside the modal box
 };
 
-inline constexpr std::uint32_t kRaw = 0x00010000;
+inline constexpr std::uint32_t kRaw = platform::PERF_COUNTER_RAWCOUNT;
 
 // A block with the Processor object (given processors plus "_Total") and the processes.
 inline std::vector<std::uint8_t> SampleBlock(int processors, const std::vector<std::uint32_t>& pids,
@@ -44,14 +46,14 @@ inline std::vector<std::uint8_t> SampleBlock(int processors, const std::vector<s
   PerfBlockSpec b;
   b.PerfTime = time;
   PerfObjectSpec cpu;
-  cpu.Index = 238;
-  cpu.Counters = {{6, kRaw}};
+  cpu.Index = platform::kObjProcessor;
+  cpu.Counters = {{platform::kProcessorTime, kRaw}};
   cpu.HasInstances = true;
   for (int i = 0; i < processors; ++i) cpu.Instances.push_back({std::to_string(i), {10}});
   cpu.Instances.push_back({"_Total", {10}});
   PerfObjectSpec proc;
-  proc.Index = 230;
-  proc.Counters = {{6, kRaw}, {784, kRaw}};
+  proc.Index = platform::kObjProcess;
+  proc.Counters = {{platform::kProcessorTime, kRaw}, {platform::kIdProcess, kRaw}};
   proc.HasInstances = true;
   for (std::uint32_t pid : pids) proc.Instances.push_back({"p" + std::to_string(pid), {4, pid}});
   b.Objects = {cpu, proc};

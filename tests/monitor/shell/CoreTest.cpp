@@ -8,6 +8,8 @@
 #include "monitor/perfdata/Statistics.h"
 #include "platform/kernelevents/EventBackend.h"
 #include "platform/network/NetworkInfo.h"
+#include "platform/perfdata/NameIndexes.h"
+#include "platform/perfdata/PerfLayout.h"
 #include "tests/monitor/shell/CoreFixture.h"
 #include "tests/support/FakeProbes.h"
 #include "tests/support/LiveWorkload.h"
@@ -17,6 +19,7 @@ namespace ombrix {
 namespace {
 
 using namespace ombrix::testing;
+using namespace platform;
 
 TEST_F(CoreFixture, StartUpBuildsTheModelAndTheWindowSteps) {
   Start();
@@ -222,8 +225,10 @@ std::vector<std::uint8_t> ThreadBlock(std::int64_t time, std::uint32_t pid, std:
     o.Instances = {std::move(instance)};
     return o;
   };
-  b.Objects = {object(238, {6}, {"_Total", {10}}), object(230, {6, 784}, {"app", {4, pid}}),
-               object(232, {146, 784, 804}, {"app/1", {switches, pid, 1}})};
+  b.Objects = {
+      object(kObjProcessor, {kProcessorTime}, {"_Total", {10}}),
+      object(kObjProcess, {kProcessorTime, kIdProcess}, {"app", {4, pid}}),
+      object(kObjThread, {kContextSwitches, kIdProcess, kIdThread}, {"app/1", {switches, pid, 1}})};
   return BuildPerfBlock(b);
 }
 

@@ -12,6 +12,7 @@
 #include <set>
 
 #include "platform/perfdata/LinuxProvider.h"
+#include "platform/perfdata/NameIndexes.h"
 #include "tests/support/TempDir.h"
 
 namespace platform {
@@ -136,48 +137,51 @@ class FakeProc : public ::testing::Test {
 
 TEST_F(FakeProc, MachineWideFigures) {
   auto b = Build();
-  EXPECT_EQ(b[2][0].Values[44], 2);  // procs_running 3 less one processor
-  EXPECT_EQ(b[4][0].Values[24], 512000);
-  EXPECT_EQ(b[4][0].Values[42], 9);
-  EXPECT_EQ(b[4][0].Values[50], 4);
-  ASSERT_EQ(b[238].size(), 2u);
-  Instance& total = b[238][1];
+  EXPECT_EQ(b[kObjSystem][0].Values[kProcessorQueueLength],
+            2);  // procs_running 3 less one processor
+  EXPECT_EQ(b[kObjMemory][0].Values[kAvailableBytes], 512000);
+  EXPECT_EQ(b[kObjMemory][0].Values[kPageReads], 9);
+  EXPECT_EQ(b[kObjMemory][0].Values[kPageWrites], 4);
+  ASSERT_EQ(b[kObjProcessor].size(), 2u);
+  Instance& total = b[kObjProcessor][1];
   EXPECT_EQ(total.Name, "_Total");
-  EXPECT_EQ(total.Values[6], (100 + 50 + 5) * tick);  // busy: user, system, softirq
-  EXPECT_EQ(total.Values[1746], (800 + 10) * tick);   // idle and iowait
-  EXPECT_EQ(total.Values[696], 5 * tick);
-  EXPECT_EQ(total.Values[148], 1234);
-  EXPECT_EQ(b[238][0].Values[148], 5);  // per processor: the interrupt table's column
-  EXPECT_EQ(b[238][0].Values[1334], 7);
-  ASSERT_EQ(b[236].size(), 1u);  // no block-device mounts: "_Total" alone, all zero
-  EXPECT_EQ(b[236][0].Name, "_Total");
-  EXPECT_EQ(b[236][0].Values[408], 1'000'000);
-  ASSERT_EQ(b[510].size(), 1u);  // loopback left out
-  EXPECT_EQ(b[510][0].Name, "eth9");
-  EXPECT_EQ(b[510][0].Values[388], 150);
-  EXPECT_EQ(b[510][0].Values[400], 3);
-  EXPECT_EQ(b[510][0].Values[520], 1'000'000'000);
-  EXPECT_EQ(b[510][0].Values[530], 1);
-  EXPECT_EQ(b[510][0].Values[542], 3);
+  EXPECT_EQ(total.Values[kProcessorTime], (100 + 50 + 5) * tick);  // busy: user, system, softirq
+  EXPECT_EQ(total.Values[kProcessorIdleTime], (800 + 10) * tick);  // idle and iowait
+  EXPECT_EQ(total.Values[kDpcTime], 5 * tick);
+  EXPECT_EQ(total.Values[kInterrupts], 1234);
+  EXPECT_EQ(b[kObjProcessor][0].Values[kInterrupts],
+            5);  // per processor: the interrupt table's column
+  EXPECT_EQ(b[kObjProcessor][0].Values[kDpcsQueued], 7);
+  ASSERT_EQ(b[kObjLogicalDisk].size(), 1u);  // no block-device mounts: "_Total" alone, all zero
+  EXPECT_EQ(b[kObjLogicalDisk][0].Name, "_Total");
+  EXPECT_EQ(b[kObjLogicalDisk][0].Values[kFreeSpace], 1'000'000);
+  ASSERT_EQ(b[kObjNetworkInterface].size(), 1u);  // loopback left out
+  EXPECT_EQ(b[kObjNetworkInterface][0].Name, "eth9");
+  EXPECT_EQ(b[kObjNetworkInterface][0].Values[kBytesTotal], 150);
+  EXPECT_EQ(b[kObjNetworkInterface][0].Values[kPackets], 3);
+  EXPECT_EQ(b[kObjNetworkInterface][0].Values[kCurrentBandwidth], 1'000'000'000);
+  EXPECT_EQ(b[kObjNetworkInterface][0].Values[kPacketsReceivedErrors], 1);
+  EXPECT_EQ(b[kObjNetworkInterface][0].Values[kPacketsOutboundErrors], 3);
 }
 
 TEST_F(FakeProc, ProcessesThreadsAndTheSystemProcess) {
   auto b = Build();
-  ASSERT_EQ(b[230].size(), 2u);  // the zombie is gone
-  Instance& system = b[230][0];
+  ASSERT_EQ(b[kObjProcess].size(), 2u);  // the zombie is gone
+  Instance& system = b[kObjProcess][0];
   EXPECT_EQ(system.Name, "System");
-  EXPECT_EQ(system.Values[784], 2);
-  EXPECT_EQ(system.Values[6], (7 + 30) * tick);
-  const Instance* p = Named(b[230], "averyveryverylongname");  // comm was cut at 15 bytes
+  EXPECT_EQ(system.Values[kIdProcess], 2);
+  EXPECT_EQ(system.Values[kProcessorTime], (7 + 30) * tick);
+  const Instance* p = Named(b[kObjProcess], "averyveryverylongname");  // comm was cut at 15 bytes
   ASSERT_NE(p, nullptr);
-  EXPECT_EQ(p->Values.at(784), 100);
-  EXPECT_EQ(p->Values.at(6), 42 * tick);
-  EXPECT_EQ(p->Values.at(180), 200 * page);
-  EXPECT_EQ(p->Values.at(186), 150 * page);
-  EXPECT_EQ(p->Values.at(1416), 4);
-  EXPECT_EQ(p->Values.at(1424), 15);
+  EXPECT_EQ(p->Values.at(kIdProcess), 100);
+  EXPECT_EQ(p->Values.at(kProcessorTime), 42 * tick);
+  EXPECT_EQ(p->Values.at(kWorkingSet), 200 * page);
+  EXPECT_EQ(p->Values.at(kPrivateBytes), 150 * page);
+  EXPECT_EQ(p->Values.at(kIoDataOperations), 4);
+  EXPECT_EQ(p->Values.at(kIoDataBytes), 15);
   std::map<std::string, std::pair<std::int64_t, std::int64_t>> threads;
-  for (const Instance& t : b[232]) threads[t.Name] = {t.Values.at(146), t.Values.at(784)};
+  for (const Instance& t : b[kObjThread])
+    threads[t.Name] = {t.Values.at(kContextSwitches), t.Values.at(kIdProcess)};
   EXPECT_EQ(threads["System/2"], std::make_pair(std::int64_t{4}, std::int64_t{2}));
   EXPECT_EQ(threads["System/50"], std::make_pair(std::int64_t{6}, std::int64_t{2}));
   EXPECT_EQ(threads["averyveryverylongname/101"],
@@ -191,24 +195,27 @@ TEST_F(FakeProc, KernelThreadTimeAccumulatesAndAReusedPidSkipsOneBlock) {
   Put("proc/2/stat", Stat(2, "kthreadd", 'S', 0x208040, 5, 4, 1, 5));
   Put("proc/100/stat", Stat(100, "averyveryverylo", 'S', 0x400100, 1, 0, 2, 2000));
   auto b = Build();
-  EXPECT_EQ(b[230][0].Values[6], (7 + 30 + 2) * tick);  // a plain sum would have fallen
-  EXPECT_EQ(b[230].size(), 1u);                         // the new process behind pid 100 waits
+  EXPECT_EQ(b[kObjProcess][0].Values[kProcessorTime],
+            (7 + 30 + 2) * tick);        // a plain sum would have fallen
+  EXPECT_EQ(b[kObjProcess].size(), 1u);  // the new process behind pid 100 waits
   b = Build();
-  ASSERT_EQ(b[230].size(), 2u);
-  EXPECT_EQ(b[230][1].Values[6], 1 * tick);
+  ASSERT_EQ(b[kObjProcess].size(), 2u);
+  EXPECT_EQ(b[kObjProcess][1].Values[kProcessorTime], 1 * tick);
   Put("proc/51/stat", Stat(51, "kworker/0:2", 'I', 0x4208060, 0, 3, 1, 3000));
   b = Build();
-  EXPECT_EQ(b[230][0].Values[6], (7 + 30 + 2 + 3) * tick);  // a new worker adds its time
+  EXPECT_EQ(b[kObjProcess][0].Values[kProcessorTime],
+            (7 + 30 + 2 + 3) * tick);  // a new worker adds its time
 }
 
 TEST_F(FakeProc, StolenTimeIsNeitherBusyNorIdle) {
   Put("proc/stat",
       "cpu  100 0 50 800 10 0 5 400 0 0\ncpu0 100 0 50 800 10 0 5 400 0 0\nprocs_running 1\n");
   auto b = Build();
-  const Instance& total = b[238][1];
-  EXPECT_EQ(total.Values.at(6), (100 + 50 + 5) * tick);
-  EXPECT_EQ(total.Values.at(1746), (800 + 10) * tick);
-  EXPECT_EQ(total.Bases.at(6), (155 + 810 + 400) * tick) << "the whole still holds the stolen time";
+  const Instance& total = b[kObjProcessor][1];
+  EXPECT_EQ(total.Values.at(kProcessorTime), (100 + 50 + 5) * tick);
+  EXPECT_EQ(total.Values.at(kProcessorIdleTime), (800 + 10) * tick);
+  EXPECT_EQ(total.Bases.at(kProcessorTime), (155 + 810 + 400) * tick)
+      << "the whole still holds the stolen time";
 }
 
 TEST_F(FakeProc, ProcessesNamedLikeTheBlocksOwnInstancesAreToldApart) {
@@ -217,7 +224,7 @@ TEST_F(FakeProc, ProcessesNamedLikeTheBlocksOwnInstancesAreToldApart) {
   Put("proc/302/stat", Stat(302, "System", 'S', 0x400100, 1, 1, 1, 500));
   auto b = Build();
   std::set<std::string> names;
-  for (const Instance& p : b[230]) names.insert(p.Name);
+  for (const Instance& p : b[kObjProcess]) names.insert(p.Name);
   EXPECT_EQ(names, (std::set<std::string>{"System", "averyveryverylongname", "Idle#300",
                                           "_Total#301", "System#302"}));
 }
@@ -243,7 +250,7 @@ class FakeDisks : public FakeProc {
   }
   static std::int64_t Field(std::map<std::uint32_t, std::vector<Instance>>& b,
                             const std::string& name, std::uint32_t counter) {
-    const Instance* i = Named(b[236], name);
+    const Instance* i = Named(b[kObjLogicalDisk], name);
     return i != nullptr ? i->Values.at(counter) : -1;
   }
   static constexpr std::int64_t ms = 1'000'000;  // the block's times are in nanoseconds
@@ -279,7 +286,7 @@ TEST_F(FakeDisks, AnAnonymousDeviceCountsAsTheBlockDeviceItsSourceNames) {
   Put("proc/self/mountinfo", Mount(40, "0:45", "a", "/dev/vdc1") + Mount(41, "0:46", "b", "tmp"));
   Put("proc/diskstats", Stats("254 33", 700, 900));
   auto b = Build();
-  ASSERT_EQ(b[236].size(), 2u) << "the disk and _Total";
+  ASSERT_EQ(b[kObjLogicalDisk].size(), 2u) << "the disk and _Total";
   EXPECT_EQ(Field(b, dir.Path() + "/mnt/a", 1482), 700 * ms);
 }
 
@@ -292,9 +299,10 @@ TEST_F(FakeProc, AdaptersWithoutASpeedAskForTheirWirelessRate) {
   Put("sys/class/net/wlan0/flags", "0x1003\n");
   fs::create_directories(fs::path(dir.Path()) / "sys/class/net/wlan0/wireless");
   auto b = Build();
-  EXPECT_EQ(Named(b[510], "eth9")->Values.at(520), 1'000'000'000);
-  EXPECT_EQ(Named(b[510], "ens3")->Values.at(520), 0) << "unknown: the monitor assumes one";
-  EXPECT_EQ(Named(b[510], "wlan0")->Values.at(520), 866'700'000);
+  EXPECT_EQ(Named(b[kObjNetworkInterface], "eth9")->Values.at(kCurrentBandwidth), 1'000'000'000);
+  EXPECT_EQ(Named(b[kObjNetworkInterface], "ens3")->Values.at(kCurrentBandwidth), 0)
+      << "unknown: the monitor assumes one";
+  EXPECT_EQ(Named(b[kObjNetworkInterface], "wlan0")->Values.at(kCurrentBandwidth), 866'700'000);
   EXPECT_EQ(asked, std::vector<std::string>{"wlan0"}) << "only wireless links are asked";
 }
 
