@@ -93,25 +93,37 @@ inline constexpr std::uint32_t EVENT_TRACE_FLAG_DISK_FILE_IO = 0x200;
 inline constexpr std::uint32_t EVENT_TRACE_FLAG_NETWORK_TCPIP = 0x10000;
 inline constexpr std::uint32_t EVENT_TRACE_FLAG_REGISTRY = 0x20000;
 
+// A GUID from its registry form, "9E814AAD-3204-11D2-9A82-006008A86939"; a text of another
+// form does not compile.
+consteval GUID GuidOf(const char (&text)[37]) {
+  const auto hex = [&text](int at, int digits) {
+    std::uint32_t value = 0;
+    for (int i = at; i < at + digits; ++i) {
+      const char c = text[i];
+      const int digit = c >= '0' && c <= '9' ? c - '0' : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+      if (digit < 0) throw "not a GUID";
+      value = value * 16 + static_cast<std::uint32_t>(digit);
+    }
+    return value;
+  };
+  if (text[8] != '-' || text[13] != '-' || text[18] != '-' || text[23] != '-') throw "not a GUID";
+  GUID guid{
+      hex(0, 8), static_cast<std::uint16_t>(hex(9, 4)), static_cast<std::uint16_t>(hex(14, 4)), {}};
+  for (int i = 0; i < 8; ++i)
+    guid.Data4[i] = static_cast<std::uint8_t>(hex(i < 2 ? 19 + 2 * i : 20 + 2 * i, 2));
+  return guid;
+}
+
 // Session control GUID and event class GUIDs.
-inline constexpr GUID SystemTraceControlGuid{
-    0x9E814AAD, 0x3204, 0x11D2, {0x9A, 0x82, 0x00, 0x60, 0x08, 0xA8, 0x69, 0x39}};
-inline constexpr GUID DiskIoGuid{
-    0x3D6FA8D4, 0xFE05, 0x11D0, {0x9D, 0xDA, 0x00, 0xC0, 0x4F, 0xD7, 0xBA, 0x7C}};
-inline constexpr GUID FileIoGuid{
-    0x90CBDC39, 0x4A3E, 0x11D1, {0x84, 0xF4, 0x00, 0x00, 0xF8, 0x04, 0x64, 0xE3}};
-inline constexpr GUID EventTraceConfigGuid{
-    0x01853A65, 0x418F, 0x4F36, {0xAE, 0xFC, 0xDC, 0x0F, 0x1D, 0x2F, 0xD2, 0x35}};
-inline constexpr GUID ProcessGuid{
-    0x3D6FA8D0, 0xFE05, 0x11D0, {0x9D, 0xDA, 0x00, 0xC0, 0x4F, 0xD7, 0xBA, 0x7C}};
-inline constexpr GUID ThreadGuid{
-    0x3D6FA8D1, 0xFE05, 0x11D0, {0x9D, 0xDA, 0x00, 0xC0, 0x4F, 0xD7, 0xBA, 0x7C}};
-inline constexpr GUID RegistryGuid{
-    0xAE53722E, 0xC863, 0x11D2, {0x86, 0x59, 0x00, 0xC0, 0x4F, 0xA3, 0x21, 0xA1}};
-inline constexpr GUID TcpIpGuid{
-    0x9A280AC0, 0xC8E0, 0x11D1, {0x84, 0xE2, 0x00, 0xC0, 0x4F, 0xB9, 0x98, 0xA2}};
-inline constexpr GUID UdpIpGuid{
-    0xBF3A50C5, 0xA9C9, 0x4988, {0xA0, 0x05, 0x2D, 0xF0, 0xB7, 0xC8, 0x0F, 0x80}};
+inline constexpr GUID SystemTraceControlGuid = GuidOf("9E814AAD-3204-11D2-9A82-006008A86939");
+inline constexpr GUID DiskIoGuid = GuidOf("3D6FA8D4-FE05-11D0-9DDA-00C04FD7BA7C");
+inline constexpr GUID FileIoGuid = GuidOf("90CBDC39-4A3E-11D1-84F4-0000F80464E3");
+inline constexpr GUID EventTraceConfigGuid = GuidOf("01853A65-418F-4F36-AEFC-DC0F1D2FD235");
+inline constexpr GUID ProcessGuid = GuidOf("3D6FA8D0-FE05-11D0-9DDA-00C04FD7BA7C");
+inline constexpr GUID ThreadGuid = GuidOf("3D6FA8D1-FE05-11D0-9DDA-00C04FD7BA7C");
+inline constexpr GUID RegistryGuid = GuidOf("AE53722E-C863-11D2-8659-00C04FA321A1");
+inline constexpr GUID TcpIpGuid = GuidOf("9A280AC0-C8E0-11D1-84E2-00C04FB998A2");
+inline constexpr GUID UdpIpGuid = GuidOf("BF3A50C5-A9C9-4988-A005-2DF0B7C80F80");
 
 // The enable flag that asks for an event class; 0 for classes no flag enables.
 std::uint32_t EnableFlagOfClass(const GUID& guid);

@@ -125,33 +125,30 @@ bool ReadOneRecord(TCursor& in, std::vector<TEventRecord>& out, std::string& err
   return true;
 }
 
+// A frame of its own whose payload is the words, in their order.
+std::vector<std::uint8_t> WordsFrame(TFrameType type, std::initializer_list<std::uint32_t> words) {
+  std::vector<std::uint8_t> out;
+  const std::size_t start = BeginFrame(out, type);
+  for (const std::uint32_t word : words) Append32(out, word);
+  FinishFrame(out, start);
+  return out;
+}
+
 }  // namespace
 
 std::vector<std::uint8_t> HelloFrame(const THello& hello) {
-  std::vector<std::uint8_t> out;
-  const std::size_t start = BeginFrame(out, TFrameType::Hello);
-  Append32(out, kHelloMagic);
-  Append32(out, hello.EnableFlags);
-  FinishFrame(out, start);
-  return out;
+  return WordsFrame(TFrameType::Hello, {kHelloMagic, hello.EnableFlags});
 }
 
 std::vector<std::uint8_t> ReadyFrame(const TReady& ready) {
-  std::vector<std::uint8_t> out;
-  const std::size_t start = BeginFrame(out, TFrameType::Ready);
-  Append32(out, ready.FirstError);
-  Append32(out, static_cast<std::uint32_t>(ready.Scope));
-  FinishFrame(out, start);
-  return out;
+  return WordsFrame(TFrameType::Ready, {ready.FirstError, static_cast<std::uint32_t>(ready.Scope)});
 }
 
 std::vector<std::uint8_t> FailureFrame(const TFailure& failure) {
-  std::vector<std::uint8_t> out;
-  const std::size_t start = BeginFrame(out, TFrameType::Failure);
-  Append32(out, failure.Error);
+  std::vector<std::uint8_t> out = WordsFrame(TFrameType::Failure, {failure.Error});
   const std::string_view reason = std::string_view(failure.Reason).substr(0, 4096);
   out.insert(out.end(), reason.begin(), reason.end());
-  FinishFrame(out, start);
+  FinishFrame(out, 0);
   return out;
 }
 

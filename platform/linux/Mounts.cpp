@@ -15,14 +15,6 @@
 namespace platform::os {
 namespace {
 
-std::string_view TakeToken(std::string_view& s) {
-  while (!s.empty() && s.front() == ' ') s.remove_prefix(1);
-  const std::size_t end = std::min(s.find(' '), s.size());
-  const std::string_view token = s.substr(0, end);
-  s.remove_prefix(end);
-  return token;
-}
-
 bool ParseWhole(std::string_view text, std::uint32_t& value) {
   const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
   return ec == std::errc() && end == text.data() + text.size() && !text.empty();
@@ -82,13 +74,13 @@ std::vector<MountEntry> ParseMountInfo(std::string_view text) {
     std::string_view tail = line.substr(dash + 3);
     line = line.substr(0, dash);
     MountEntry m;
-    const std::string_view id = TakeToken(line);
-    TakeToken(line);  // parent
-    const std::string_view device = TakeToken(line);
-    const std::string_view root = TakeToken(line);
-    const std::string_view point = TakeToken(line);
-    TakeToken(tail);  // file system type
-    const std::string_view source = TakeToken(tail);
+    const std::string_view id = NextToken(line);
+    NextToken(line);  // parent
+    const std::string_view device = NextToken(line);
+    const std::string_view root = NextToken(line);
+    const std::string_view point = NextToken(line);
+    NextToken(tail);  // file system type
+    const std::string_view source = NextToken(tail);
     if (!ParseWhole(id, m.MountId) || !ParseDevice(device, m.Major, m.Minor) || point.empty())
       continue;
     m.Root = UnescapeMountPath(root);

@@ -3,29 +3,25 @@
 #include <charconv>
 
 #include "platform/linux/Files.h"
+#include "platform/linux/ProcText.h"
 
 namespace platform::os {
 namespace {
 
 constexpr std::size_t kCommLimit = 15;
 
-// Field numbers of proc(5).
-enum StatField : int {
-  kParentId = 4,
-  kFlags = 9,
-  kUTime = 14,
-  kSTime = 15,
-  kNumThreads = 20,
-  kStartTime = 22,
+// The fields taken after the parent's id, by their numbers in proc(5).
+struct NamedField {
+  int Number;
+  std::uint64_t ProcStat::*Value;
 };
-
-std::string_view NextField(std::string_view& rest) {
-  while (!rest.empty() && rest.front() == ' ') rest.remove_prefix(1);
-  const std::size_t end = std::min(rest.find_first_of(" \n"), rest.size());
-  const std::string_view field = rest.substr(0, end);
-  rest.remove_prefix(end);
-  return field;
-}
+constexpr NamedField kNamedFields[] = {{9, &ProcStat::Flags},
+                                       {14, &ProcStat::UTime},
+                                       {15, &ProcStat::STime},
+                                       {20, &ProcStat::NumThreads},
+                                       {22, &ProcStat::StartTime}};
+constexpr int kParentIdField = 4;
+constexpr int kLastField = 22;
 
 // The field's value; false when it is not a plain number (its magnitude, or 0, is taken).
 bool FieldValue(std::string_view field, std::uint64_t& value) {
@@ -37,34 +33,25 @@ bool FieldValue(std::string_view field, std::uint64_t& value) {
   return number && !negative && !field.empty();
 }
 
-void Store(int field, std::uint64_t value, ProcStat& stat) {
-  switch (field) {
-    case kParentId:
-      stat.ParentId = static_cast<std::uint32_t>(value);
-      break;
-    case kFlags:
-      stat.Flags = value;
-      break;
-    case kUTime:
-      stat.UTime = value;
-      break;
-    case kSTime:
-      stat.STime = value;
-      break;
-    case kNumThreads:
-      stat.NumThreads = value;
-      break;
-    case kStartTime:
-      stat.StartTime = value;
-      break;
-    default:
-      break;
-  }
+const NamedField* NamedAt(int number) {
+  for (const NamedField& field : kNamedFields)
+    if (field.Number == number) return &field;
+  return nullptr;
 }
 
-bool IsNamed(int field) {
-  return field == kParentId || field == kFlags || field == kUTime || field == kSTime ||
-         field == kNumThreads || field == kStartTime;
+// Fields 4 to 22; false when one is missing or a taken one is no plain number.
+bool TakeFields(std::string_view rest, ProcStat& stat) {
+  bool whole = true;
+  for (int field = kParentIdField; field <= kLastField; ++field) {
+    const std::string_view token = NextToken(rest);
+    std::uint64_t value = 0;
+    const bool number = FieldValue(token, value);
+    const NamedField* named = NamedAt(field);
+    if (named != nullptr) stat.*(named->Value) = value;
+    if (field == kParentIdField) stat.ParentId = static_cast<std::uint32_t>(value);
+    whole = whole && !token.empty() && (number || (named == nullptr && field != kParentIdField));
+  }
+  return whole;
 }
 
 }  // namespace
@@ -78,17 +65,11 @@ std::optional<ProcStat> ParseProcStat(std::string_view text) {
   ProcStat stat;
   stat.Comm = std::string(text.substr(open + 1, close - open - 1));
   std::string_view rest = text.substr(close + 1);
-  const std::string_view state = NextField(rest);
+  const std::string_view state = NextToken(rest);
   if (state.empty()) return std::nullopt;
   stat.State = state.front();
-  stat.Whole = state.size() == 1;
-  for (int field = kParentId; field <= kStartTime; ++field) {
-    const std::string_view token = NextField(rest);
-    std::uint64_t value = 0;
-    const bool number = FieldValue(token, value);
-    stat.Whole = stat.Whole && !token.empty() && (number || !IsNamed(field));
-    Store(field, value, stat);
-  }
+  const bool fields = TakeFields(rest, stat);
+  stat.Whole = state.size() == 1 && fields;
   return stat;
 }
 

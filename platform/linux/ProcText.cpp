@@ -1,5 +1,6 @@
 #include "platform/linux/ProcText.h"
 
+#include <algorithm>
 #include <charconv>
 
 namespace platform::os {
@@ -28,6 +29,14 @@ std::uint64_t KeyedValue(std::string_view text, std::string_view key) {
     }
   }
   return 0;
+}
+
+std::string_view NextToken(std::string_view& s) {
+  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+  const std::size_t end = std::min(s.find_first_of(" \t\n"), s.size());
+  const std::string_view token = s.substr(0, end);
+  s.remove_prefix(end);
+  return token;
 }
 
 std::string_view TakeLine(std::string_view& text) {

@@ -14,6 +14,9 @@ std::uint64_t NextNumber(std::string_view& s);
 // status, io), or 0 when missing.
 std::uint64_t KeyedValue(std::string_view text, std::string_view key);
 
+// The next token of s (after blanks and tabs), up to a blank, a tab or a line end; s loses it.
+std::string_view NextToken(std::string_view& s);
+
 // The first line of text, which loses it and its line end.
 std::string_view TakeLine(std::string_view& text);
 

@@ -28,6 +28,7 @@ namespace platform {
 namespace {
 
 using os::NextNumber;
+using os::NextToken;
 using os::TakeLine;
 
 constexpr std::int64_t kFileTimeOf1970 = 116444736000000000LL;
@@ -125,16 +126,6 @@ std::int64_t ToInt64(std::uint64_t v) {
              : static_cast<std::int64_t>(v);
 }
 
-std::string_view NextToken(std::string_view& s) {
-  std::size_t i = 0;
-  while (i < s.size() && (s[i] == ' ' || s[i] == '\t')) ++i;
-  std::size_t j = i;
-  while (j < s.size() && s[j] != ' ' && s[j] != '\t') ++j;
-  std::string_view tok = s.substr(i, j - i);
-  s.remove_prefix(j);
-  return tok;
-}
-
 // comm, completed from the executable's file name when it may have been cut.
 std::string CommOrExeName(int procFd, std::uint32_t pid, std::string_view comm) {
   if (comm.size() != 15) return std::string(comm);  // never cut: spare the link's lookup
@@ -155,43 +146,47 @@ struct CounterDef {
   std::uint32_t Index;
   std::uint32_t Type;
 };
-constexpr CounterDef kSystemCounters[] = {{kProcessorQueueLength, PERF_COUNTER_RAWCOUNT}};
-constexpr CounterDef kMemoryCounters[] = {{kAvailableBytes, PERF_COUNTER_LARGE_RAWCOUNT},
-                                          {kPageReads, PERF_COUNTER_BULK_COUNT},
-                                          {kPageWrites, PERF_COUNTER_BULK_COUNT}};
+// The counter types the provider writes, chosen so that the published formulas give the
+// figures.
+constexpr std::uint32_t kRaw = PERF_COUNTER_RAWCOUNT;
+constexpr std::uint32_t kLargeRaw = PERF_COUNTER_LARGE_RAWCOUNT;
+constexpr std::uint32_t kBulk = PERF_COUNTER_BULK_COUNT;
+constexpr std::uint32_t kTimer = PERF_PRECISION_100NS_TIMER;
+constexpr std::uint32_t kTimerBase = PERF_PRECISION_TIMESTAMP;
+constexpr std::uint32_t kQueueLength = PERF_COUNTER_LARGE_QUEUELEN_TYPE;
+constexpr std::uint32_t kInverseTimer = PERF_COUNTER_TIMER_INV;
+constexpr std::uint32_t kFraction = PERF_LARGE_RAW_FRACTION;
+constexpr std::uint32_t kFractionBase = PERF_LARGE_RAW_BASE;
+
+constexpr CounterDef kSystemCounters[] = {{kProcessorQueueLength, kRaw}};
+constexpr CounterDef kMemoryCounters[] = {
+    {kAvailableBytes, kLargeRaw}, {kPageReads, kBulk}, {kPageWrites, kBulk}};
 // Percentages divide by the processor's own jiffy total, not by wall time: the jiffies of an
 // interval do not add up to its length exactly.
-constexpr CounterDef kProcessorCounters[] = {{kProcessorTime, PERF_PRECISION_100NS_TIMER},
-                                             {kProcessorTime, PERF_PRECISION_TIMESTAMP},
-                                             {kProcessorIdleTime, PERF_PRECISION_100NS_TIMER},
-                                             {kProcessorIdleTime, PERF_PRECISION_TIMESTAMP},
-                                             {kInterruptTime, PERF_PRECISION_100NS_TIMER},
-                                             {kInterruptTime, PERF_PRECISION_TIMESTAMP},
-                                             {kDpcTime, PERF_PRECISION_100NS_TIMER},
-                                             {kDpcTime, PERF_PRECISION_TIMESTAMP},
-                                             {kInterrupts, PERF_COUNTER_BULK_COUNT},
-                                             {kDpcsQueued, PERF_COUNTER_BULK_COUNT}};
+constexpr CounterDef kProcessorCounters[] = {
+    {kProcessorTime, kTimer},     {kProcessorTime, kTimerBase},
+    {kProcessorIdleTime, kTimer}, {kProcessorIdleTime, kTimerBase},
+    {kInterruptTime, kTimer},     {kInterruptTime, kTimerBase},
+    {kDpcTime, kTimer},           {kDpcTime, kTimerBase},
+    {kInterrupts, kBulk},         {kDpcsQueued, kBulk}};
 constexpr CounterDef kProcessCounters[] = {
-    {kProcessorTime, PERF_PRECISION_100NS_TIMER},  {kProcessorTime, PERF_PRECISION_TIMESTAMP},
-    {kWorkingSet, PERF_COUNTER_LARGE_RAWCOUNT},    {kPrivateBytes, PERF_COUNTER_LARGE_RAWCOUNT},
-    {kIdProcess, PERF_COUNTER_RAWCOUNT},           {kIoDataOperations, PERF_COUNTER_BULK_COUNT},
-    {kIoOtherOperations, PERF_COUNTER_BULK_COUNT}, {kIoDataBytes, PERF_COUNTER_BULK_COUNT},
-    {kIoOtherBytes, PERF_COUNTER_BULK_COUNT}};
-constexpr CounterDef kThreadCounters[] = {{kContextSwitches, PERF_COUNTER_BULK_COUNT},
-                                          {kIdProcess, PERF_COUNTER_RAWCOUNT},
-                                          {kIdThread, PERF_COUNTER_RAWCOUNT}};
-constexpr CounterDef kDiskCounters[] = {{kDiskQueueLength, PERF_COUNTER_LARGE_QUEUELEN_TYPE},
-                                        {kDiskIdleTime, PERF_COUNTER_TIMER_INV},
-                                        {kFreeSpace, PERF_LARGE_RAW_FRACTION},
-                                        {kFreeSpace, PERF_LARGE_RAW_BASE},
-                                        {kFreeMegabytes, PERF_COUNTER_RAWCOUNT},
-                                        {kDiskTransfers, PERF_COUNTER_BULK_COUNT},
-                                        {kDiskBytes, PERF_COUNTER_BULK_COUNT}};
-constexpr CounterDef kNetCounters[] = {{kBytesTotal, PERF_COUNTER_BULK_COUNT},
-                                       {kPackets, PERF_COUNTER_BULK_COUNT},
-                                       {kCurrentBandwidth, PERF_COUNTER_LARGE_RAWCOUNT},
-                                       {kPacketsReceivedErrors, PERF_COUNTER_LARGE_RAWCOUNT},
-                                       {kPacketsOutboundErrors, PERF_COUNTER_LARGE_RAWCOUNT}};
+    {kProcessorTime, kTimer},    {kProcessorTime, kTimerBase}, {kWorkingSet, kLargeRaw},
+    {kPrivateBytes, kLargeRaw},  {kIdProcess, kRaw},           {kIoDataOperations, kBulk},
+    {kIoOtherOperations, kBulk}, {kIoDataBytes, kBulk},        {kIoOtherBytes, kBulk}};
+constexpr CounterDef kThreadCounters[] = {
+    {kContextSwitches, kBulk}, {kIdProcess, kRaw}, {kIdThread, kRaw}};
+constexpr CounterDef kDiskCounters[] = {{kDiskQueueLength, kQueueLength},
+                                        {kDiskIdleTime, kInverseTimer},
+                                        {kFreeSpace, kFraction},
+                                        {kFreeSpace, kFractionBase},
+                                        {kFreeMegabytes, kRaw},
+                                        {kDiskTransfers, kBulk},
+                                        {kDiskBytes, kBulk}};
+constexpr CounterDef kNetCounters[] = {{kBytesTotal, kBulk},
+                                       {kPackets, kBulk},
+                                       {kCurrentBandwidth, kLargeRaw},
+                                       {kPacketsReceivedErrors, kLargeRaw},
+                                       {kPacketsOutboundErrors, kLargeRaw}};
 
 // Declares the counters; the slot AddCounter gives each, in their order.
 template <std::size_t N>

@@ -5,15 +5,17 @@
 
 namespace platform {
 
-inline constexpr std::uint32_t ERROR_SUCCESS = 0;
-inline constexpr std::uint32_t ERROR_FILE_NOT_FOUND = 2;
-inline constexpr std::uint32_t ERROR_INVALID_HANDLE = 6;
-inline constexpr std::uint32_t ERROR_BAD_NETPATH = 53;
-inline constexpr std::uint32_t ERROR_INVALID_PARAMETER = 87;
-inline constexpr std::uint32_t ERROR_BAD_PATHNAME = 161;
-inline constexpr std::uint32_t ERROR_ALREADY_EXISTS = 183;
-inline constexpr std::uint32_t ERROR_MORE_DATA = 234;
-inline constexpr std::uint32_t ERROR_CANCELLED = 1223;
-inline constexpr std::uint32_t ERROR_WMI_INSTANCE_NOT_FOUND = 4201;
+enum : std::uint32_t {
+  ERROR_SUCCESS = 0,
+  ERROR_FILE_NOT_FOUND = 2,
+  ERROR_INVALID_HANDLE = 6,
+  ERROR_BAD_NETPATH = 53,
+  ERROR_INVALID_PARAMETER = 87,
+  ERROR_BAD_PATHNAME = 161,
+  ERROR_ALREADY_EXISTS = 183,
+  ERROR_MORE_DATA = 234,
+  ERROR_CANCELLED = 1223,
+  ERROR_WMI_INSTANCE_NOT_FOUND = 4201,
+};
 
 }  // namespace platform

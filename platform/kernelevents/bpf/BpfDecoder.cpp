@@ -155,36 +155,22 @@ bool TBpfDecoder::Decode(const void* data, std::size_t size, TRecordSink& out) {
   std::uint32_t kind = 0;
   if (data == nullptr || size < sizeof kind) return false;
   std::memcpy(&kind, data, sizeof kind);
-  const auto as = [&](auto& event) {
+  // Copied out of the ring whole, or not at all: an event shorter than its kind is refused.
+  const auto as = [&](auto decode, auto event) {
     if (size < sizeof event) return false;
     std::memcpy(&event, data, sizeof event);
+    (this->*decode)(event, out);
     return true;
   };
   switch (kind) {
-    case OMBRIX_EV_DISK: {
-      ombrix_disk_event e;
-      if (!as(e)) return false;
-      DecodeDisk(e, out);
-      return true;
-    }
-    case OMBRIX_EV_NAME: {
-      ombrix_name_event e;
-      if (!as(e)) return false;
-      DecodeName(e, out);
-      return true;
-    }
-    case OMBRIX_EV_NET: {
-      ombrix_net_event e;
-      if (!as(e)) return false;
-      DecodeNet(e, out);
-      return true;
-    }
-    case OMBRIX_EV_PROC: {
-      ombrix_proc_event e;
-      if (!as(e)) return false;
-      DecodeProc(e, out);
-      return true;
-    }
+    case OMBRIX_EV_DISK:
+      return as(&TBpfDecoder::DecodeDisk, ombrix_disk_event{});
+    case OMBRIX_EV_NAME:
+      return as(&TBpfDecoder::DecodeName, ombrix_name_event{});
+    case OMBRIX_EV_NET:
+      return as(&TBpfDecoder::DecodeNet, ombrix_net_event{});
+    case OMBRIX_EV_PROC:
+      return as(&TBpfDecoder::DecodeProc, ombrix_proc_event{});
     default:
       return false;
   }
