@@ -55,7 +55,7 @@ void RunTicks(benchmark::State& state, TMonitorCore& core) {
 void BM_CoreTickLive(benchmark::State& state) {
   TQuietFrontEnd frontEnd;
   TMonitorCore core(frontEnd, nullptr, [] { return nullptr; });
-  core.FormCreate();
+  core.Start();
   RunTicks(state, core);
 }
 BENCHMARK(BM_CoreTickLive)->Unit(benchmark::kMicrosecond);
@@ -161,7 +161,7 @@ void BM_CoreTickSynthetic(benchmark::State& state) {
   TAlternatingSource source(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
   TQuietFrontEnd frontEnd;
   TMonitorCore core(frontEnd, nullptr, [] { return nullptr; });
-  core.FormCreate();
+  core.Start();
   RunTicks(state, core);
 }
 BENCHMARK(BM_CoreTickSynthetic)

@@ -61,7 +61,7 @@ int Run(int argc, char** argv, const TCliOptions& options) {
     TCliFrontEnd frontEnd(options, stdout);
     TMonitorCore core(frontEnd, KernelTrace);
     frontEnd.SetCore(&core);
-    core.FormCreate();
+    core.Start();
 
     std::signal(SIGINT, OnSignal);
     std::signal(SIGTERM, OnSignal);
@@ -71,7 +71,7 @@ int Run(int argc, char** argv, const TCliOptions& options) {
     QObject::connect(&timer1, &QTimer::timeout, [&] {
       QElapsedTimer clock;
       clock.start();
-      core.Timer1Timer();
+      core.RunTick();
       const double ms = static_cast<double>(clock.nsecsElapsed()) / 1e6;
       if (options.Stats) PrintStats(core, ms);
       if (options.Samples > 0 && ++samples >= options.Samples) app.quit();

@@ -173,7 +173,7 @@ void TMainForm::CreateComponents() {
 }
 
 void TMainForm::FormCreate() {
-  core_->FormCreate();
+  core_->Start();
   Views->SetTables(core_->Tables);
   AdoptReadableSize(ReadableWindowSize(fontMetrics()));
   if (!trayHostSeen_) UseWithoutTray();
@@ -205,7 +205,7 @@ void TMainForm::StartWindow() {
 }
 
 void TMainForm::Timer1Timer() {
-  core_->Timer1Timer();
+  core_->RunTick();
 }
 
 void TMainForm::SetStatusText(const std::string& text) {

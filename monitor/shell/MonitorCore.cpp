@@ -61,7 +61,7 @@ void TMonitorCore::RunStep(const std::function<void()>& step) {
   }
 }
 
-void TMonitorCore::FormCreate() {
+void TMonitorCore::Start() {
   startErrors_.clear();
   CreateModel();
   RunStep([this] { CreateReader(); });
@@ -199,7 +199,7 @@ void TMonitorCore::SeedSocketsFrom(const std::uint8_t* table, std::uint32_t size
   }
 }
 
-void TMonitorCore::Timer1Timer() {
+void TMonitorCore::RunTick() {
   try {
     Tick();
   } catch (const std::exception& e) {

@@ -57,7 +57,8 @@ class TMonitorCore : public TCounterCollection {
   // trace may be none: the monitor then runs on performance data and the IP helper alone.
   // The lookup factory defaults to the platform's reverse lookups.
   TMonitorCore(TFrontEnd& frontEnd, TKernelEventTrace* trace, HostLookupFactory lookups = {});
-  // FormDestroy: the tables with their entities, then the reader, averages, bindings.
+  // The model goes in the closing order: the tables with their entities, then the reader,
+  // averages, bindings.
   ~TMonitorCore();
   TMonitorCore(const TMonitorCore&) = delete;
   TMonitorCore& operator=(const TMonitorCore&) = delete;
@@ -66,10 +67,10 @@ class TMonitorCore : public TCounterCollection {
   // raises is reported and the steps after it still run; each later step copes with what
   // an earlier one failed to make (no first block, no trace), so the monitor never stands
   // half-started without having said so.
-  void FormCreate();
+  void Start();
   // One sampling tick. An error ends the tick, releases the lock and is shown; the next
   // tick starts afresh.
-  void Timer1Timer();
+  void RunTick();
   // The tick itself, raising its errors (for callers that report them their own way).
   void Tick();
 

@@ -75,7 +75,7 @@ class CoreFixture : public ::testing::Test {
     source.Blocks.push_back(SampleBlock(processors, pids, 1000));
     core = std::make_unique<TMonitorCore>(frontEnd, nullptr, [] { return nullptr; });
     core->Errors().SetLog([this](const std::string& text) { logged.push_back(text); });
-    core->FormCreate();
+    core->Start();
     // What the machine's own connections seeded is not this test's business.
     std::lock_guard lock(ModelLock);
     core->Tables->Sockets.clear();
@@ -85,7 +85,7 @@ class CoreFixture : public ::testing::Test {
   }
   void Tick(const std::vector<std::uint32_t>& pids, int processors = 1) {
     source.Blocks.push_back(SampleBlock(processors, pids, time += 1000));
-    core->Timer1Timer();
+    core->RunTick();
   }
 
   FakePerfSource source;

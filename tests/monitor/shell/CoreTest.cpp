@@ -123,18 +123,18 @@ TEST_F(CoreFixture, AnErrorThatRepeatsEveryTickOpensOneBoxAtATime) {
           ModelLock.unlock();
         }
       }).join();
-      core->Timer1Timer();
-      core->Timer1Timer();
-      core->Timer1Timer();
+      core->RunTick();
+      core->RunTick();
+      core->RunTick();
     }
   };
-  core->Timer1Timer();
+  core->RunTick();
   EXPECT_EQ(frontEnd.Errors.size(), 1u);
   EXPECT_EQ(logged.size(), 3u);
   EXPECT_TRUE(lockFree) << "the box must not hold the model lock";
   EXPECT_EQ(frontEnd.Errors[0], "RegQueryValueEx call error = 2");
   // Once the box is closed, the next error opens a new one.
-  core->Timer1Timer();
+  core->RunTick();
   EXPECT_EQ(frontEnd.Errors.size(), 2u);
   // And a working sample afterwards ticks normally.
   source.QueryError = 0;
@@ -146,7 +146,7 @@ TEST_F(CoreFixture, AnErrorThatRepeatsEveryTickOpensOneBoxAtATime) {
 TEST_F(CoreFixture, AFailingFirstSampleIsReportedAndStartUpGoesOn) {
   source.QueryError = 5;
   core = std::make_unique<TMonitorCore>(frontEnd, nullptr, [] { return nullptr; });
-  core->FormCreate();
+  core->Start();
   ASSERT_EQ(frontEnd.Errors.size(), 1u);
   EXPECT_EQ(frontEnd.Errors[0], "RegQueryValueEx call error = 5");
   EXPECT_EQ(frontEnd.Calls, (std::vector<std::string>{"tray", "window"}));
@@ -236,18 +236,18 @@ TEST_F(CoreFixture, ContextSwitchesAreRatesOverTheIntervalTheyWereCountedIn) {
   constexpr std::uint32_t pid = 4100000;
   source.Blocks.push_back(ThreadBlock(1000, pid, 1000));
   core = std::make_unique<TMonitorCore>(frontEnd, nullptr, [] { return nullptr; });
-  core->FormCreate();
+  core->Start();
   // The first tick makes the entity, two seconds after the first block.
   clock.Advance(2000);
   source.Blocks.push_back(ThreadBlock(3000, pid, 2780));
-  core->Timer1Timer();
+  core->RunTick();
   std::lock_guard lock(ModelLock);
   TProcessInfo* p = core->Tables->FindProcess(pid);
   ASSERT_NE(p, nullptr);
   EXPECT_DOUBLE_EQ(p->ContextSwitchRateAvg.LastValue(), 890) << "1780 switches in 2 seconds";
   clock.Advance(1000);
   source.Blocks.push_back(ThreadBlock(4000, pid, 3780));
-  core->Timer1Timer();
+  core->RunTick();
   EXPECT_DOUBLE_EQ(p->ContextSwitchRateAvg.LastValue(), 1000);
   EXPECT_TRUE(frontEnd.Errors.empty());
 }

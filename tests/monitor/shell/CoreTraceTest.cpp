@@ -44,7 +44,7 @@ TEST(CoreTrace, EventsReachTheTablesAndOutliveTheCoreSafely) {
     TKernelEventTrace trace;
     SilentFrontEnd frontEnd;
     auto core = std::make_unique<TMonitorCore>(frontEnd, &trace, [] { return nullptr; });
-    core->FormCreate();
+    core->Start();
     EXPECT_TRUE(core->TraceStarted());
     ASSERT_TRUE(Eventually([&] { return core->EventCounts().DiskIo.load() > 50; }));
     EXPECT_GT(core->EventCounts().Process.load(), 0u);
@@ -75,7 +75,7 @@ TEST(CoreTrace, SettingsChangedWhileEventsArriveAreReadWhole) {
     TKernelEventTrace trace;
     SilentFrontEnd frontEnd;
     TMonitorCore core(frontEnd, &trace, [] { return nullptr; });
-    core.FormCreate();
+    core.Start();
     TSettings smoothed = Settings, plain = Settings;
     smoothed.Smooth = true;
     smoothed.SmoothCount = 7;
