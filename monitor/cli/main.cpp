@@ -46,7 +46,7 @@ void PrintStats(TMonitorCore& core, double tickMs) {
       static_cast<unsigned long long>(n.Network.load()),
       static_cast<unsigned long long>(n.Registry.load()),
       static_cast<unsigned long long>(source.Dropped));
-  std::printf("Tick: %.3f ms\n\n", tickMs);
+  std::printf("Tick: %.3f ms, model lock held %.3f ms\n\n", tickMs, core.LockHeldMs());
   std::fflush(stdout);
 }
 

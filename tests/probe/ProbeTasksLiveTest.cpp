@@ -11,15 +11,21 @@
 #include <atomic>
 #include <chrono>
 #include <fstream>
+#include <map>
+#include <set>
 #include <sstream>
 #include <thread>
 
 #include "platform/kernelevents/ProbeEventSource.h"
+#include "platform/perfdata/LinuxProvider.h"
 #include "platform/perfdata/TaskTable.h"
+#include "tests/support/PerfBlockReader.h"
 
 namespace {
 
 using namespace platform;
+using ombrix::testing::Instance;
+using ombrix::testing::ReadPerfBlock;
 
 // A probe serving as it does for the monitor: its stream read on a thread of its own.
 class ServingProbe {
@@ -73,13 +79,23 @@ double ProcessCpuSeconds() {
 }
 
 // A child that works for a fifth of a second of CPU and then waits to be killed, with a second
-// thread.
+// thread; returned once its work is done.
 pid_t WorkedChild() {
+  int done[2];
+  if (pipe(done) != 0) return -1;
   const pid_t child = fork();
-  if (child != 0) return child;
+  if (child != 0) {
+    close(done[1]);
+    char byte = 0;
+    [[maybe_unused]] const ssize_t n = read(done[0], &byte, 1);
+    close(done[0]);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));  // settled into its wait
+    return child;
+  }
   std::thread([] { pause(); }).detach();
   volatile std::uint64_t spin = 0;
   while (ProcessCpuSeconds() < 0.2) spin = spin + 1;
+  [[maybe_unused]] const ssize_t n = write(done[1], "d", 1);
   pause();
   _exit(0);
 }
@@ -87,7 +103,7 @@ pid_t WorkedChild() {
 TEST(ProbeTasks, TheTableAgreesWithProcForAChildAtRest) {
   if (geteuid() != 0) GTEST_SKIP() << "the probe's task table test needs root";
   const pid_t child = WorkedChild();  // before any thread of ours starts
-  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  ASSERT_GT(child, 0);
   ServingProbe probe(DefaultProbePath());
   if (!probe.Opened()) {
     kill(child, SIGKILL);
@@ -122,6 +138,62 @@ TEST(ProbeTasks, TheTableAgreesWithProcForAChildAtRest) {
   const TTaskProcess* kthreadd = Find(table, 2);
   ASSERT_NE(kthreadd, nullptr);
   EXPECT_TRUE(kthreadd->KernelThread);
+}
+
+// The same processes through both paths of the provider, read one right after the other: the
+// probe's table and the files in /proc give a child at rest the same CPU time, working set,
+// private bytes, I/O and threads with their switches; and every process /proc lists is listed.
+TEST(ProbeTasks, TheProviderGivesTheSameFiguresFromTheTableAsFromProc) {
+  if (geteuid() != 0) GTEST_SKIP() << "the probe's task table test needs root";
+  const pid_t child = WorkedChild();
+  ASSERT_GT(child, 0);
+  ServingProbe probe(DefaultProbePath());
+  if (!probe.Opened()) {
+    kill(child, SIGKILL);
+    waitpid(child, nullptr, 0);
+    GTEST_SKIP() << "the probe does not serve here: " << probe.Fault();
+  }
+  LinuxPerfProvider fromTable, fromProc;
+  fromProc.SetTaskTableReader({});
+  auto table = ReadPerfBlock(fromTable.Build("230 232"));
+  auto proc = ReadPerfBlock(fromProc.Build("230 232"));
+  kill(child, SIGKILL);
+  waitpid(child, nullptr, 0);
+
+  const auto byPid = [](const std::vector<Instance>& list, std::int64_t pid) -> const Instance* {
+    for (const Instance& i : list)
+      if (i.Values.count(784) && i.Values.at(784) == pid) return &i;
+    return nullptr;
+  };
+  const Instance* a = byPid(table[230], child);
+  const Instance* b = byPid(proc[230], child);
+  ASSERT_TRUE(a && b);
+  EXPECT_EQ(a->Name, b->Name);
+  const double tick = 1e7 / static_cast<double>(sysconf(_SC_CLK_TCK));  // 100-ns units
+  EXPECT_NEAR(static_cast<double>(a->Values.at(6)), static_cast<double>(b->Values.at(6)) + tick,
+              tick);
+  const double lag = std::max(32.0, 2.0 * sysconf(_SC_NPROCESSORS_CONF)) *
+                     static_cast<double>(sysconf(_SC_NPROCESSORS_CONF) * sysconf(_SC_PAGESIZE));
+  for (const std::uint32_t memory : {180u, 186u})
+    EXPECT_NEAR(static_cast<double>(a->Values.at(memory)),
+                static_cast<double>(b->Values.at(memory)), lag)
+        << "counter " << memory;
+  for (const std::uint32_t io : {1416u, 1424u})
+    EXPECT_EQ(a->Values.at(io), b->Values.at(io)) << "counter " << io;
+  const auto threads = [&](const std::vector<Instance>& list) {
+    std::map<std::int64_t, std::int64_t> switches;  // by thread id
+    for (const Instance& t : list)
+      if (t.Values.at(784) == child) switches[t.Values.at(804)] = t.Values.at(146);
+    return switches;
+  };
+  EXPECT_EQ(threads(table[232]), threads(proc[232]));
+  EXPECT_EQ(threads(table[232]).size(), 2u);
+  std::set<std::int64_t> tablePids, procPids;
+  for (const Instance& i : table[230]) tablePids.insert(i.Values.at(784));
+  for (const Instance& i : proc[230]) procPids.insert(i.Values.at(784));
+  for (const std::int64_t pid : procPids)
+    EXPECT_TRUE(tablePids.count(pid) || kill(static_cast<pid_t>(pid), 0) != 0)
+        << "process " << pid << " is missing from the table's block";
 }
 
 }  // namespace
