@@ -12,6 +12,7 @@
 #include <cstring>
 #include <string>
 
+#include "platform/heap/HeapStatus.h"
 #include "platform/kernelevents/ProbeEventSource.h"
 #include "platform/kernelevents/bpf/BpfEventSource.h"
 #include "probe/Access.h"
@@ -87,6 +88,8 @@ int Run() {
   viewer.Uid = caller.Uid;
   platform::TBpfEventSource source(options.DrainPeriodMs, platform::TBpfSystem::Running(), viewer);
   const platform::TSourceOpenResult loaded = source.Open(kEveryClass);
+  // Loading parsed the kernel's type information: megabytes needed once, then never again.
+  platform::ReturnFreeHeap();
   std::string error;
   if (!DropPrivileges(error)) {
     std::fprintf(stderr, "ombrix-probe: cannot give up its privileges (%s)\n", error.c_str());

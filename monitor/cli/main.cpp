@@ -12,6 +12,7 @@
 #include "monitor/kerneltrace/KernelEventTrace.h"
 #include "monitor/model/ModelLock.h"
 #include "monitor/settings/Settings.h"
+#include "platform/heap/HeapStatus.h"
 #include "platform/kernelevents/EventBackend.h"
 #include "platform/paths/Paths.h"
 
@@ -97,6 +98,7 @@ int Run(int argc, char** argv, const TCliOptions& options) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  platform::UseOneHeap();
   TCliOptions options;
   std::string error;
   std::vector<std::string> args(argv + 1, argv + argc);

@@ -582,10 +582,12 @@ std::string TPerformanceData::SystemName() const {
   return current_->SystemName();
 }
 
+// Fetched into the previous block's buffer: that block is done with once the last tick ended,
+// and it is the one the next Sample fills.
 void TPerformanceData::Prefetch() {
   if (lastError_ != 0) return;
   staged_ = true;
-  stagedResult_ = TDataBlock::Query(QueryText, stagedBuffer_, stagedBytes_);
+  stagedResult_ = TDataBlock::Query(QueryText, previous_->buffer_, stagedBytes_);
 }
 
 bool TPerformanceData::Sample() {
@@ -593,9 +595,7 @@ bool TPerformanceData::Sample() {
   std::swap(current_, previous_);
   ++sampleCount_;
   if (staged_) {
-    // The block fetched ahead goes in place; the buffer it leaves serves the next fetch.
     staged_ = false;
-    std::swap(current_->buffer_, stagedBuffer_);
     current_->Take(stagedResult_, stagedBytes_);
   } else {
     current_->Fetch(QueryText);

@@ -216,9 +216,10 @@ class TPerformanceData {
   TPerformanceData(const TPerformanceData&) = delete;
   TPerformanceData& operator=(const TPerformanceData&) = delete;
 
-  // Fetches the next block ahead, touching nothing Sample's readers use: the tick calls it
-  // before it takes the model lock, so that reading /proc never holds the lock. The next
-  // Sample takes that block (and raises its error) instead of fetching one.
+  // Fetches the next block ahead into the buffer the next Sample fills, touching nothing the
+  // model reads between ticks: the tick calls it before it takes the model lock, so that
+  // reading /proc never holds the lock. The next Sample takes that block (and raises its error)
+  // instead of fetching one.
   void Prefetch();
   bool Sample();
   void ForEachCounter(const CounterVisitor& visitor);
@@ -268,8 +269,7 @@ class TPerformanceData {
   std::uint32_t fetchedBytes_ = 0;
   std::int32_t sampleCount_ = 0;
   std::uint32_t lastError_ = 0;
-  bool staged_ = false;  // a block fetched ahead waits in stagedBuffer_
-  std::vector<std::uint8_t> stagedBuffer_ = std::vector<std::uint8_t>(65536);
+  bool staged_ = false;  // a block fetched ahead waits in the previous block's buffer
   std::uint32_t stagedBytes_ = 0;
   std::uint32_t stagedResult_ = 0;
 };

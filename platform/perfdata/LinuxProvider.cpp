@@ -459,9 +459,9 @@ bool LinuxPerfProvider::State::TakeTableProcess(const TTaskProcess& t, bool thre
   return true;
 }
 
-// The table's processes, and those of /proc it lacks: the kernel's iterator does not reach
-// every process in every namespace (seen: a namespace's first process), and a listing of
-// /proc costs little next to reading the files of every process.
+// The table's processes, and those it lacks that its processes name as their parents: the
+// kernel's iterator does not reach every process in every namespace (seen: a namespace's first
+// process), which /proc still shows.
 void LinuxPerfProvider::State::ReadProcessesFromTable(bool threads, std::int64_t& systemCpu) {
   std::unordered_set<std::uint32_t> listed;
   listed.reserve(Tasks.Processes.size());
@@ -469,17 +469,10 @@ void LinuxPerfProvider::State::ReadProcessesFromTable(bool threads, std::int64_t
     listed.insert(t.Pid);
     TakeTableProcess(t, threads, systemCpu);
   }
-  const int fd = openat(ProcFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  DIR* dir = fd >= 0 ? fdopendir(fd) : nullptr;
-  if (!dir && fd >= 0) close(fd);
-  if (!dir) return;
-  while (dirent* e = readdir(dir)) {
-    if (!IsDigits(e->d_name)) continue;
-    std::string_view name = e->d_name;
-    const auto pid = static_cast<std::uint32_t>(NextNumber(name));
-    if (!listed.contains(pid)) ReadProcess(pid, threads, systemCpu);
-  }
-  closedir(dir);
+  std::unordered_set<std::uint32_t> missing;
+  for (const TTaskProcess& t : Tasks.Processes)
+    if (t.ParentId != 0 && !listed.contains(t.ParentId)) missing.insert(t.ParentId);
+  for (const std::uint32_t pid : missing) ReadProcess(pid, threads, systemCpu);
 }
 
 void LinuxPerfProvider::State::ReadProcesses(bool threads) {
