@@ -22,6 +22,13 @@ void Check(const TFrame& frame) {
   ReadReady(frame, error);
   ReadFailure(frame, error);
   ReadDropped(frame, error);
+  ReadTaskRequest(frame, error);
+  std::uint32_t sequence = 0;
+  bool last = false;
+  platform::TTaskTable table;
+  if (ReadTasks(frame, sequence, last, table, error))
+    for (const auto& p : table.Processes)
+      if (p.FirstThread + p.ThreadCount > table.Threads.size()) std::abort();
 }
 
 }  // namespace

@@ -5,3 +5,8 @@ ombrix_add_fuzzer(fuzz_kernelevents SOURCES KernelEventSourceFuzz.cpp ${_kernele
                   ${PROJECT_SOURCE_DIR}/platform/linux/ProcStat.cpp
                   ${PROJECT_SOURCE_DIR}/platform/linux/ProcText.cpp
                   LIBS ombrix_platform_perfdata)
+# The stream from ombrix-probe, as the monitor reads it.
+ombrix_add_fuzzer(fuzz_probestream SOURCES ProbeStreamFuzz.cpp
+                  ${PROJECT_SOURCE_DIR}/platform/kernelevents/ProbeStream.cpp
+                  ${PROJECT_SOURCE_DIR}/platform/kernelevents/EventRecord.cpp
+                  ${PROJECT_SOURCE_DIR}/platform/perfdata/TaskTable.cpp)

@@ -51,6 +51,10 @@ std::vector<std::string_view> Fields(std::string_view line) {
 
 }  // namespace
 
+bool ProcHidesOthers(const TCallerFacts& caller) {
+  return caller.Uid != 0 && !ProcShowsOthers(caller);
+}
+
 TScope ScopeOf(const TCallerFacts& caller) {
   if (caller.Uid == 0) return TScope::Everything;
   if (caller.Group && Member(caller, *caller.Group) && ProcShowsOthers(caller))

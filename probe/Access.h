@@ -22,6 +22,8 @@ struct TCallerFacts {
 };
 
 platform::probe::TScope ScopeOf(const TCallerFacts& caller);
+// Whether /proc hides other users' processes from this caller (hidepid without a gid= of its).
+bool ProcHidesOthers(const TCallerFacts& caller);
 
 // The /proc mount's super options in a mountinfo text; empty when /proc is not listed.
 std::string ProcMountOptions(std::string_view mountinfo);

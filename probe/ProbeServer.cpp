@@ -82,10 +82,27 @@ bool SendDrained(TServedSource& source, int out, std::vector<std::uint8_t>& byte
   return bytes.empty() || WriteAll(out, bytes);
 }
 
-// The caller may only close its end: readable means the end of the stream or a protocol error.
-int CallerSpoke(int in) {
-  stream::TFrameReader reader;
-  return ReadSome(in, reader) ? kExitBadRequest : kExitDone;
+// Answers what the caller sent: task table requests, each with the table (an empty one when it
+// cannot be read). Nothing when all was answered; else how the probe ends (the caller closed
+// its end, or sent something else).
+std::optional<int> AnswerCaller(TServedSource& source, int in, int out,
+                                stream::TFrameReader& reader) {
+  if (!ReadSome(in, reader)) return kExitDone;
+  stream::TFrame frame;
+  for (;;) {
+    const auto result = reader.Next(frame);
+    if (result == stream::TFrameReader::TResult::NeedMore) return std::nullopt;
+    std::string error;
+    const auto sequence = result == stream::TFrameReader::TResult::Frame
+                              ? stream::ReadTaskRequest(frame, error)
+                              : std::nullopt;
+    if (!sequence) return kExitBadRequest;
+    platform::TTaskTable table;
+    if (!source.ReadTasks(table)) table.Clear();
+    std::vector<std::uint8_t> bytes;
+    stream::AppendTasksFrames(*sequence, table, bytes);
+    if (!WriteAll(out, bytes)) return kExitDone;
+  }
 }
 
 }  // namespace
@@ -104,12 +121,16 @@ int Serve(TServedSource& source, const TServeOptions& options) {
   auto nextDrain = Clock::now() + period;
   std::uint64_t sentDropped = 0;
   std::vector<std::uint8_t> bytes;
+  stream::TFrameReader requests;
   for (;;) {
     // Rounded up: a wait cut to 0 ms would spin for the rest of the millisecond.
     const auto wait = std::chrono::ceil<std::chrono::milliseconds>(nextDrain - Clock::now());
     pollfd fd{options.In, POLLIN, 0};
     const int ready = poll(&fd, 1, static_cast<int>(std::max<std::int64_t>(0, wait.count())));
-    if (ready > 0) return CallerSpoke(options.In);
+    if (ready > 0) {
+      if (const auto end = AnswerCaller(source, options.In, options.Out, requests)) return *end;
+      continue;
+    }
     if (ready < 0 && errno != EINTR) return kExitDone;
     if (Clock::now() < nextDrain) continue;
     if (!SendDrained(source, options.Out, bytes, sentDropped)) return kExitDone;

@@ -1,12 +1,14 @@
 // The probe's side of the stream: one hello from the caller, then records for as long as the
-// caller keeps its end open. The caller is not trusted: anything but a well-formed hello, and
-// anything at all after it, ends the probe.
+// caller keeps its end open, and the task table whenever the caller asks for it. The caller is
+// not trusted: anything but a well-formed hello, and after it anything but a request for the
+// task table, ends the probe.
 #pragma once
 #include <cstdint>
 #include <vector>
 
 #include "platform/kernelevents/EventSource.h"
 #include "platform/kernelevents/ProbeStream.h"
+#include "platform/perfdata/TaskTable.h"
 
 namespace ombrix::probe {
 
@@ -19,6 +21,8 @@ class TServedSource {
   virtual platform::TSourceOpenResult Narrow(std::uint32_t enableFlags) = 0;
   virtual void Drain(platform::TRecordSink& out) = 0;
   virtual std::uint64_t Dropped() const = 0;
+  // The task table as the caller may see it; false when it cannot be read.
+  virtual bool ReadTasks(platform::TTaskTable& table) = 0;
 };
 
 // Exit statuses of the probe.

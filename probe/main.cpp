@@ -11,12 +11,14 @@
 #include <cstring>
 #include <string>
 
+#include "platform/heap/HeapStatus.h"
 #include "platform/kernelevents/ProbeEventSource.h"
 #include "platform/kernelevents/bpf/BpfEventSource.h"
 #include "platform/linux/Handle.h"
 #include "probe/Access.h"
 #include "probe/Privileges.h"
 #include "probe/ProbeServer.h"
+#include "probe/Tasks.h"
 
 namespace {
 
@@ -53,17 +55,25 @@ void Isolate() {
 
 class TBpfServed final : public TServedSource {
  public:
-  TBpfServed(platform::TBpfEventSource& source, platform::TSourceOpenResult loaded)
-      : source_(source), loaded_(loaded) {}
+  TBpfServed(platform::TBpfEventSource& source, platform::TSourceOpenResult loaded,
+             const TTaskView& view)
+      : source_(source), loaded_(loaded), view_(view) {}
   platform::TSourceOpenResult Narrow(std::uint32_t enableFlags) override {
     return loaded_.Opened ? source_.Narrow(enableFlags) : loaded_;
   }
   void Drain(platform::TRecordSink& out) override { source_.Drain(out); }
   std::uint64_t Dropped() const override { return source_.Dropped(); }
+  bool ReadTasks(platform::TTaskTable& table) override {
+    if (!source_.ReadTaskRecords(records_) || !BuildTaskTable(records_, table)) return false;
+    NarrowTaskTable(view_, table);
+    return true;
+  }
 
  private:
   platform::TBpfEventSource& source_;
   platform::TSourceOpenResult loaded_;
+  TTaskView view_;
+  std::vector<std::uint8_t> records_;
 };
 
 int Run() {
@@ -77,12 +87,18 @@ int Run() {
   viewer.Uid = caller.Uid;
   platform::TBpfEventSource source(options.DrainPeriodMs, platform::TBpfSystem::Running(), viewer);
   const platform::TSourceOpenResult loaded = source.Open(kEveryClass);
+  // Loading parsed the kernel's type information: megabytes needed once, then never again.
+  platform::ReturnFreeHeap();
   std::string error;
   if (!DropPrivileges(error)) {
     std::fprintf(stderr, "ombrix-probe: cannot give up its privileges (%s)\n", error.c_str());
     return kExitNotServed;
   }
-  TBpfServed served(source, loaded);
+  TTaskView view;
+  view.Everything = viewer.Everything;
+  view.Uid = caller.Uid;
+  view.HideOthers = ProcHidesOthers(caller);
+  TBpfServed served(source, loaded, view);
   return Serve(served, options);
 }
 

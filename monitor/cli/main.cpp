@@ -12,6 +12,7 @@
 #include "monitor/kerneltrace/KernelEventTrace.h"
 #include "monitor/model/ModelLock.h"
 #include "monitor/settings/Settings.h"
+#include "platform/heap/HeapStatus.h"
 #include "platform/kernelevents/EventBackend.h"
 #include "platform/paths/Paths.h"
 
@@ -46,7 +47,7 @@ void PrintStats(TMonitorCore& core, double tickMs) {
       static_cast<unsigned long long>(n.Network.load()),
       static_cast<unsigned long long>(n.Registry.load()),
       static_cast<unsigned long long>(source.Dropped));
-  std::printf("Tick: %.3f ms\n\n", tickMs);
+  std::printf("Tick: %.3f ms, model lock held %.3f ms\n\n", tickMs, core.LockHeldMs());
   std::fflush(stdout);
 }
 
@@ -97,6 +98,7 @@ int Run(int argc, char** argv, const TCliOptions& options) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  platform::UseOneHeap();
   TCliOptions options;
   std::string error;
   std::vector<std::string> args(argv + 1, argv + argc);

@@ -337,7 +337,7 @@ std::int64_t TSocketInfo::MemoryUsed() const {
 }
 
 std::string TSocketInfo::GetName() {
-  const std::string& service = PortNames[RemotePort];
+  const std::string& service = PortNames.Name(RemotePort);
   if (RemotePort == 0) return service;
   if (service.empty()) return std::to_string(RemotePort);
   return service + " - " + std::to_string(RemotePort);

@@ -7,7 +7,19 @@
 
 namespace ombrix {
 
-std::array<std::string, PortCount> PortNames;
+TPortNames PortNames;
+
+const std::string& TPortNames::Name(std::uint16_t port) const {
+  static const std::string none;
+  const auto found = names_.find(port);
+  return found == names_.end() ? none : found->second;
+}
+
+std::int64_t TPortNames::Bytes() const {
+  std::int64_t bytes = 0;
+  for (const auto& [port, name] : names_) bytes += static_cast<std::int64_t>(name.size());
+  return bytes;
+}
 
 namespace {
 
@@ -65,7 +77,8 @@ void LoadPortNamesFrom(const std::string& fileName) {
   std::string name;
   // A line ends at LF; a CR before it is trimmed away with the other control characters.
   while (std::getline(in, line)) {
-    if (ParsePortLine(line, port, name) && PortNames[port].empty()) PortNames[port] = name;
+    if (ParsePortLine(line, port, name) && !name.empty() && PortNames.Name(port).empty())
+      PortNames[port] = name;
   }
 }
 

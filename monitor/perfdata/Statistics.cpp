@@ -469,23 +469,32 @@ void TDataBlock::Accept(std::uint32_t bytes) {
     intervalSeconds_ = static_cast<double>(elapsed) / static_cast<double>(freq);
 }
 
+std::uint32_t TDataBlock::Query(const std::string& queryText, std::vector<std::uint8_t>& buffer,
+                                std::uint32_t& bytes) {
+  std::uint32_t rc;
+  for (;;) {
+    bytes = static_cast<std::uint32_t>(buffer.size());
+    rc = platform::QueryPerformanceData(queryText, buffer.data(), bytes, &bytes);
+    if (rc != platform::ERROR_MORE_DATA) return rc;
+    // Grow in fixed steps, enough of them at once to hold the size the key asked for.
+    std::uint64_t size = std::uint64_t{buffer.size()} + kBlockGrowth;
+    while (size < bytes) size += kBlockGrowth;
+    if (size > 0xFFFFFFFFu) return 8;  // not enough memory
+    buffer.resize(static_cast<std::size_t>(size));
+  }
+}
+
 void TDataBlock::Fetch(const std::string& queryText) {
+  std::uint32_t bytes = 0;
+  const std::uint32_t rc = Query(queryText, buffer_, bytes);
+  Take(rc, bytes);
+}
+
+void TDataBlock::Take(std::uint32_t rc, std::uint32_t bytes) {
   valid_ = false;
   intervalSeconds_ = 0;
   owner_.fetchedBytes_ = 0;
   dataSize_ = 0;
-  std::uint32_t bytes = 0;
-  std::uint32_t rc;
-  for (;;) {
-    bytes = BufferSize();
-    rc = platform::QueryPerformanceData(queryText, buffer_.data(), BufferSize(), &bytes);
-    if (rc != platform::ERROR_MORE_DATA) break;
-    // Grow in fixed steps, enough of them at once to hold the size the key asked for.
-    std::uint64_t size = std::uint64_t{BufferSize()} + kBlockGrowth;
-    while (size < bytes) size += kBlockGrowth;
-    if (size > 0xFFFFFFFFu) throw EStatisticsError("RegQueryValueEx call error = 8");
-    buffer_.resize(static_cast<std::size_t>(size));
-  }
   lastResult_ = rc;
   if (rc != platform::ERROR_SUCCESS)
     throw EStatisticsError("RegQueryValueEx call error = " + std::to_string(rc));
@@ -573,11 +582,24 @@ std::string TPerformanceData::SystemName() const {
   return current_->SystemName();
 }
 
+// Fetched into the previous block's buffer: that block is done with once the last tick ended,
+// and it is the one the next Sample fills.
+void TPerformanceData::Prefetch() {
+  if (lastError_ != 0) return;
+  staged_ = true;
+  stagedResult_ = TDataBlock::Query(QueryText, previous_->buffer_, stagedBytes_);
+}
+
 bool TPerformanceData::Sample() {
   if (lastError_ != 0) return false;
   std::swap(current_, previous_);
   ++sampleCount_;
-  current_->Fetch(QueryText);
+  if (staged_) {
+    staged_ = false;
+    current_->Take(stagedResult_, stagedBytes_);
+  } else {
+    current_->Fetch(QueryText);
+  }
   lastError_ = current_->LastResult();
   if (TraceRequest) DumpPerformanceData(*current_);
   return true;

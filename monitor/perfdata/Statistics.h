@@ -181,6 +181,9 @@ class TDataBlock {
 
   // Fetches a new block into this one (see TPerformanceData::Sample).
   void Fetch(const std::string& queryText);
+  // Asks the performance data key for a block, growing the buffer as it asks; the result code.
+  static std::uint32_t Query(const std::string& queryText, std::vector<std::uint8_t>& buffer,
+                             std::uint32_t& bytes);
   // Puts a block in place as if fetched: used by tests, tools and the fuzzer.
   void Load(const std::vector<std::uint8_t>& bytes);
   void Pair(TDataBlock& other) { other_ = &other; }
@@ -188,6 +191,7 @@ class TDataBlock {
  private:
   friend class TPerformanceData;
   void Accept(std::uint32_t bytes);
+  void Take(std::uint32_t rc, std::uint32_t bytes);
 
   TPerformanceData& owner_;
   TDataBlock* other_ = nullptr;
@@ -212,6 +216,11 @@ class TPerformanceData {
   TPerformanceData(const TPerformanceData&) = delete;
   TPerformanceData& operator=(const TPerformanceData&) = delete;
 
+  // Fetches the next block ahead into the buffer the next Sample fills, touching nothing the
+  // model reads between ticks: the tick calls it before it takes the model lock, so that
+  // reading /proc never holds the lock. The next Sample takes that block (and raises its error)
+  // instead of fetching one.
+  void Prefetch();
   bool Sample();
   void ForEachCounter(const CounterVisitor& visitor);
 
@@ -260,6 +269,9 @@ class TPerformanceData {
   std::uint32_t fetchedBytes_ = 0;
   std::int32_t sampleCount_ = 0;
   std::uint32_t lastError_ = 0;
+  bool staged_ = false;  // a block fetched ahead waits in the previous block's buffer
+  std::uint32_t stagedBytes_ = 0;
+  std::uint32_t stagedResult_ = 0;
 };
 
 inline double CounterValue(TCounter& counter) {

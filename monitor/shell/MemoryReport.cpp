@@ -71,9 +71,7 @@ void TMonitorCore::WriteMemoryReport() {
   const std::uint64_t footprint = performanceData_ ? performanceData_->MemoryFootprint() : 0;
   r.Line(r.Counted(CheckedCast<std::int32_t>(footprint)) +
          " bytes used by statistics objects and buffers");
-  std::int64_t portBytes = 0;
-  for (const std::string& name : PortNames) portBytes += static_cast<std::int64_t>(name.size());
-  r.Line(r.Counted(portBytes) + " bytes used by TCP/IP port names");
+  r.Line(r.Counted(PortNames.Bytes()) + " bytes used by TCP/IP port names");
   r.Line(std::to_string(r.Total()) + " total bytes used by objects and strings");
   r.Line("Heap Info: " + HeapStatusLine());
   r.Line("**** end Internal Memory Info ****");

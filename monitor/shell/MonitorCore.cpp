@@ -1,5 +1,6 @@
 #include "monitor/shell/MonitorCore.h"
 
+#include <chrono>
 #include <cstring>
 #include <mutex>
 
@@ -19,6 +20,26 @@
 #include "platform/tickcount/TickCount.h"
 
 namespace ombrix {
+
+namespace {
+
+// How long the tick held the model lock, for the statistics.
+class TLockTimer {
+ public:
+  explicit TLockTimer(std::atomic<double>& out)
+      : out_(out), start_(std::chrono::steady_clock::now()) {}
+  ~TLockTimer() {
+    const std::chrono::duration<double, std::milli> held =
+        std::chrono::steady_clock::now() - start_;
+    out_ = held.count();
+  }
+
+ private:
+  std::atomic<double>& out_;
+  std::chrono::steady_clock::time_point start_;
+};
+
+}  // namespace
 
 TMonitorCore::TMonitorCore(TFrontEnd& frontEnd, TKernelEventTrace* trace, HostLookupFactory lookups)
     : frontEnd_(frontEnd),
@@ -220,7 +241,10 @@ void TMonitorCore::ReportSourceFaults() {
 }
 
 void TMonitorCore::Tick() {
+  // The next block is read from /proc before the lock: the event thread never waits for that.
+  if (performanceData_) performanceData_->Prefetch();
   std::lock_guard lock(ModelLock);
+  TLockTimer timer(lockHeldMs_);
   tables_->ResetActivity();
   if (performanceData_) {
     TPerformanceData& data = *performanceData_;

@@ -94,6 +94,8 @@ class TMonitorCore : public TCounterCollection {
   TEventHandlers* Handlers() const { return handlers_.get(); }
   TKernelEventTrace* KernelTrace() const { return trace_; }
   bool TraceStarted() const { return traceStarted_; }
+  // Milliseconds the last tick held the model lock.
+  double LockHeldMs() const { return lockHeldMs_; }
   const TEventCounts& EventCounts() const { return link_->Counts; }
   TErrorBox& Errors() { return errors_; }
   TProcessLogWriter& CompletionLog() { return completionLog_; }
@@ -117,6 +119,7 @@ class TMonitorCore : public TCounterCollection {
   CounterVisitor visitor_;
   bool traceStarted_ = false;
   std::uint64_t reportedFaults_ = 0;
+  std::atomic<double> lockHeldMs_{0};
   // Shared with the handlers in the trace's slots, which outlive the core: events still on
   // their way after the trace stopped find it closed and leave the freed tables alone.
   struct TTraceLink {

@@ -11,6 +11,7 @@
 #include "monitor/shell/MainForm.h"
 #include "monitor/shell/ProcessLog.h"
 #include "monitor/shell/images/ImageList.h"
+#include "platform/heap/HeapStatus.h"
 #include "platform/paths/Paths.h"
 
 namespace {
@@ -25,6 +26,7 @@ void OnTerminate(int) {
 
 int main(int argc, char** argv) {
   using namespace ombrix;
+  platform::UseOneHeap();
   // The main unit's start-up: the process log first, then the process-wide trace object.
   OpenProcessLog(platform::ProgramFile("Ombrix.log"), platform::ProgramPath());
   CreateKernelTrace();

@@ -24,4 +24,12 @@ HeapStatus GetHeapStatus() {
   return s;
 }
 
+void UseOneHeap() {
+  mallopt(M_ARENA_MAX, 1);
+}
+
+void ReturnFreeHeap() {
+  malloc_trim(0);
+}
+
 }  // namespace platform

@@ -19,4 +19,10 @@ struct HeapStatus {
 
 HeapStatus GetHeapStatus();
 
+// One heap for every thread: the allocator otherwise gives each thread that allocates an arena
+// of its own, megabytes that a monitor with one busy extra thread does not need.
+void UseOneHeap();
+// Gives the heap's free memory back to the system (after a start-up that needed much of it once).
+void ReturnFreeHeap();
+
 }  // namespace platform

@@ -23,6 +23,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 constexpr std::size_t kReadChunk = 256 * 1024;
 constexpr int kPipeSize = 1 << 20;  // the most a user may ask for, by default
+constexpr int kTaskAnswerMs = 500;  // a task table comes in milliseconds; else /proc is read
 
 // Writes to the probe's pipe; a probe that is gone is an error here, not a SIGPIPE that would
 // end the whole program.
@@ -167,6 +168,7 @@ bool TProbeEventSource::AwaitAnswer(TSourceOpenResult& opened) {
   if (const auto ready = probe::ReadReady(frame, error)) {
     scope_ = ready->Scope;
     opened = {true, ready->FirstError};
+    OfferTasks();
     return true;
   }
   if (const auto failure = probe::ReadFailure(frame, error)) {
@@ -217,10 +219,20 @@ bool TProbeEventSource::TakeFrames(std::vector<TEventRecord>& out) {
   }
 }
 
+// The probe's standard input now carries task table requests, from whichever thread asks.
+void TProbeEventSource::OfferTasks() {
+  tasks_ = std::make_shared<TProbeTaskChannel>(std::move(requestFd_));
+  SetTaskTableSource(
+      this, [tasks = tasks_](TTaskTable& table) { return tasks->Request(table, kTaskAnswerMs); });
+}
+
 bool TProbeEventSource::HandleFrame(const probe::TFrame& frame, std::vector<TEventRecord>& out) {
   std::string error;
   if (frame.Type == probe::TFrameType::Records) {
     if (probe::ReadRecords(frame, out, error)) return true;
+  } else if (frame.Type == probe::TFrameType::Tasks) {
+    if (tasks_ && tasks_->Take(frame, error)) return true;
+    if (!tasks_) error = "a task table nobody asked for";
   } else if (const auto dropped = probe::ReadDropped(frame, error)) {
     dropped_ = *dropped;
     return true;
@@ -243,6 +255,8 @@ std::string TProbeEventSource::ExitText() {
 // Closes our end, which ends the probe; one that does not end at once is killed. Either way it
 // is reaped here, so that no probe outlives its source.
 void TProbeEventSource::Stop() {
+  ClearTaskTableSource(this);
+  if (tasks_) tasks_->Close();
   fd_.Reset();
   requestFd_.Reset();
   if (pid_ <= 0) return;

@@ -1,17 +1,20 @@
 // The event source that runs the kernel programs in ombrix-probe, the privileged helper: it
 // starts the probe beside the program, asks it for the classes the session wants and reads its
-// records over a pipe. The stream is untrusted input; when it breaks or the probe ends, the source
-// says why and serves nothing more (the caller then falls back to polling).
+// records over a pipe. While it serves, it also offers the probe's task table to the
+// performance data (see TaskTable.h). The stream is untrusted input; when it breaks or the probe
+// ends, the source says why and serves nothing more (the caller then falls back to polling).
 #pragma once
 #include <sys/types.h>
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 
 #include "platform/kernelevents/EventSource.h"
 #include "platform/kernelevents/ProbeStream.h"
+#include "platform/kernelevents/ProbeTasks.h"
 #include "platform/linux/Handle.h"
 #include "platform/linux/Wake.h"
 
@@ -46,6 +49,7 @@ class TProbeEventSource final : public TEventSource {
  private:
   bool Spawn();
   bool AwaitAnswer(TSourceOpenResult& opened);
+  void OfferTasks();
   bool TakeFrames(std::vector<TEventRecord>& out);
   bool HandleFrame(const probe::TFrame& frame, std::vector<TEventRecord>& out);
   void Fail(std::uint32_t status, const std::string& why);
@@ -65,6 +69,7 @@ class TProbeEventSource final : public TEventSource {
   std::atomic<std::uint32_t> status_{0};
   mutable std::mutex faultMutex_;
   std::string fault_;
+  std::shared_ptr<TProbeTaskChannel> tasks_;  // offered to the performance data while serving
 };
 
 }  // namespace platform

@@ -323,7 +323,7 @@ TFrameReader::TResult TFrameReader::Next(TFrame& frame) {
     error_ = "stream version " + std::to_string(version) + ", expected " + std::to_string(kVersion);
     return TResult::Malformed;
   }
-  if (length > kMaxFrame || type < 1 || type > static_cast<std::uint16_t>(TFrameType::Dropped)) {
+  if (length > kMaxFrame || type < 1 || type > static_cast<std::uint16_t>(kLastFrameType)) {
     error_ = "frame of type " + std::to_string(type) + " and " + std::to_string(length) + " bytes";
     return TResult::Malformed;
   }
@@ -332,6 +332,142 @@ TFrameReader::TResult TFrameReader::Next(TFrame& frame) {
   frame.Payload = {header + kHeaderSize, length};
   at_ += kHeaderSize + length;
   return TResult::Frame;
+}
+
+// --- the task table ---------------------------------------------------------------------------
+
+namespace {
+
+constexpr std::size_t kTasksPrefix = 12;   // sequence, last, process count
+constexpr std::size_t kProcessFixed = 88;  // ids, flags, eight counters, name lengths, threads
+constexpr std::size_t kThreadSize = 20;    // tid, run time, switches
+constexpr std::size_t kMostNameBytes = 255;
+constexpr std::uint32_t kKernelThread = 1, kZombie = 2, kIoKnown = 4;
+
+void Append64(std::vector<std::uint8_t>& out, std::uint64_t value) {
+  out.resize(out.size() + 8);
+  Store64(out.data() + out.size() - 8, value);
+}
+
+std::size_t ProcessSize(const TTaskProcess& p, std::uint32_t threads) {
+  return kProcessFixed + std::min(p.Comm.size(), kMostNameBytes) +
+         std::min(p.Exe.size(), kMostNameBytes) + threads * kThreadSize;
+}
+
+void AppendProcess(const TTaskProcess& p, const TTaskTable& table, std::uint32_t threads,
+                   std::vector<std::uint8_t>& out) {
+  for (const std::uint32_t v : {p.Pid, p.ParentId, p.Uid}) Append32(out, v);
+  Append32(out, (p.KernelThread ? kKernelThread : 0) | (p.Zombie ? kZombie : 0) |
+                    (p.IoKnown ? kIoKnown : 0));
+  for (const std::uint64_t v : {p.StartNs, p.RuntimeNs, p.ResidentPages, p.SharedPages, p.ReadChars,
+                                p.WriteChars, p.ReadCalls, p.WriteCalls})
+    Append64(out, v);
+  const std::string_view comm = std::string_view(p.Comm).substr(0, kMostNameBytes);
+  const std::string_view exe = std::string_view(p.Exe).substr(0, kMostNameBytes);
+  Append32(out, static_cast<std::uint32_t>(comm.size() | exe.size() << 8));
+  Append32(out, threads);
+  out.insert(out.end(), comm.begin(), comm.end());
+  out.insert(out.end(), exe.begin(), exe.end());
+  for (std::uint32_t k = 0; k < threads; ++k) {
+    const TTaskThread& t = table.Threads[p.FirstThread + k];
+    Append32(out, t.Tid);
+    Append64(out, t.RuntimeNs);
+    Append64(out, t.Switches);
+  }
+}
+
+bool ReadProcess(TCursor& in, TTaskTable& table, std::string& error) {
+  TTaskProcess p;
+  std::uint32_t flags = 0, names = 0, threads = 0;
+  if (in.Left() < kProcessFixed) return error = "process cut short", false;
+  in.U32(p.Pid), in.U32(p.ParentId), in.U32(p.Uid), in.U32(flags);
+  for (std::uint64_t* v : {&p.StartNs, &p.RuntimeNs, &p.ResidentPages, &p.SharedPages, &p.ReadChars,
+                           &p.WriteChars, &p.ReadCalls, &p.WriteCalls})
+    in.U64(*v);
+  in.U32(names), in.U32(threads);
+  const std::size_t comm = names & 0xFF, exe = names >> 8 & 0xFF;
+  if ((names >> 16) != 0 || (flags & ~7u) != 0) return error = "process fields out of range", false;
+  if (comm + exe > in.Left() || threads > (in.Left() - comm - exe) / kThreadSize)
+    return error = "process of " + std::to_string(threads) + " threads outside its frame", false;
+  p.KernelThread = flags & kKernelThread, p.Zombie = flags & kZombie, p.IoKnown = flags & kIoKnown;
+  p.Comm.assign(reinterpret_cast<const char*>(in.Here()), comm);
+  in.Skip(comm);
+  p.Exe.assign(reinterpret_cast<const char*>(in.Here()), exe);
+  in.Skip(exe);
+  p.FirstThread = static_cast<std::uint32_t>(table.Threads.size());
+  p.ThreadCount = threads;
+  for (std::uint32_t k = 0; k < threads; ++k) {
+    TTaskThread& t = table.Threads.emplace_back();
+    in.U32(t.Tid), in.U64(t.RuntimeNs), in.U64(t.Switches);
+  }
+  table.Processes.push_back(std::move(p));
+  return true;
+}
+
+}  // namespace
+
+std::vector<std::uint8_t> TaskRequestFrame(std::uint32_t sequence) {
+  std::vector<std::uint8_t> out;
+  const std::size_t start = BeginFrame(out, TFrameType::TaskRequest);
+  Append32(out, sequence);
+  FinishFrame(out, start);
+  return out;
+}
+
+void AppendTasksFrames(std::uint32_t sequence, const TTaskTable& table,
+                       std::vector<std::uint8_t>& out) {
+  const auto begin = [&] {
+    const std::size_t start = BeginFrame(out, TFrameType::Tasks);
+    Append32(out, sequence);
+    Append32(out, 0);  // last: set on the last frame
+    Append32(out, 0);  // processes: counted as they go in
+    return start;
+  };
+  std::size_t start = begin();
+  std::uint32_t count = 0;
+  const auto finish = [&](bool last) {
+    Store32(out.data() + start + kHeaderSize + 4, last ? 1 : 0);
+    Store32(out.data() + start + kHeaderSize + 8, count);
+    FinishFrame(out, start);
+  };
+  constexpr std::size_t kRoom = kMaxFrame - kTasksPrefix;
+  for (const TTaskProcess& p : table.Processes) {
+    const std::uint32_t fits = static_cast<std::uint32_t>(
+        std::min<std::size_t>(p.ThreadCount, (kRoom - ProcessSize(p, 0)) / kThreadSize));
+    if (out.size() - start - kHeaderSize - kTasksPrefix + ProcessSize(p, fits) > kRoom) {
+      finish(false);
+      start = begin();
+      count = 0;
+    }
+    AppendProcess(p, table, fits, out);
+    ++count;
+  }
+  finish(true);
+}
+
+std::optional<std::uint32_t> ReadTaskRequest(const TFrame& frame, std::string& error) {
+  if (!IsType(frame, TFrameType::TaskRequest, error)) return std::nullopt;
+  TCursor in(frame.Payload);
+  std::uint32_t sequence = 0;
+  if (!in.U32(sequence) || in.Left() != 0) {
+    error = "malformed task request";
+    return std::nullopt;
+  }
+  return sequence;
+}
+
+bool ReadTasks(const TFrame& frame, std::uint32_t& sequence, bool& last, TTaskTable& table,
+               std::string& error) {
+  if (!IsType(frame, TFrameType::Tasks, error)) return false;
+  TCursor in(frame.Payload);
+  std::uint32_t lastWord = 0, count = 0;
+  if (!in.U32(sequence) || !in.U32(lastWord) || !in.U32(count) || lastWord > 1)
+    return error = "malformed task table", false;
+  last = lastWord == 1;
+  for (std::uint32_t k = 0; k < count; ++k)
+    if (!ReadProcess(in, table, error)) return false;
+  if (in.Left() != 0) return error = "task table longer than its processes", false;
+  return true;
 }
 
 }  // namespace platform::probe

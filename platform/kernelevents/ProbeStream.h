@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/kernelevents/EventRecord.h"
+#include "platform/perfdata/TaskTable.h"
 
 namespace platform::probe {
 
@@ -23,12 +24,15 @@ inline constexpr std::uint32_t kMaxFrame = 1u << 20;      // payload bytes
 inline constexpr std::uint32_t kMaxRecordData = 64u << 10;
 
 enum class TFrameType : std::uint16_t {
-  Hello = 1,    // monitor -> probe: magic, enable flags
-  Ready = 2,    // probe -> monitor: sources opened, first errno, what the caller may see
-  Failure = 3,  // probe -> monitor: errno and a reason; the probe ends after it
-  Records = 4,  // probe -> monitor: event records
-  Dropped = 5,  // probe -> monitor: events lost so far (a running total)
+  Hello = 1,        // monitor -> probe: magic, enable flags
+  Ready = 2,        // probe -> monitor: sources opened, first errno, what the caller may see
+  Failure = 3,      // probe -> monitor: errno and a reason; the probe ends after it
+  Records = 4,      // probe -> monitor: event records
+  Dropped = 5,      // probe -> monitor: events lost so far (a running total)
+  TaskRequest = 6,  // monitor -> probe: the task table, please (a sequence number)
+  Tasks = 7,        // probe -> monitor: part of the task table; the last part says so
 };
+inline constexpr TFrameType kLastFrameType = TFrameType::Tasks;
 
 // Which events the probe passes on to its caller.
 enum class TScope : std::uint32_t {
@@ -93,11 +97,22 @@ class TRecordsWriter final : public TRecordSink {
   bool open_ = false;
 };
 
+std::vector<std::uint8_t> TaskRequestFrame(std::uint32_t sequence);
+// The table in Tasks frames, each within kMaxFrame, appended to out; the last one says so. A
+// process with more threads than a frame holds keeps the ones that fit.
+void AppendTasksFrames(std::uint32_t sequence, const TTaskTable& table,
+                       std::vector<std::uint8_t>& out);
+
 // Payload readers; nothing (with a reason) when the payload is not of that shape.
 std::optional<THello> ReadHello(const TFrame& frame, std::string& error);
 std::optional<TReady> ReadReady(const TFrame& frame, std::string& error);
 std::optional<TFailure> ReadFailure(const TFrame& frame, std::string& error);
 std::optional<std::uint64_t> ReadDropped(const TFrame& frame, std::string& error);
+std::optional<std::uint32_t> ReadTaskRequest(const TFrame& frame, std::string& error);
+// Appends the frame's processes and threads to table; false when any is malformed (the table
+// may then hold part of the frame). last tells whether the table is complete with this frame.
+bool ReadTasks(const TFrame& frame, std::uint32_t& sequence, bool& last, TTaskTable& table,
+               std::string& error);
 // Appends the frame's records to out; false (out unchanged) when any of them is malformed.
 bool ReadRecords(const TFrame& frame, std::vector<TEventRecord>& out, std::string& error);
 

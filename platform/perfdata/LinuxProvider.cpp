@@ -12,6 +12,7 @@
 #include <limits>
 #include <mutex>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "platform/linux/Files.h"
 #include "platform/linux/Handle.h"
@@ -22,6 +23,7 @@
 #include "platform/perfdata/NameIndexes.h"
 #include "platform/perfdata/NameTable.h"
 #include "platform/perfdata/PerfBlockWriter.h"
+#include "platform/perfdata/TaskTable.h"
 
 namespace platform {
 
@@ -75,8 +77,8 @@ struct NetRow {
 };
 
 struct PidEntry {
-  std::uint64_t StartTime = 0;
-  std::uint64_t CpuTicks = 0;
+  std::uint64_t StartTime = 0;  // clock ticks after boot
+  std::int64_t Cpu = 0;         // 100-ns units
   std::uint64_t Generation = 0;
 };
 
@@ -235,9 +237,11 @@ struct LinuxPerfProvider::State {
 
   std::unordered_map<std::uint32_t, PidEntry> Pids;
   std::uint64_t Generation = 0;
-  std::uint64_t SystemCpuTicks = 0;  // kernel threads' accumulator: only grows
-  std::string ProcRoot, SysRoot;     // "/proc" and "/sys" but in tests
-  os::Fd ProcFd;                     // lookups are relative to these two
+  std::int64_t SystemCpu = 0;  // kernel threads' accumulator in 100-ns units: only grows
+  TTaskTable Tasks;            // the probe's table, when it gives one
+  std::function<bool(TTaskTable&)> TaskReader;
+  std::string ProcRoot, SysRoot;  // "/proc" and "/sys" but in tests
+  os::Fd ProcFd;                  // lookups are relative to these two
   os::Fd SysFd;
   TBitrateSource Bitrate;  // of wireless links without a speed in /sys
 
@@ -248,7 +252,12 @@ struct LinuxPerfProvider::State {
   void ReadInterruptColumns(const char* path, bool soft);
   void ReadMemory();
   void ReadProcesses(bool threads);
-  bool ReadProcess(std::uint32_t pid, bool threads, std::uint64_t& systemTicks);
+  void ReadProcessesFromProc(bool threads, std::int64_t& systemCpu);
+  void ReadProcessesFromTable(bool threads, std::int64_t& systemCpu);
+  bool TakeTableProcess(const TTaskProcess& p, bool threads, std::int64_t& systemCpu);
+  bool Track(std::uint32_t pid, std::uint64_t startTime, std::int64_t cpu, bool kernel,
+             std::int64_t& systemCpu);
+  bool ReadProcess(std::uint32_t pid, bool threads, std::int64_t& systemCpu);
   static std::int64_t Switches(std::string_view schedstat);
   void ReadThreads(std::uint32_t pid, std::uint64_t count);
   void ReadDisks();
@@ -386,29 +395,37 @@ void LinuxPerfProvider::State::ReadThreads(std::uint32_t pid, std::uint64_t coun
   }
 }
 
-// One process; false when it is left out of this block (ended, zombie, pid reused).
-bool LinuxPerfProvider::State::ReadProcess(std::uint32_t pid, bool threads,
-                                           std::uint64_t& systemTicks) {
-  const auto st = os::ParseProcStat(ReadProc(pid, "stat"));
-  if (!st || st->State == 'Z') return false;
-  const std::uint64_t ticks = st->UTime + st->STime;
+// Notes a process's start and CPU time for the next block; false when it is left out of this
+// one: a kernel thread (its time goes to the System process) or a reused pid, which stays out
+// of one block so that the old process is seen to end.
+bool LinuxPerfProvider::State::Track(std::uint32_t pid, std::uint64_t startTime, std::int64_t cpu,
+                                     bool kernel, std::int64_t& systemCpu) {
   auto [it, fresh] = Pids.try_emplace(pid);
   PidEntry& entry = it->second;
-  const bool reused = !fresh && entry.StartTime != st->StartTime;
-  const std::uint64_t before = (fresh || reused) ? 0 : entry.CpuTicks;
-  entry = {st->StartTime, ticks, Generation};
-  if (st->IsKernelThread()) {
-    // Only positive steps count: a plain sum would fall whenever a kernel worker exits.
-    if (ticks > before) systemTicks += ticks - before;
-    if (threads) KernelThreads.push_back({pid, Switches(ReadProc(pid, "schedstat"))});
-    return true;
+  const bool reused = !fresh && entry.StartTime != startTime;
+  const std::int64_t before = (fresh || reused) ? 0 : entry.Cpu;
+  entry = {startTime, cpu, Generation};
+  // Only positive steps count: a plain sum would fall whenever a kernel worker exits.
+  if (kernel && cpu > before) systemCpu += cpu - before;
+  return !kernel && !reused;
+}
+
+// One process from its files in /proc; false when it is left out of this block (ended,
+// zombie, kernel thread, pid reused).
+bool LinuxPerfProvider::State::ReadProcess(std::uint32_t pid, bool threads,
+                                           std::int64_t& systemCpu) {
+  const auto st = os::ParseProcStat(ReadProc(pid, "stat"));
+  if (!st || st->State == 'Z') return false;
+  const std::int64_t cpu = ToInt64(st->UTime + st->STime) * Tick;
+  const bool kernel = st->IsKernelThread();
+  if (!Track(pid, st->StartTime, cpu, kernel, systemCpu)) {
+    if (kernel && threads) KernelThreads.push_back({pid, Switches(ReadProc(pid, "schedstat"))});
+    return false;
   }
-  // A reused pid stays out of one block, so that the old process is seen to end.
-  if (reused) return false;
   ProcessRow& p = Processes.emplace_back();
   p.Pid = pid;
   p.Name = NameFromComm(ProcFd.Get(), pid, st->Comm);
-  p.Cpu = ToInt64(ticks) * Tick;
+  p.Cpu = cpu;
   std::string_view statm = ReadProc(pid, "statm");
   NextNumber(statm);
   const std::uint64_t resident = NextNumber(statm);
@@ -426,6 +443,57 @@ bool LinuxPerfProvider::State::ReadProcess(std::uint32_t pid, bool threads,
   return true;
 }
 
+void LinuxPerfProvider::State::ReadProcessesFromProc(bool threads, std::int64_t& systemCpu) {
+  for (const std::uint32_t pid : os::NumberedEntries(ProcFd.Get(), "."))
+    ReadProcess(pid, threads, systemCpu);
+}
+
+// One process of the probe's table, as ReadProcess takes one from /proc.
+bool LinuxPerfProvider::State::TakeTableProcess(const TTaskProcess& t, bool threads,
+                                                std::int64_t& systemCpu) {
+  if (t.Zombie) return false;
+  const std::int64_t cpu = ToInt64(t.RuntimeNs / 100);
+  const std::uint64_t start = t.StartNs / static_cast<std::uint64_t>(Tick * 100);
+  const TTaskThread* first = Tasks.Threads.data() + t.FirstThread;
+  if (!Track(t.Pid, start, cpu, t.KernelThread, systemCpu)) {
+    if (t.KernelThread && threads)
+      for (const TTaskThread* k = first; k != first + t.ThreadCount; ++k)
+        KernelThreads.push_back({k->Tid, ToInt64(k->Switches)});
+    return false;
+  }
+  ProcessRow& p = Processes.emplace_back();
+  p.Pid = t.Pid;
+  p.Name = UnreservedInstanceName(os::CompleteComm(t.Comm, t.Exe), t.Pid);
+  p.Cpu = cpu;
+  p.WorkingSet = ToInt64(t.ResidentPages) * PageSize;
+  p.Private = ToInt64(t.ResidentPages - std::min(t.SharedPages, t.ResidentPages)) * PageSize;
+  p.IoOps = ToInt64(t.ReadCalls + t.WriteCalls);
+  p.IoBytes = ToInt64(t.ReadChars + t.WriteChars);
+  if (threads) {
+    p.FirstThread = Threads.size();
+    for (const TTaskThread* k = first; k != first + t.ThreadCount; ++k)
+      Threads.push_back({k->Tid, ToInt64(k->Switches)});
+    p.Threads = t.ThreadCount;
+  }
+  return true;
+}
+
+// The table's processes, and those it lacks that its processes name as their parents: the
+// kernel's iterator does not reach every process in every namespace (seen: a namespace's first
+// process), which /proc still shows.
+void LinuxPerfProvider::State::ReadProcessesFromTable(bool threads, std::int64_t& systemCpu) {
+  std::unordered_set<std::uint32_t> listed;
+  listed.reserve(Tasks.Processes.size());
+  for (const TTaskProcess& t : Tasks.Processes) {
+    listed.insert(t.Pid);
+    TakeTableProcess(t, threads, systemCpu);
+  }
+  std::unordered_set<std::uint32_t> missing;
+  for (const TTaskProcess& t : Tasks.Processes)
+    if (t.ParentId != 0 && !listed.contains(t.ParentId)) missing.insert(t.ParentId);
+  for (const std::uint32_t pid : missing) ReadProcess(pid, threads, systemCpu);
+}
+
 void LinuxPerfProvider::State::ReadProcesses(bool threads) {
   Processes.clear();
   Threads.clear();
@@ -435,14 +503,17 @@ void LinuxPerfProvider::State::ReadProcesses(bool threads) {
   ProcessRow& system = Processes.emplace_back();
   system.Pid = kSystemPid;
   system.Name = "System";
-  std::uint64_t systemTicks = 0;
+  std::int64_t systemCpu = 0;
   const bool first = Generation == 1;
-  for (const std::uint32_t pid : os::NumberedEntries(ProcFd.Get(), "."))
-    ReadProcess(pid, threads, systemTicks);
+  // The probe's table when it gives one; else the files of every process.
+  if (TaskReader && TaskReader(Tasks))
+    ReadProcessesFromTable(threads, systemCpu);
+  else
+    ReadProcessesFromProc(threads, systemCpu);
   for (auto it = Pids.begin(); it != Pids.end();)
     it = it->second.Generation == Generation ? std::next(it) : Pids.erase(it);
-  SystemCpuTicks = first ? systemTicks : SystemCpuTicks + systemTicks;
-  Processes.front().Cpu = ToInt64(SystemCpuTicks) * Tick;
+  SystemCpu = first ? systemCpu : SystemCpu + systemCpu;
+  Processes.front().Cpu = SystemCpu;
 }
 
 void LinuxPerfProvider::State::ReadDisks() {
@@ -664,8 +735,14 @@ void LinuxPerfProvider::State::WriteNet() {
 
 LinuxPerfProvider::LinuxPerfProvider(std::string procRoot, std::string sysRoot,
                                      TBitrateSource bitrate)
-    : s_(std::make_unique<State>(std::move(procRoot), std::move(sysRoot), std::move(bitrate))) {}
+    : s_(std::make_unique<State>(std::move(procRoot), std::move(sysRoot), std::move(bitrate))) {
+  if (s_->ProcRoot == "/proc") s_->TaskReader = ReadTaskTable;
+}
 LinuxPerfProvider::~LinuxPerfProvider() = default;
+
+void LinuxPerfProvider::SetTaskTableReader(std::function<bool(TTaskTable&)> reader) {
+  s_->TaskReader = std::move(reader);
+}
 
 const std::vector<std::uint8_t>& LinuxPerfProvider::Build(std::string_view queryText) {
   State& s = *s_;

@@ -3,12 +3,14 @@
 // from /proc and /sys at the moment of the query.
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "platform/perfdata/PerfDataKey.h"
+#include "platform/perfdata/TaskTable.h"
 #include "platform/perfdata/WirelessBitrate.h"
 
 namespace platform {
@@ -26,6 +28,11 @@ class LinuxPerfProvider {
   // Builds one block for the objects that the query names ("Global " or a list of object
   // name indexes separated by blanks); valid until the next Build.
   const std::vector<std::uint8_t>& Build(std::string_view queryText);
+
+  // Where the processes and threads come from when a task table is offered: by default the
+  // process-wide one (ReadTaskTable) for the real /proc, none for a made-up tree. An empty
+  // reader makes the provider read /proc.
+  void SetTaskTableReader(std::function<bool(TTaskTable&)> reader);
 
  private:
   struct State;

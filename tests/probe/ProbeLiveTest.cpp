@@ -35,6 +35,7 @@
 #include "platform/kernelevents/KernelLogger.h"
 #include "platform/kernelevents/ProbeEventSource.h"
 #include "platform/paths/Paths.h"
+#include "platform/perfdata/TaskTable.h"
 #include "tests/support/LiveWorkload.h"
 #include "tests/support/TempDir.h"
 
@@ -339,6 +340,28 @@ TEST_F(ProbeAsUser, UdpDatagramsCountOnTheSendersSocket) {
     close(client);
     close(server);
     return sent == kDatagrams * kSize ? "" : "sent " + std::to_string(sent) + " bytes";
+  });
+  EXPECT_EQ(failures, "");
+}
+
+// The task table for a normal user: every process, but the I/O of the user's own only.
+TEST_F(ProbeAsUser, TheTaskTableShowsOtherUsersProcessesWithoutTheirIo) {
+  const std::string failures = InChild([&]() -> std::string {
+    if (!BecomeUser()) return "could not become the user";
+    Session session(probe);
+    if (!session.started) return "no session: " + EventSourceStats().Reason;
+    TTaskTable table;
+    if (!ReadTaskTable(table)) return "no task table";
+    std::string found;
+    bool own = false, parent = false;
+    for (const TTaskProcess& p : table.Processes) {
+      if (p.Pid == static_cast<std::uint32_t>(getpid())) own = p.IoKnown && p.ReadChars > 0;
+      if (p.Pid == static_cast<std::uint32_t>(getppid()))  // root's test program
+        parent = !p.IoKnown && p.ReadChars == 0 && p.RuntimeNs > 0;
+    }
+    if (!own) found += "own process without its I/O; ";
+    if (!parent) found += "root's process with its I/O, or missing; ";
+    return found;
   });
   EXPECT_EQ(failures, "");
 }

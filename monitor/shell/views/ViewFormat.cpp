@@ -6,14 +6,32 @@ namespace ombrix {
 
 namespace {
 
-QLocale WithoutGroups(QLocale locale) {
-  locale.setNumberOptions(locale.numberOptions() | QLocale::OmitGroupSeparator);
-  return locale;
+// The locale with and without group separators, made once per locale: a changed copy of a
+// locale is an allocation, and a view formats thousands of figures a tick.
+const QLocale& Variant(const QLocale& locale, bool groups) {
+  struct TVariants {
+    QLocale Base, With, Without;
+    void Make(const QLocale& locale) {
+      Base = With = Without = locale;
+      With.setNumberOptions(locale.numberOptions() & ~QLocale::OmitGroupSeparator);
+      Without.setNumberOptions(locale.numberOptions() | QLocale::OmitGroupSeparator);
+    }
+  };
+  thread_local TVariants variants = [&] {
+    TVariants v;
+    v.Make(locale);
+    return v;
+  }();
+  if (!(variants.Base == locale)) variants.Make(locale);
+  return groups ? variants.With : variants.Without;
 }
 
-QLocale WithGroups(QLocale locale) {
-  locale.setNumberOptions(locale.numberOptions() & ~QLocale::OmitGroupSeparator);
-  return locale;
+const QLocale& WithGroups(const QLocale& locale) {
+  return Variant(locale, true);
+}
+
+const QLocale& WithoutGroups(const QLocale& locale) {
+  return Variant(locale, false);
 }
 
 QString TwoDigits(std::uint32_t n) {

@@ -1,5 +1,6 @@
 #include "platform/kernelevents/bpf/BpfEventSource.h"
 
+#include <bpf/bpf.h>
 #include <bpf/libbpf.h>
 #include <poll.h>
 
@@ -7,6 +8,7 @@
 #include <cerrno>
 
 #include "ombrix_events.skel.h"
+#include "platform/linux/Handle.h"
 
 namespace platform {
 namespace {
@@ -27,6 +29,7 @@ TBpfEventSource::TBpfEventSource(int drainPeriodMs, TBpfSystem system, TBpfViewe
     : drainPeriodMs_(drainPeriodMs), system_(std::move(system)), viewer_(viewer) {}
 
 TBpfEventSource::~TBpfEventSource() {
+  if (taskIterator_ != nullptr) bpf_link__destroy(taskIterator_);
   for (bpf_link* link : links_) bpf_link__destroy(link);
   if (ring_ != nullptr) ring_buffer__free(ring_);
   if (skeleton_ != nullptr) ombrix_events__destroy(skeleton_);
@@ -89,6 +92,8 @@ TSourceOpenResult TBpfEventSource::Open(std::uint32_t enableFlags) {
   if ((enableFlags & kTraced) == 0) return {true, 0};  // nothing here to trace; nothing to fail
   if (const int error = Load(enableFlags); error != 0)
     return {false, static_cast<std::uint32_t>(error)};
+  // The task table is no event class: a kernel without the iterator goes without it.
+  taskIterator_ = bpf_program__attach_iter(skeleton_->progs.task_table, nullptr);
   if (datagramSources_ && AttachClass({skeleton_->progs.udp_arriving}) != 0)
     datagramSources_ = false;
   for (const auto& [flags, programs] : Classes())
@@ -145,6 +150,22 @@ void TBpfEventSource::Drain(TRecordSink& out) {
 
 void TBpfEventSource::Wake() {
   wake_.Set();
+}
+
+bool TBpfEventSource::ReadTaskRecords(std::vector<std::uint8_t>& out) const {
+  out.clear();
+  if (taskIterator_ == nullptr) return false;
+  const os::Fd fd(bpf_iter_create(bpf_link__fd(taskIterator_)));
+  if (!fd) return false;
+  std::size_t used = 0;
+  ssize_t n = 0;
+  do {
+    if (out.size() - used < 65536) out.resize(used + 262144);
+    n = read(fd.Get(), out.data() + used, out.size() - used);
+    if (n > 0) used += static_cast<std::size_t>(n);
+  } while (n > 0 || (n < 0 && errno == EINTR));
+  out.resize(used);
+  return n == 0;
 }
 
 std::uint64_t TBpfEventSource::Dropped() const {

@@ -38,6 +38,9 @@ class TBpfEventSource final : public TEventSource {
 
   // Events the kernel side could not write because the ring was full, since Open.
   std::uint64_t Dropped() const;
+  // The task iterator's records of every task now (ombrix_thread_record and
+  // ombrix_leader_record, as BpfEvents.h lays them out); false when it cannot be read.
+  bool ReadTaskRecords(std::vector<std::uint8_t>& out) const;
   // Whether a received datagram is recorded with its own source (where the kernel lets a program
   // hook the function that hands it over), not only its socket's remote end.
   bool DatagramSources() const { return datagramSources_; }
@@ -59,6 +62,7 @@ class TBpfEventSource final : public TEventSource {
   ring_buffer* ring_ = nullptr;
   std::unique_ptr<TBpfDecoder> decoder_;
   std::vector<bpf_link*> links_;
+  bpf_link* taskIterator_ = nullptr;
   TRecordSink* sink_ = nullptr;
 };
 

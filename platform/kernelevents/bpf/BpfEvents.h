@@ -82,4 +82,39 @@ struct ombrix_proc_event {
   char image[OMBRIX_IMAGE_LEN];
 };
 
+/* The task table, read in one pass by the task iterator: a record for every thread, the larger
+ * one for a thread group's leader, which carries what belongs to the whole group. */
+enum ombrix_task_kind {
+  OMBRIX_TASK_THREAD = 1,
+  OMBRIX_TASK_LEADER = 2,
+};
+
+#define OMBRIX_EXE_LEN 64
+
+struct ombrix_thread_record {
+  __u32 kind;
+  __u32 tid;
+  __u32 tgid;
+  __u32 pad;
+  __u64 runtime_ns; /* CPU time */
+  __u64 switches;   /* times it was switched to */
+  __u64 rchar, wchar, syscr, syscw;
+};
+
+struct ombrix_leader_record {
+  struct ombrix_thread_record thread; /* the leader as one of the group's threads */
+  __u32 ppid;
+  __u32 uid;     /* real uid */
+  __u32 flags;   /* PF_* */
+  __u32 zombie;  /* the group has ended and waits to be reaped */
+  __u32 threads; /* live threads in the group */
+  __u32 pad;
+  __u64 start_ns;        /* since boot */
+  __u64 dead_runtime_ns; /* the group's ended threads */
+  __u64 dead_rchar, dead_wchar, dead_syscr, dead_syscw;
+  __u64 rss_file, rss_anon, rss_shmem; /* resident pages by kind */
+  char comm[OMBRIX_COMM_LEN];
+  char exe[OMBRIX_EXE_LEN]; /* the executable's base name, when comm may be cut */
+};
+
 #endif

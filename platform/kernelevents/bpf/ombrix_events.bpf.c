@@ -26,7 +26,7 @@ char LICENSE[] SEC("license") = "Dual BSD/GPL";
 
 struct {
   __uint(type, BPF_MAP_TYPE_RINGBUF);
-  __uint(max_entries, 4 * 1024 * 1024);
+  __uint(max_entries, 2 * 1024 * 1024);  // 300 000 events a second between two drains
 } events SEC(".maps");
 
 // Events lost because the ring buffer was full. A global, so that the reader sees it through
@@ -299,9 +299,15 @@ static __always_inline void note_datagram(const struct sk_buff* skb, int leaving
   bpf_map_update_elem(&datagram_ends, &tid, &end, BPF_ANY);
 }
 
+// Every packet that leaves passes here: a TCP segment must cost no more than two plain loads, so
+// the socket's protocol is asked before any header is read.
 SEC("raw_tp/net_dev_queue")
-int BPF_PROG(udp_leaving, struct sk_buff* skb) {
-  if (BPF_CORE_READ(skb, sk)) note_datagram(skb, 1);  // sent by a local socket
+int BPF_PROG(udp_leaving, struct sk_buff* raw) {
+  struct sk_buff* skb = bpf_rdonly_cast(raw, bpf_core_type_id_kernel(struct sk_buff));
+  struct sock* owner = skb->sk;  // a local socket's, else none
+  if (!owner) return 0;
+  struct sock* sk = bpf_rdonly_cast(owner, bpf_core_type_id_kernel(struct sock));
+  if (sk->sk_protocol == UDP_PROTO) note_datagram(raw, 1);
   return 0;
 }
 
@@ -411,5 +417,77 @@ int BPF_PROG(proc_fork, struct task_struct* parent, struct task_struct* child) {
   if (BPF_CORE_READ(parent, flags) & KTHREAD_FLAG) return 0;
   const unsigned char* image = BPF_CORE_READ(child, mm, exe_file, f_path.dentry, d_name.name);
   send_proc(child, BPF_CORE_READ(parent, tgid), 0, (const char*)image);
+  return 0;
+}
+
+// --- the task table ---------------------------------------------------------------------------
+
+#define ZOMBIE_STATE 0x20 /* EXIT_ZOMBIE */
+
+static __always_inline void fill_thread(struct task_struct* task, struct ombrix_thread_record* t) {
+  t->tid = task->pid;
+  t->tgid = task->tgid;
+  t->runtime_ns = task->se.sum_exec_runtime;
+  t->switches = task->sched_info.pcount;
+  t->rchar = task->ioac.rchar;
+  t->wchar = task->ioac.wchar;
+  t->syscr = task->ioac.syscr;
+  t->syscw = task->ioac.syscw;
+}
+
+// A resident page counter: its running total, as the kernel keeps it for cheap reading. Each
+// processor holds back a small batch of pages before adding it in, so the total may lag the exact
+// sum by that much a processor; the exact sum needs the per-processor copies, which a program can
+// find only where the kernel lists its data symbols.
+static __always_inline __u64 pages(struct mm_struct* mm, int kind) {
+  const long count = mm->rss_stat[kind].count;
+  return count > 0 ? (__u64)count : 0;
+}
+
+// The iterator's task comes typed from the kernel: its fields, and those of the structures it
+// points to, are plain loads rather than a probe-read call each.
+static __always_inline void fill_group(struct task_struct* task, struct ombrix_leader_record* g) {
+  g->ppid = task->real_parent->tgid;
+  g->uid = task->real_cred->uid.val;
+  g->flags = task->flags;
+  g->zombie = (task->exit_state & ZOMBIE_STATE) != 0;
+  g->start_ns = task->start_boottime;
+  struct signal_struct* sig = task->signal;
+  g->threads = sig->nr_threads;
+  g->dead_runtime_ns = sig->sum_sched_runtime;
+  g->dead_rchar = sig->ioac.rchar;
+  g->dead_wchar = sig->ioac.wchar;
+  g->dead_syscr = sig->ioac.syscr;
+  g->dead_syscw = sig->ioac.syscw;
+  bpf_probe_read_kernel_str(g->comm, sizeof g->comm, task->comm);
+  struct mm_struct* mm = task->mm;
+  if (!mm) return;
+  // The kernel's counter numbers are an unnamed enumeration, so CO-RE cannot relocate them;
+  // they have not moved in years.
+  g->rss_file = pages(mm, MM_FILEPAGES);
+  g->rss_anon = pages(mm, MM_ANONPAGES);
+  g->rss_shmem = pages(mm, MM_SHMEMPAGES);
+  if (g->comm[OMBRIX_COMM_LEN - 2] != 0) {  // cut at 15 bytes, perhaps
+    struct file* exe = mm->exe_file;
+    if (exe) bpf_probe_read_kernel_str(g->exe, sizeof g->exe, exe->f_path.dentry->d_name.name);
+  }
+}
+
+// Every task once, in one read of the iterator: what the process list would otherwise read from
+// four or five files of each process and thread.
+SEC("iter/task")
+int task_table(struct bpf_iter__task* ctx) {
+  struct task_struct* task = ctx->task;
+  if (!task) return 0;
+  struct ombrix_leader_record r = {};
+  fill_thread(task, &r.thread);
+  if (task->pid != task->tgid) {
+    r.thread.kind = OMBRIX_TASK_THREAD;
+    bpf_seq_write(ctx->meta->seq, &r.thread, sizeof r.thread);
+    return 0;
+  }
+  r.thread.kind = OMBRIX_TASK_LEADER;
+  fill_group(task, &r);
+  bpf_seq_write(ctx->meta->seq, &r, sizeof r);
   return 0;
 }

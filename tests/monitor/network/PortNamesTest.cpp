@@ -16,9 +16,7 @@ class PortNamesFile : public ::testing::Test {
  protected:
   void SetUp() override { Clear(); }
   void TearDown() override { Clear(); }
-  static void Clear() {
-    for (auto& name : PortNames) name.clear();
-  }
+  static void Clear() { PortNames.Clear(); }
   void Load(const std::string& text) {
     dir.Write("ports.txt", text);
     LoadPortNamesFrom(dir.File("ports.txt"));
@@ -106,7 +104,8 @@ TEST_F(PortNamesFile, TheShippedFileParses) {
   // ports.txt is made beside the programs at build time from the machine's service list.
   LoadPortNamesFrom(OMBRIX_PORTS_FILE);
   std::size_t named = 0;
-  for (std::size_t port = 1; port < PortNames.size(); ++port) named += !PortNames[port].empty();
+  for (std::size_t port = 1; port < ombrix::PortCount; ++port)
+    named += !PortNames.Name(static_cast<std::uint16_t>(port)).empty();
   if (named == 0) GTEST_SKIP() << "no service list on this machine";
   EXPECT_EQ(PortNames[22], "ssh");
 }

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "tests/support/EventRecordBuilder.h"
 
 namespace {
@@ -13,6 +15,8 @@ using namespace platform::probe;
 using ombrix::testing::FileName;
 using ombrix::testing::Ip;
 using ombrix::testing::Tcp;
+using platform::TTaskProcess;
+using platform::TTaskTable;
 
 // A frame with a payload of its own, outliving the reader.
 struct OwnedFrame {
@@ -100,6 +104,90 @@ TEST(ProbeStream, RecordsWrittenDirectlyMatchTheBuiltOnes) {
   writer.Finish();
   AppendRecordsFrames(built, fromBuilt);
   EXPECT_EQ(direct, fromBuilt);
+}
+
+TTaskTable SomeTasks(std::uint32_t processes, std::uint32_t threadsEach) {
+  TTaskTable table;
+  for (std::uint32_t k = 0; k < processes; ++k) {
+    TTaskProcess& p = table.Processes.emplace_back();
+    p.Pid = 100 + k;
+    p.ParentId = 1;
+    p.Uid = k % 2 ? 1000 : 0;
+    p.KernelThread = k == 0;
+    p.IoKnown = k % 3 != 0;
+    p.RuntimeNs = 1'000'000'000ull * k + 7;
+    p.ResidentPages = 4096 + k;
+    p.ReadChars = 1ull << 40;
+    p.Comm = k == 1 ? "averyveryverylo" : "p" + std::to_string(k);
+    p.Exe = k == 1 ? "averyveryverylongname" : "";
+    p.FirstThread = static_cast<std::uint32_t>(table.Threads.size());
+    p.ThreadCount = threadsEach;
+    for (std::uint32_t t = 0; t < threadsEach; ++t)
+      table.Threads.push_back({p.Pid + 10000 * t, 1000ull * t, t});
+  }
+  return table;
+}
+
+TEST(ProbeStream, TaskTablesComeBackWholeOverAsManyFramesAsTheyNeed) {
+  for (const auto& [processes, threads] : {std::pair{3u, 2u}, std::pair{9000u, 4u}}) {
+    const TTaskTable sent = SomeTasks(processes, threads);
+    std::vector<std::uint8_t> bytes;
+    AppendTasksFrames(42, sent, bytes);
+    TTaskTable got;
+    bool last = false;
+    std::size_t frames = 0;
+    for (const OwnedFrame& frame : ReadAll(bytes, 65536)) {
+      std::uint32_t sequence = 0;
+      std::string error;
+      TTaskTable part;
+      ASSERT_TRUE(ReadTasks(frame, sequence, last, part, error)) << error;
+      EXPECT_EQ(sequence, 42u);
+      for (auto& p : part.Processes) {
+        p.FirstThread += static_cast<std::uint32_t>(got.Threads.size());
+        got.Processes.push_back(p);
+      }
+      got.Threads.insert(got.Threads.end(), part.Threads.begin(), part.Threads.end());
+      ++frames;
+    }
+    EXPECT_TRUE(last);
+    EXPECT_EQ(frames > 1, processes > 3) << "a big table takes several frames";
+    ASSERT_EQ(got.Processes.size(), sent.Processes.size());
+    for (std::size_t k = 0; k < sent.Processes.size(); ++k) {
+      const auto &a = sent.Processes[k], &b = got.Processes[k];
+      EXPECT_EQ(std::tie(a.Pid, a.Uid, a.KernelThread, a.IoKnown, a.RuntimeNs, a.ReadChars, a.Comm,
+                         a.Exe, a.ThreadCount),
+                std::tie(b.Pid, b.Uid, b.KernelThread, b.IoKnown, b.RuntimeNs, b.ReadChars, b.Comm,
+                         b.Exe, b.ThreadCount));
+      EXPECT_EQ(got.Threads[b.FirstThread + threads - 1].Tid,
+                sent.Threads[a.FirstThread + threads - 1].Tid);
+    }
+  }
+}
+
+TEST(ProbeStream, TaskTablesClaimingMoreThanTheirFrameAreRefused) {
+  std::vector<std::uint8_t> bytes;
+  AppendTasksFrames(1, SomeTasks(1, 2), bytes);
+  const std::vector<std::uint8_t> payload(bytes.begin() + kHeaderSize, bytes.end());
+  const auto refused = [](std::vector<std::uint8_t> p) {
+    std::uint32_t sequence = 0;
+    bool last = false;
+    TTaskTable table;
+    std::string error;
+    return !ReadTasks(OwnedFrame{TFrameType::Tasks, std::move(p)}, sequence, last, table, error) &&
+           !error.empty();
+  };
+  auto moreProcesses = payload;
+  moreProcesses[8] = 2;  // two processes, one there
+  EXPECT_TRUE(refused(moreProcesses));
+  auto moreThreads = payload;
+  moreThreads[12 + 84] = 200;  // the thread count
+  EXPECT_TRUE(refused(moreThreads));
+  auto longName = payload;
+  longName[12 + 80] = 250;  // the length of comm
+  EXPECT_TRUE(refused(longName));
+  auto trailing = payload;
+  trailing.push_back(0);
+  EXPECT_TRUE(refused(trailing));
 }
 
 // A frame header: length, type, version.

@@ -1,0 +1,133 @@
+#include "probe/Tasks.h"
+
+#include <algorithm>
+#include <cstring>
+#include <string_view>
+#include <unordered_map>
+
+#include "platform/kernelevents/bpf/BpfEvents.h"
+
+namespace ombrix::probe {
+namespace {
+
+using platform::TTaskProcess;
+using platform::TTaskTable;
+using platform::TTaskThread;
+
+constexpr std::uint32_t kKernelThreadFlag = 0x00200000;  // PF_KTHREAD
+
+std::string_view Field(const char* text, std::size_t size) {
+  return {text, strnlen(text, size)};
+}
+
+TTaskThread ThreadOf(const ombrix_thread_record& r) {
+  return {r.tid, r.runtime_ns, r.switches};
+}
+
+TTaskProcess ProcessOf(const ombrix_leader_record& r) {
+  TTaskProcess p;
+  p.Pid = r.thread.tgid;
+  p.ParentId = r.ppid;
+  p.Uid = r.uid;
+  p.KernelThread = (r.flags & kKernelThreadFlag) != 0;
+  p.Zombie = r.zombie != 0;
+  p.StartNs = r.start_ns;
+  p.RuntimeNs = r.dead_runtime_ns;
+  p.ResidentPages = r.rss_file + r.rss_anon + r.rss_shmem;
+  p.SharedPages = r.rss_file + r.rss_shmem;
+  p.IoKnown = true;
+  p.ReadChars = r.dead_rchar;
+  p.WriteChars = r.dead_wchar;
+  p.ReadCalls = r.dead_syscr;
+  p.WriteCalls = r.dead_syscw;
+  p.Comm = Field(r.comm, sizeof r.comm);
+  p.Exe = Field(r.exe, sizeof r.exe);
+  return p;
+}
+
+// A thread's share of its group's totals.
+void AddThread(TTaskProcess& p, const ombrix_thread_record& r) {
+  p.RuntimeNs += r.runtime_ns;
+  p.ReadChars += r.rchar;
+  p.WriteChars += r.wchar;
+  p.ReadCalls += r.syscr;
+  p.WriteCalls += r.syscw;
+}
+
+struct TOrphan {
+  std::uint32_t Tgid;
+  ombrix_thread_record Record;
+};
+
+// The threads, each after its group's process, in order of their ids.
+void AttachThreads(std::vector<TOrphan>& threads,
+                   const std::unordered_map<std::uint32_t, std::size_t>& groups,
+                   TTaskTable& table) {
+  std::sort(threads.begin(), threads.end(), [](const TOrphan& a, const TOrphan& b) {
+    return a.Tgid != b.Tgid ? a.Tgid < b.Tgid : a.Record.tid < b.Record.tid;
+  });
+  for (const TOrphan& t : threads) {
+    const auto group = groups.find(t.Tgid);
+    if (group == groups.end()) continue;
+    TTaskProcess& p = table.Processes[group->second];
+    if (p.ThreadCount == 0) p.FirstThread = static_cast<std::uint32_t>(table.Threads.size());
+    if (p.FirstThread + p.ThreadCount != table.Threads.size()) continue;  // not its run
+    table.Threads.push_back(ThreadOf(t.Record));
+    ++p.ThreadCount;
+    AddThread(p, t.Record);
+  }
+}
+
+}  // namespace
+
+bool BuildTaskTable(const std::vector<std::uint8_t>& records, TTaskTable& table) {
+  table.Clear();
+  std::unordered_map<std::uint32_t, std::size_t> groups;
+  std::vector<TOrphan> threads;
+  std::size_t at = 0;
+  while (records.size() - at >= sizeof(ombrix_thread_record)) {
+    std::uint32_t kind = 0;
+    std::memcpy(&kind, records.data() + at, sizeof kind);
+    if (kind == OMBRIX_TASK_THREAD) {
+      TOrphan t{};
+      std::memcpy(&t.Record, records.data() + at, sizeof t.Record);
+      t.Tgid = t.Record.tgid;
+      threads.push_back(t);
+      at += sizeof t.Record;
+    } else if (kind == OMBRIX_TASK_LEADER && records.size() - at >= sizeof(ombrix_leader_record)) {
+      ombrix_leader_record r{};
+      std::memcpy(&r, records.data() + at, sizeof r);
+      groups.emplace(r.thread.tgid, table.Processes.size());
+      table.Processes.push_back(ProcessOf(r));
+      threads.push_back({r.thread.tgid, r.thread});
+      at += sizeof r;
+    } else {
+      break;
+    }
+  }
+  AttachThreads(threads, groups, table);
+  return at == records.size();
+}
+
+void NarrowTaskTable(const TTaskView& view, TTaskTable& table) {
+  if (view.Everything) return;
+  const auto others = [&](const TTaskProcess& p) { return p.Uid != view.Uid; };
+  for (TTaskProcess& p : table.Processes) {
+    if (!others(p)) continue;
+    p.IoKnown = false;
+    p.ReadChars = p.WriteChars = p.ReadCalls = p.WriteCalls = 0;
+  }
+  if (!view.HideOthers) return;
+  // Hidden processes go, with their threads: the thread list is built again without them.
+  TTaskTable kept;
+  for (const TTaskProcess& p : table.Processes) {
+    if (others(p)) continue;
+    TTaskProcess& q = kept.Processes.emplace_back(p);
+    q.FirstThread = static_cast<std::uint32_t>(kept.Threads.size());
+    kept.Threads.insert(kept.Threads.end(), table.Threads.begin() + p.FirstThread,
+                        table.Threads.begin() + p.FirstThread + p.ThreadCount);
+  }
+  table = std::move(kept);
+}
+
+}  // namespace ombrix::probe
