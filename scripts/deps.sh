@@ -4,7 +4,7 @@
 set -eu
 packages=(
   cmake make g++ pkg-config
-  qt6-base-dev qt6-qpa-plugins libjpeg62-turbo-dev libmspack-dev
+  qt6-base-dev qt6-qpa-plugins libjpeg62-turbo-dev libmspack-dev libsqlite3-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libbpf-dev bpftool libcap2-bin libnl-genl-3-dev
   xvfb openbox tint2 xdotool x11-utils imagemagick desktop-file-utils mscompress
