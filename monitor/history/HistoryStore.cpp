@@ -14,6 +14,7 @@ namespace {
 // "Ombx": marks the file as this program's history.
 constexpr std::int64_t ApplicationId = 0x4F6D6278;
 constexpr std::int64_t SchemaVersion = 1;
+constexpr std::int64_t MostTicks = 1000000;
 
 // Figures and processor shares are kept in hundredths of a percent, bytes and rates whole:
 // integers take a fraction of the room of floating-point values in the file.
@@ -79,8 +80,10 @@ THistorySample ReadSample(const TSqliteStatement& row, std::int64_t& id) {
   id = row.Int(0);
   THistorySample s;
   s.Time = row.Int(1);
-  s.Span = std::max<std::int64_t>(row.Int(2), 0);
-  s.Ticks = std::max<std::int64_t>(row.Int(3), 1);
+  // Bounded as this program writes them, whatever a damaged or altered file says: the times
+  // reckoned from them must not overflow.
+  s.Span = std::clamp<std::int64_t>(row.Int(2), 0, DayMs);
+  s.Ticks = std::clamp<std::int64_t>(row.Int(3), 1, MostTicks);
   s.Folded = row.Int(4) != 0;
   s.Mean = ReadFigures(row, 5);
   s.Peak = ReadFigures(row, 9);
@@ -206,7 +209,7 @@ std::int64_t THistoryStore::NameId(const std::string& text) {
 bool THistoryStore::Fold(std::int64_t before, int minutes) {
   for (int done = 0; done < minutes; ++done) {
     TSqliteStatement& oldest =
-        Statement("SELECT min(time) FROM samples WHERE folded = 0 AND time < ?");
+        Statement("SELECT min(time) FROM samples WHERE folded = 0 AND time >= 0 AND time < ?");
     oldest.Bind(1, before);
     if (!oldest.Step() || oldest.IsNull(0)) return false;
     const std::int64_t minute = MinuteOf(oldest.Int(0));
@@ -271,7 +274,11 @@ std::vector<TChartPoint> THistoryStore::Chart(std::int64_t from, std::int64_t to
       "FROM samples WHERE time >= ?1 AND time < ?2 GROUP BY bucket ORDER BY bucket");
   query.Bind(1, from).Bind(2, to).Bind(3, std::max<std::int64_t>(bucket, 1));
   while (query.Step()) {
-    TChartPoint p{query.Int(1), query.Int(2), query.Int(3), {}, ReadFigures(query, 8)};
+    TChartPoint p{query.Int(1),
+                  query.Int(2),
+                  std::clamp<std::int64_t>(query.Int(3), 0, DayMs),
+                  {},
+                  ReadFigures(query, 8)};
     p.Mean = {query.Real(4) / PercentScale, query.Real(5) / PercentScale,
               query.Real(6) / PercentScale, query.Real(7) / PercentScale};
     points.push_back(p);

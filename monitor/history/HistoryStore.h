@@ -42,7 +42,7 @@ class THistoryStore {
   void Append(const THistorySample& sample);
   // Folds the ticks of whole minutes that end by `before` into one sample each, oldest first,
   // at most `minutes` of them (an earlier fold of the same minute is folded in). True when
-  // more remain.
+  // more remain. Ticks stamped before 1970 stay as they are.
   bool Fold(std::int64_t before, int minutes);
   // Drops the samples from before `before`; true when any went.
   bool Drop(std::int64_t before);
