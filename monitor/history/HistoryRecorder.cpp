@@ -124,14 +124,7 @@ void THistoryRecorder::Run() {
     batch.swap(queue_);
     writing_ = true;
     lock.unlock();
-    const std::int64_t before = platform::ThreadCpuNanoseconds();
-    std::uint64_t written = 0;
-    for (const THistorySample& sample : batch) {
-      if (!store_) break;
-      Write(sample);
-      if (store_) ++written;
-    }
-    cpuNs_ += platform::ThreadCpuNanoseconds() - before;
+    const std::uint64_t written = WriteBatch(batch);
     lock.lock();
     writing_ = false;
     status_.Written += written;
@@ -141,8 +134,20 @@ void THistoryRecorder::Run() {
           static_cast<double>(cpuNs_) / 1e6 / static_cast<double>(status_.Written);
     idle_.notify_all();
   }
-  writing_ = false;
   idle_.notify_all();
+}
+
+// The samples written; those after a fault that stopped the recording are let go.
+std::uint64_t THistoryRecorder::WriteBatch(const std::deque<THistorySample>& batch) {
+  const std::int64_t before = platform::ThreadCpuNanoseconds();
+  std::uint64_t written = 0;
+  for (const THistorySample& sample : batch) {
+    if (!store_) break;
+    Write(sample);
+    if (store_) ++written;
+  }
+  cpuNs_ += platform::ThreadCpuNanoseconds() - before;
+  return written;
 }
 
 // A damaged file is moved aside and a new one started, once per run; a second damage, a

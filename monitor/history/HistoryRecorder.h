@@ -71,6 +71,7 @@ class THistoryRecorder {
   void Run();
   void Open();
   void OpenStore();
+  std::uint64_t WriteBatch(const std::deque<THistorySample>& batch);
   void Write(const THistorySample& sample);
   void Maintain(std::int64_t now);
   void Fault(const std::exception& error);
@@ -83,7 +84,7 @@ class THistoryRecorder {
   std::unique_ptr<THistoryStore> store_;  // the writer thread's alone
   bool replaced_ = false;                 // a damaged file was replaced in this run
   std::int64_t lastTime_ = 0, nextFold_ = 0, nextDrop_ = 0, nextNames_ = 0;
-  std::int64_t cpuNs_ = 0;
+  std::int64_t cpuNs_ = 0;  // the writer's processor time spent on samples
 
   mutable std::mutex mutex_;  // guards what follows
   std::condition_variable wake_, idle_;
