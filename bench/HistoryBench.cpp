@@ -4,12 +4,14 @@
 #include <benchmark/benchmark.h>
 
 #include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <mutex>
 #include <random>
 
 #include "monitor/history/HistoryCapture.h"
 #include "monitor/history/HistoryRecorder.h"
+#include "monitor/history/HistoryStore.h"
 #include "monitor/model/ModelLock.h"
 #include "monitor/model/Tables.h"
 #include "tests/support/TempDir.h"
@@ -95,7 +97,8 @@ void BM_HistoryRecordTick(benchmark::State& state) {
 }
 BENCHMARK(BM_HistoryRecordTick)->Unit(benchmark::kMicrosecond)->Iterations(3000);
 
-// Seven days of ticks: the last day at full resolution, the six before folded to minutes.
+// Seven days of ticks: the last day at full resolution, the six before folded to minutes;
+// then the History view's read of the whole week.
 // Names come from pools as large as a busy week's: 300 programs, 20 000 files, 2 000 remote
 // ends, every one of the 26 places of each sample taken.
 void BM_HistorySimulatedWeek(benchmark::State& state) {
@@ -136,6 +139,20 @@ void BM_HistorySimulatedWeek(benchmark::State& state) {
       recorder.Flush();
       status = recorder.Status();
     }
+    // A recorder's start looks over every page of the file once.
+    auto before = std::chrono::steady_clock::now();
+    benchmark::DoNotOptimize(THistoryStore(path, THistoryStore::TAccess::Write).Healthy());
+    const std::chrono::duration<double, std::milli> check =
+        std::chrono::steady_clock::now() - before;
+    state.counters["start_check_ms"] = check.count();
+    // What the History view reads for its widest span, a week in 640 stretches.
+    const THistoryStore reader(path, THistoryStore::TAccess::Read);
+    before = std::chrono::steady_clock::now();
+    const std::size_t points = reader.Chart(Start, Start + 7 * DayMs, 7 * DayMs / 640).size();
+    const std::chrono::duration<double, std::milli> chart =
+        std::chrono::steady_clock::now() - before;
+    state.counters["week_chart_ms"] = chart.count();
+    state.counters["week_chart_points"] = static_cast<double>(points);
     std::uintmax_t bytes = 0;
     for (const auto& entry : std::filesystem::directory_iterator(dir.Path()))
       bytes += entry.file_size();
