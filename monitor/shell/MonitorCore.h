@@ -25,7 +25,8 @@ class TIpHelper;
 class TKernelEventTrace;
 class TPerformanceData;
 
-// What a front end does for the core. Every call but ShowError comes with ModelLock held.
+// What a front end does for the core. Every call but ShowError and ShowNotice comes with
+// ModelLock held.
 class TFrontEnd {
  public:
   virtual ~TFrontEnd() = default;

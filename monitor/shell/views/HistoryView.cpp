@@ -17,7 +17,6 @@
 #include <set>
 
 #include "monitor/history/HistoryText.h"
-#include "monitor/shell/images/ImageList.h"
 #include "monitor/shell/views/ViewFormat.h"
 #include "monitor/shell/views/Views.h"
 #include "platform/paths/Paths.h"
@@ -49,6 +48,11 @@ const TThresholdLevels& LevelsOf(int resource) {
 double FigureOf(const TFigureSet& figures, int resource) {
   const double values[] = {figures.Processor, figures.Memory, figures.Disk, figures.Network};
   return values[std::clamp(resource, 0, 3)];
+}
+
+// Height of a percentage in a strip, 0 at its bottom edge.
+double PercentY(const QRect& area, double percent) {
+  return area.bottom() + 1 - std::clamp(percent, 0.0, 100.0) / 100.0 * area.height();
 }
 
 // Light tints of the state discs' colours, so that the figures' lines read over them.
@@ -179,16 +183,18 @@ void THistoryCharts::paintEvent(QPaintEvent*) {
 
 void THistoryCharts::PaintStrip(QPainter& painter, int resource) {
   const QRect area = StripRect(resource);
-  const auto yOf = [&area](double percent) {
-    return area.bottom() + 1 - std::clamp(percent, 0.0, 100.0) / 100.0 * area.height();
-  };
   for (const TLevelBand& band : LevelBands(LevelsOf(resource)))
-    painter.fillRect(
-        QRectF(QPointF(area.left(), yOf(band.High)), QPointF(area.right() + 1, yOf(band.Low))),
-        BandColour(band.State));
+    painter.fillRect(QRectF(QPointF(area.left(), PercentY(area, band.High)),
+                            QPointF(area.right() + 1, PercentY(area, band.Low))),
+                     BandColour(band.State));
   painter.setPen(palette().color(QPalette::Mid));
   painter.drawRect(area.adjusted(0, 0, -1, -1));
   PaintFigures(painter, resource, area);
+  PaintLabel(painter, resource, area);
+}
+
+// The resource's name at the strip's top, its latest figure at its foot.
+void THistoryCharts::PaintLabel(QPainter& painter, int resource, const QRect& area) {
   painter.setPen(palette().color(QPalette::WindowText));
   const double last = Points.empty() ? 0 : FigureOf(Points.back().Mean, resource);
   const QString name = KindName(static_cast<TConsumerKind>(resource));
@@ -202,9 +208,7 @@ void THistoryCharts::PaintStrip(QPainter& painter, int resource) {
 // The peaks as a light area, the means as a line over it; both break where nothing was
 // recorded.
 void THistoryCharts::PaintFigures(QPainter& painter, int resource, const QRect& area) {
-  const auto yOf = [&area](double percent) {
-    return area.bottom() + 1 - std::clamp(percent, 0.0, 100.0) / 100.0 * area.height();
-  };
+  const auto yOf = [&area](double percent) { return PercentY(area, percent); };
   const double base = area.bottom() + 1;
   QPainterPath peaks, means;
   for (std::size_t i = 0; i < Points.size(); ++i) {

@@ -80,6 +80,7 @@ class THistoryCharts : public QWidget {
  private:
   void PaintStrip(QPainter& painter, int resource);
   void PaintFigures(QPainter& painter, int resource, const QRect& area);
+  void PaintLabel(QPainter& painter, int resource, const QRect& area);
   void PaintTimeScale(QPainter& painter);
   int LabelWidth() const;
 };
