@@ -108,14 +108,9 @@ void THistoryRecorder::Flush() {
   idle_.wait(lock, [this] { return !writer_.joinable() || (queue_.empty() && !writing_); });
 }
 
+// What fell due while no monitor ran is done with the first sample.
 void THistoryRecorder::Run() {
   OpenStore();
-  try {
-    if (store_) Maintain(Now());  // what fell due while no monitor ran
-  } catch (const std::exception& e) {
-    store_.reset();
-    Fault(e);
-  }
   std::unique_lock lock(mutex_);
   for (;;) {
     wake_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
@@ -194,7 +189,7 @@ void THistoryRecorder::ReplaceDamaged() {
     return;
   }
   replaced_ = true;
-  const std::string aside = AsideName(options_.Path, Now());
+  const std::string aside = AsideName(options_.Path, SystemNow());
   std::error_code failed;
   std::filesystem::rename(options_.Path, aside, failed);
   if (failed) {

@@ -27,7 +27,8 @@ class THistoryStore;
 struct THistoryOptions {
   std::string Path;
   std::int32_t Days = 7;  // 0 records nothing
-  // Milliseconds since 1970; the system's wall clock when none is given.
+  // Milliseconds since 1970, the samples' stamps; the system's wall clock when none is
+  // given. Asked on the caller's thread only (Now()); the recorder goes by the samples' times.
   std::function<std::int64_t()> Now;
   std::int64_t FullResolution = DayMs;  // ticks younger than this are not folded
 };

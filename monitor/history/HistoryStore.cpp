@@ -170,12 +170,15 @@ void THistoryStore::Insert(const THistorySample& s) {
     if (s.Folded) insert.Bind(9 + i, Stored(peaks[i], PercentScale));
   }
   insert.Run();
-  const std::int64_t id = db_.LastInsertId();
+  InsertConsumers(db_.LastInsertId(), s.Consumers);
+}
+
+void THistoryStore::InsertConsumers(std::int64_t id, const std::vector<TConsumer>& consumers) {
   TSqliteStatement& consumer = Statement(
       "INSERT INTO consumers(sample, kind, rank, pid, name, process, value) "
       "VALUES(?, ?, ?, ?, ?, ?, ?)");
   std::array<int, ConsumerKindCount> ranks{};
-  for (const TConsumer& c : s.Consumers) {
+  for (const TConsumer& c : consumers) {
     int& rank = ranks[static_cast<std::size_t>(c.Kind)];
     if (rank >= KeptOf(c.Kind)) continue;
     consumer.Bind(1, id)
@@ -190,7 +193,8 @@ void THistoryStore::Insert(const THistorySample& s) {
 
 std::int64_t THistoryStore::NameId(const std::string& text) {
   if (const auto known = names_.find(text); known != names_.end()) return known->second;
-  // Kept for the names of the busiest processes, files and sockets: few of them recur.
+  // The busiest processes, files and sockets recur from tick to tick; the ids of those
+  // written lately are kept, within bounds.
   if (names_.size() >= 4096) names_.clear();
   TSqliteStatement& find = Statement("SELECT id FROM names WHERE text = ?");
   find.Bind(1, text);

@@ -67,6 +67,7 @@ class THistoryStore {
   void CreateTables();
   void CheckIdentity();
   void Insert(const THistorySample& sample);
+  void InsertConsumers(std::int64_t sample, const std::vector<TConsumer>& consumers);
   void DeleteRange(std::int64_t from, std::int64_t to);
   std::int64_t NameId(const std::string& text);
   // The statement of one of this file's SQL texts, prepared at its first use.
