@@ -3,37 +3,12 @@
 #include <algorithm>
 #include <vector>
 
+#include "monitor/cli/TextTable.h"
 #include "monitor/shell/CoreFigures.h"
 #include "monitor/shell/views/ViewColumns.h"
 #include "monitor/shell/views/ViewRows.h"
 
 namespace ombrix {
-
-namespace {
-
-// Columns padded to their widest cell; numbers to the right, texts to the left.
-std::string TableText(const std::vector<std::vector<std::string>>& cells,
-                      const std::vector<bool>& rightAligned) {
-  std::vector<std::size_t> widths;
-  for (const auto& row : cells) {
-    widths.resize(std::max(widths.size(), row.size()));
-    for (std::size_t c = 0; c < row.size(); ++c) widths[c] = std::max(widths[c], row[c].size());
-  }
-  std::string text;
-  for (const auto& row : cells) {
-    std::string line;
-    for (std::size_t c = 0; c < row.size(); ++c) {
-      const std::string pad(widths[c] - row[c].size(), ' ');
-      if (c > 0) line += "  ";
-      line += c < rightAligned.size() && rightAligned[c] ? pad + row[c] : row[c] + pad;
-    }
-    while (!line.empty() && line.back() == ' ') line.pop_back();
-    text += line + "\n";
-  }
-  return text;
-}
-
-}  // namespace
 
 TCliFrontEnd::TCliFrontEnd(const TCliOptions& options, std::FILE* out)
     : options_(options), out_(out) {
@@ -49,6 +24,10 @@ void TCliFrontEnd::RefreshGrid() {
   const std::string text = ViewText() + IndicatorText();
   std::fputs(text.c_str(), out_);
   std::fflush(out_);
+}
+
+void TCliFrontEnd::ShowNotice(const std::string& text) {
+  std::fprintf(stderr, "%s\n", text.c_str());
 }
 
 void TCliFrontEnd::ShowError(const std::string& text) {

@@ -16,6 +16,7 @@ class TCliFrontEnd : public TFrontEnd {
 
   void SetStatusText(const std::string& text) override;
   void RefreshGrid() override;
+  void ShowNotice(const std::string& text) override;
   void ShowError(const std::string& text) override;
 
   // The table of the view and the indicator texts, as printed after a tick.

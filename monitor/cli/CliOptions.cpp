@@ -2,6 +2,7 @@
 
 #include <charconv>
 
+#include "monitor/cli/HistoryReport.h"
 #include "monitor/shell/views/ViewColumns.h"
 
 namespace ombrix {
@@ -76,10 +77,24 @@ bool ParseCliOptions(const std::vector<std::string>& args, TCliOptions& options,
       options.Samples = number;
     } else if (arg == "--sort") {
       if (!value(options.SortColumn)) return false;
+    } else if (arg == "--history") {
+      options.History = true;
+    } else if (arg == "--since" || arg == "--until") {
+      std::string& when = arg == "--since" ? options.Since : options.Until;
+      if (!value(when)) return false;
+      std::int64_t ms = 0;
+      if (!ParseWhen(when, 0, false, ms)) {
+        error = arg + " takes HH:MM, \"YYYY-MM-DD HH:MM\", or a time back such as -10m or -2h";
+        return false;
+      }
     } else {
       error = "unknown option \"" + arg + "\"";
       return false;
     }
+  }
+  if (!options.History && !(options.Since.empty() && options.Until.empty())) {
+    error = "--since and --until go with --history";
+    return false;
   }
   if (!options.SortColumn.empty() && ResolveSortColumn(options.SortColumn, options.View) < 0) {
     error = "no column \"" + options.SortColumn + "\" in this view";
@@ -100,6 +115,7 @@ int ResolveSortColumn(const std::string& value, int view) {
 std::string CliUsage() {
   return "Usage: ombrix-cli [--view processes|disks|files|adapters|sockets] [--interval MS]\n"
          "                  [--samples N] [--sort COLUMN] [--descending] [--overall] [--stats]\n"
+         "       ombrix-cli --history [--since WHEN] [--until WHEN]\n"
          "\n"
          "Samples this machine like the Ombrix window and prints, after each sample, the\n"
          "chosen view as a table followed by the processor, memory, disk and network figures.\n"
@@ -111,10 +127,17 @@ std::string CliUsage() {
          "  --descending    largest first\n"
          "  --overall       files and sockets: figures since they appeared\n"
          "  --stats         also print the kernel event figures and the sample's duration\n"
+         "  --history       print the recorded history, one line per minute: the four\n"
+         "                  figures and the busiest process of each, then end\n"
+         "  --since WHEN    from WHEN (default: an hour ago); WHEN is HH:MM,\n"
+         "                  \"YYYY-MM-DD HH:MM\" or a time back from now: -10m, -2h, -1d\n"
+         "  --until WHEN    up to WHEN (default: now)\n"
          "  --help          this text\n"
          "\n"
          "Settings are read from Ombrix.ini beside the program (never written). Finished\n"
-         "processes go to Ombrix.log when LogProcesses is on.\n";
+         "processes go to Ombrix.log when LogProcesses is on. Every sample goes to the\n"
+         "history, Ombrix.history beside the log, for HistoryDays days (0: none), unless\n"
+         "another Ombrix records it already.\n";
 }
 
 }  // namespace ombrix

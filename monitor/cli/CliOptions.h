@@ -15,6 +15,10 @@ struct TCliOptions {
   bool Overall = false;
   bool Stats = false;
   bool Help = false;
+  // --history: the minutes recorded from Since to Until (WHEN texts), then the end.
+  bool History = false;
+  std::string Since;
+  std::string Until;
 };
 
 // Fills options from the arguments (without the program name); false with a message for

@@ -1,6 +1,7 @@
 // ombrix-cli: the text front end over the monitor's core. It samples like the window does
 // and prints the chosen view and the indicator texts after every tick.
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QElapsedTimer>
 #include <QTimer>
 #include <atomic>
@@ -9,6 +10,10 @@
 #include <exception>
 
 #include "monitor/cli/CliFrontEnd.h"
+#include "monitor/cli/HistoryReport.h"
+#include "monitor/history/HistoryRecorder.h"
+#include "monitor/history/HistoryStore.h"
+#include "monitor/history/HistoryText.h"
 #include "monitor/kerneltrace/KernelEventTrace.h"
 #include "monitor/model/ModelLock.h"
 #include "monitor/settings/Settings.h"
@@ -25,6 +30,28 @@ std::atomic<int> StopSignal{0};
 
 void OnSignal(int signal) {
   StopSignal = signal;
+}
+
+void PrintHistoryStats(const TMonitorCore& core) {
+  const THistoryRecorder* history = core.History();
+  if (history == nullptr) return;
+  const THistoryStatus s = history->Status();
+  switch (s.State) {
+    case THistoryState::Off:
+      std::printf("History: off (HistoryDays=0)\n");
+      break;
+    case THistoryState::Recording:
+      std::printf("History: recording to %s; %llu samples written, %llu let go, %.3f ms CPU each\n",
+                  s.Path.c_str(), static_cast<unsigned long long>(s.Written),
+                  static_cast<unsigned long long>(s.Dropped), s.CpuMsPerSample);
+      break;
+    case THistoryState::OtherRecorder:
+      std::printf("History: not recording: %s\n", s.Reason.c_str());
+      break;
+    case THistoryState::Stopped:
+      std::printf("History: stopped: %s\n", s.Reason.c_str());
+      break;
+  }
 }
 
 void PrintStats(TMonitorCore& core, double tickMs) {
@@ -47,6 +74,7 @@ void PrintStats(TMonitorCore& core, double tickMs) {
       static_cast<unsigned long long>(n.Network.load()),
       static_cast<unsigned long long>(n.Registry.load()),
       static_cast<unsigned long long>(source.Dropped));
+  PrintHistoryStats(core);
   std::printf("Tick: %.3f ms, model lock held %.3f ms\n\n", tickMs, core.LockHeldMs());
   std::fflush(stdout);
 }
@@ -63,6 +91,7 @@ int Run(int argc, char** argv, const TCliOptions& options) {
     TMonitorCore core(frontEnd, KernelTrace);
     frontEnd.SetCore(&core);
     core.Start();
+    core.StartHistory(platform::ProgramFile("Ombrix.history"));
 
     std::signal(SIGINT, OnSignal);
     std::signal(SIGTERM, OnSignal);
@@ -95,6 +124,27 @@ int Run(int argc, char** argv, const TCliOptions& options) {
   return result;
 }
 
+int RunHistory(int argc, char** argv, const TCliOptions& options) {
+  QCoreApplication app(argc, argv);
+  const std::int64_t now = QDateTime::currentMSecsSinceEpoch();
+  std::int64_t since = now - 3600000, until = now;
+  if (!options.Since.empty()) ParseWhen(options.Since, now, true, since);
+  if (!options.Until.empty()) ParseWhen(options.Until, now, false, until);
+  const std::string path = platform::ProgramFile("Ombrix.history");
+  if (!platform::FileExists(path)) {
+    std::fprintf(stderr, "ombrix-cli: no history at %s\n", path.c_str());
+    return 1;
+  }
+  const std::string lines =
+      MinuteLines(THistoryStore(path, THistoryStore::TAccess::Read), since, until);
+  if (lines.empty()) {
+    std::printf("Nothing recorded from %s to %s\n", qPrintable(MomentText(since, false)),
+                qPrintable(MomentText(until, false)));
+  }
+  std::fputs(lines.c_str(), stdout);
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -111,6 +161,7 @@ int main(int argc, char** argv) {
     return 0;
   }
   try {
+    if (options.History) return RunHistory(argc, argv, options);
     return Run(argc, argv, options);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "%s\n", e.what());

@@ -60,6 +60,7 @@ bool ParseInt64(const std::string& text, std::int64_t& out) {
 }
 
 constexpr std::int64_t kAssumedBandwidth = 1000000000;  // 1 Gbit/s
+constexpr std::int32_t kHistoryDays = 7;
 
 class Reader {
  public:
@@ -129,6 +130,7 @@ TSettings ReadSettings(const Reader& r, std::int32_t MemoryLimitMB) {
   for (const auto& row : kLevelRows) s.*row.Field = r.Levels(row, MemoryLimitMB);
   // From 1 kbit/s to 1 Tbit/s.
   s.AssumedBandwidth = r.Int64InRange("AssumedBandwidth", kAssumedBandwidth, 1000, 1000000000000);
+  s.HistoryDays = r.IntInRange("HistoryDays", kHistoryDays, 0, 366);
   s.Width = r.Int("Width", 0);
   if (s.Width < 100) s.Width = 587;
   s.Height = r.Int("Height", 0);
@@ -179,6 +181,7 @@ void SaveSettingsTo(const std::string& fileName) {
     w.Int(std::string(row.Prefix) + "Yellow", (s.*row.Field).Yellow);
   }
   if (s.AssumedBandwidth != kAssumedBandwidth) w.Int("AssumedBandwidth", s.AssumedBandwidth);
+  if (s.HistoryDays != kHistoryDays) w.Int("HistoryDays", s.HistoryDays);
   w.Int("Width", s.Width);
   w.Int("Height", s.Height);
   try {

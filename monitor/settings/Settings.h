@@ -37,6 +37,8 @@ struct TSettings {
   TThresholdLevels NetworkBusy{0, 5, 25, 100};
   // Bits per second of an adapter that reports no speed of its own.
   std::int64_t AssumedBandwidth = 1000000000;
+  // Days the history keeps; 0 records none.
+  std::int32_t HistoryDays = 7;
   std::int32_t Width = 587;
   std::int32_t Height = 415;
   bool operator==(const TSettings&) const = default;

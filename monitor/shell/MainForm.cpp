@@ -8,6 +8,7 @@
 #include <QTime>
 #include <QVBoxLayout>
 
+#include "monitor/history/HistoryText.h"
 #include "monitor/model/ModelLock.h"
 #include "monitor/settings/Settings.h"
 #include "monitor/shell/AboutForm.h"
@@ -155,6 +156,7 @@ void TMainForm::CreateComponents() {
   FileButton = Views->FileButton;
   AdapterButton = Views->AdapterButton;
   SocketButton = Views->SocketButton;
+  HistoryButton = Views->HistoryButton;
   IntervalButton = Views->IntervalButton;
   OverallButton = Views->OverallButton;
   ProcessList = Views->ProcessList;
@@ -164,12 +166,27 @@ void TMainForm::CreateComponents() {
   Views->SetCaption = [this](const QString& caption) { setWindowTitle(caption); };
   Views->SetStatusText = [this](const QString& text) { StatusText->setText(text); };
   layout->addWidget(DrawGrid1, 1);
+  CreateHistoryView(layout);
   layout->addWidget(CreateStatusLine());
   CreateMenus();
   Timer1 = new QTimer(this);
   Timer1->setObjectName("Timer1");
   connect(Timer1, &QTimer::timeout, this, [this] { Timer1Timer(); });
   ConnectWindowHandling();
+}
+
+void TMainForm::CreateHistoryView(QBoxLayout* layout) {
+  HistoryView = new THistoryView(this);
+  HistoryView->hide();
+  layout->addWidget(HistoryView, 1);
+  HistoryView->HistoryPath = [this] { return core_->HistoryPath(); };
+  HistoryView->RecorderText = [this] { return RecorderStateText(core_->History()); };
+  Views->ShowHistory = [this](bool shown) {
+    DrawGrid1->setVisible(!shown);
+    HistoryView->setVisible(shown);
+    if (shown) HistoryView->Reload(true);
+  };
+  Views->RefreshHistory = [this] { HistoryView->Reload(); };
 }
 
 void TMainForm::FormCreate() {

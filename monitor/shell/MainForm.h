@@ -5,6 +5,7 @@
 // TrayPopup).
 #pragma once
 #include <QAction>
+#include <QBoxLayout>
 #include <QButtonGroup>
 #include <QComboBox>
 #include <QFrame>
@@ -24,6 +25,7 @@
 #include "monitor/settings/SettingsForm.h"
 #include "monitor/shell/MonitorCore.h"
 #include "monitor/shell/indicators/StatePanel.h"
+#include "monitor/shell/views/HistoryView.h"
 #include "monitor/shell/views/Views.h"
 
 namespace ombrix {
@@ -52,10 +54,12 @@ class TMainForm : public QWidget, public TFrontEnd {
   QToolButton* FileButton = nullptr;
   QToolButton* AdapterButton = nullptr;
   QToolButton* SocketButton = nullptr;
+  QToolButton* HistoryButton = nullptr;
   QToolButton* IntervalButton = nullptr;
   QToolButton* OverallButton = nullptr;
   QComboBox* ProcessList = nullptr;
   TDrawGrid* DrawGrid1 = nullptr;
+  THistoryView* HistoryView = nullptr;  // in DrawGrid1's place while History is the view
   QFrame* StatusPanel = nullptr;
   QLabel* StatusText = nullptr;
   TStatePanel* Panel1 = nullptr;
@@ -148,6 +152,7 @@ class TMainForm : public QWidget, public TFrontEnd {
   void CreateComponents();
   QFrame* CreateToolBar();
   QFrame* CreateStatusLine();
+  void CreateHistoryView(QBoxLayout* layout);
   void CreateMenus();
   QToolButton* ToolButton(const char* name, const QString& text, int tag);
   QAction* MenuItem(const char* name, const QString& text, int tag);

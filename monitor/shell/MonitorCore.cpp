@@ -1,10 +1,13 @@
 #include "monitor/shell/MonitorCore.h"
 
 #include <chrono>
+#include <cmath>
 #include <cstring>
 #include <mutex>
 
 #include "monitor/diagnostics/TextFile.h"
+#include "monitor/history/HistoryCapture.h"
+#include "monitor/history/HistoryRecorder.h"
 #include "monitor/kerneltrace/EventHandlers.h"
 #include "monitor/kerneltrace/KernelEventTrace.h"
 #include "monitor/model/ModelLock.h"
@@ -13,6 +16,7 @@
 #include "monitor/network/PortNames.h"
 #include "monitor/perfdata/Statistics.h"
 #include "monitor/settings/Settings.h"
+#include "monitor/shell/CoreFigures.h"
 #include "platform/checked/Checked.h"
 #include "platform/kernelevents/EventBackend.h"
 #include "platform/network/NetworkInfo.h"
@@ -223,6 +227,7 @@ void TMonitorCore::SeedSocketsFrom(const std::uint8_t* table, std::uint32_t size
 void TMonitorCore::RunTick() {
   try {
     Tick();
+    RecordHistory();
   } catch (const std::exception& e) {
     // Reported after the tick let go of the lock: the box is modal and the trace thread
     // must not wait for the user.
@@ -267,6 +272,28 @@ void TMonitorCore::Tick() {
   SampleIntervalStart = platform::GetTickCount();
   frontEnd_.UpdateStateIcons();
   frontEnd_.RefreshGrid();
+}
+
+void TMonitorCore::StartHistory(const std::string& path, std::function<std::int64_t()> now) {
+  historyPath_ = path;
+  history_ = std::make_unique<THistoryRecorder>(THistoryOptions{path, Settings.HistoryDays, now});
+}
+
+// Copied under the lock, written by the recorder's own thread: the tick holds the lock no
+// longer for it.
+void TMonitorCore::RecordHistory() {
+  if (!history_) return;
+  THistorySample sample;
+  {
+    std::lock_guard lock(ModelLock);
+    const TFigures f = CoreFigures(*this);
+    const double interval = performanceData_ ? performanceData_->IntervalSeconds() : 0;
+    sample =
+        CaptureSample(*tables_, IdleProcess, {f.CpuInuse, f.MemoryInuse, f.DiskBusy, f.NetworkBusy},
+                      history_->Now(), std::llround(interval * 1000));
+  }
+  history_->Add(std::move(sample));
+  for (const std::string& notice : history_->TakeNotices()) frontEnd_.ShowNotice(notice);
 }
 
 void TMonitorCore::StopTrace() {

@@ -20,11 +20,13 @@ namespace ombrix {
 
 class TAddressTable;
 class TEventHandlers;
+class THistoryRecorder;
 class TIpHelper;
 class TKernelEventTrace;
 class TPerformanceData;
 
-// What a front end does for the core. Every call but ShowError comes with ModelLock held.
+// What a front end does for the core. Every call but ShowError and ShowNotice comes with
+// ModelLock held.
 class TFrontEnd {
  public:
   virtual ~TFrontEnd() = default;
@@ -38,6 +40,8 @@ class TFrontEnd {
   virtual void UpdateWindowFigures() {}
   virtual void UpdateStateIcons() {}
   virtual void RefreshGrid() {}
+  // A message the user is told once, without the box: the status line, or standard error.
+  virtual void ShowNotice(const std::string& text) { SetStatusText(text); }
   // The application's error box. Called without ModelLock, one at a time (see TErrorBox).
   virtual void ShowError(const std::string& text) = 0;
 };
@@ -79,6 +83,12 @@ class TMonitorCore : public TCounterCollection {
   void StopTrace();
   void WriteStopRecord();
 
+  // From now on every tick's figures and top consumers go to the history file at path, for
+  // HistoryDays days (0 keeps none); now stands in for the wall clock in tests.
+  void StartHistory(const std::string& path, std::function<std::int64_t()> now = {});
+  const THistoryRecorder* History() const { return history_.get(); }
+  const std::string& HistoryPath() const { return historyPath_; }
+
   // Asks the next tick to write the sample and the internal memory report to trace.txt.
   void RequestTrace();
 
@@ -109,6 +119,7 @@ class TMonitorCore : public TCounterCollection {
   void CreatePseudoProcesses();
   void CountEvents();
   void ReportSourceFaults();
+  void RecordHistory();
 
   TFrontEnd& frontEnd_;
   TKernelEventTrace* trace_;
@@ -136,6 +147,8 @@ class TMonitorCore : public TCounterCollection {
   std::unique_ptr<TMemoryInfo> memory_;
   std::unique_ptr<TAverage> diskBusyAverage_, diskQueueAverage_, intervalAverage_;
   std::unique_ptr<TEventHandlers> handlers_;
+  std::string historyPath_;
+  std::unique_ptr<THistoryRecorder> history_;
 };
 
 }  // namespace ombrix

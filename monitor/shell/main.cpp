@@ -38,6 +38,7 @@ int main(int argc, char** argv) {
     QApplication::setQuitOnLastWindowClosed(false);
     auto form = std::make_unique<TMainForm>(KernelTrace);
     form->FormCreate();
+    form->Core().StartHistory(platform::ProgramFile("Ombrix.history"));
 
     // The desktop session's end and SIGTERM take the same path: settings saved, no stop
     // record in the log.

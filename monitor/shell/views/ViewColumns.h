@@ -10,6 +10,8 @@ class TInfo;
 
 enum TView : int { vwProcesses = 0, vwDisks = 1, vwFiles = 2, vwAdapters = 3, vwSockets = 4 };
 inline constexpr int ViewCount = 5;
+// The sixth view, of the recorded history, has charts instead of entities' columns.
+inline constexpr int vwHistory = 5;
 
 // "Ombrix - Processes" and so on; empty for a number that is no view.
 QString ViewCaption(int view);

@@ -14,6 +14,7 @@
 #include "monitor/model/ModelLock.h"
 #include "monitor/model/Tables.h"
 #include "monitor/shell/images/ImageList.h"
+#include "monitor/shell/views/HistoryView.h"
 #include "monitor/shell/views/ViewColumns.h"
 #include "monitor/shell/views/ViewFormat.h"
 #include "monitor/shell/views/ViewRows.h"
@@ -24,7 +25,9 @@ namespace {
 
 constexpr int DesignListWidth = 200;
 
-QColor ColourOf(TCellColour colour, const QPalette& palette) {
+}  // namespace
+
+QColor CellColour(TCellColour colour, const QPalette& palette) {
   TRgb rgb{};
   if (FixedColour(colour, rgb)) return QColor(rgb.Red, rgb.Green, rgb.Blue);
   switch (colour) {
@@ -44,6 +47,8 @@ QColor ColourOf(TCellColour colour, const QPalette& palette) {
       return palette.color(QPalette::Text);
   }
 }
+
+namespace {
 
 QToolButton* ToggleButton(QWidget* parent, const QString& text, int image) {
   auto* button = new QToolButton(parent);
@@ -102,6 +107,9 @@ void TViews::CreateButtons(QWidget* panel2) {
   FileButton = ToggleButton(panel2, QStringLiteral("Files"), imDocument);
   AdapterButton = ToggleButton(panel2, QStringLiteral("Adapters"), imNetworkCard);
   SocketButton = ToggleButton(panel2, QStringLiteral("Sockets"), imCable);
+  HistoryButton = ToggleButton(panel2, QStringLiteral("History"), -1);
+  HistoryButton->setIcon(HistoryButtonIcon());
+  HistoryButton->setToolButtonStyle(Qt::ToolButtonIconOnly);
   IntervalButton = ToggleButton(panel2, QStringLiteral("Interval"), -1);
   OverallButton = ToggleButton(panel2, QStringLiteral("Overall"), -1);
   IntervalButton->setChecked(true);
@@ -111,6 +119,7 @@ void TViews::CreateButtons(QWidget* panel2) {
   FileButton->setObjectName("FileButton");
   AdapterButton->setObjectName("AdapterButton");
   SocketButton->setObjectName("SocketButton");
+  HistoryButton->setObjectName("HistoryButton");
   IntervalButton->setObjectName("IntervalButton");
   OverallButton->setObjectName("OverallButton");
 
@@ -118,7 +127,8 @@ void TViews::CreateButtons(QWidget* panel2) {
   if (layout == nullptr) layout = new QHBoxLayout(panel2);
   viewGroup_ = new QButtonGroup(this);
   int tag = 0;
-  for (QToolButton* b : {ProcessButton, DiskButton, FileButton, AdapterButton, SocketButton}) {
+  for (QToolButton* b :
+       {ProcessButton, DiskButton, FileButton, AdapterButton, SocketButton, HistoryButton}) {
     viewGroup_->addButton(b, tag++);
     layout->addWidget(b);
   }
@@ -150,7 +160,7 @@ void TViews::SetTables(TEntityTables* tables) {
 }
 
 void TViews::ProcessButtonClick(int tag) {
-  if (tag < 0 || tag >= ViewCount) return;
+  if (tag < 0 || tag > vwHistory) return;
   CurrentView = tag;
   if (tables_ != nullptr) tables_->ProcessListChanged = true;
   if (SetStatusText) SetStatusText(QString());
@@ -166,7 +176,8 @@ void TViews::SetViewControls() {
   // Views without overall figures always show interval values.
   if (!filtered) IntervalButton->setChecked(true);
   if (QAbstractButton* own = viewGroup_->button(CurrentView)) own->setChecked(true);
-  if (SetCaption) SetCaption(ViewCaption(CurrentView));
+  if (SetCaption) SetCaption(CurrentView == vwHistory ? HistoryCaption : ViewCaption(CurrentView));
+  if (ShowHistory) ShowHistory(CurrentView == vwHistory);
   DrawGrid1->Model()->SetShape(DrawGrid1->Model()->GridRowCount(), ViewColumnCount(CurrentView));
   LayoutColumns(clientWidth_);
 }
@@ -221,6 +232,10 @@ void TViews::ApplyProcessFilter() {
 }
 
 void TViews::Refresh(bool keepTop) {
+  if (CurrentView == vwHistory) {
+    if (RefreshHistory) RefreshHistory();
+    return;
+  }
   if (tables_ == nullptr) return;
   std::lock_guard lock(ModelLock);
   BuildRows(*tables_, CurrentView, SortColumn, Overall());
@@ -384,7 +399,7 @@ QString FitNumberText(const QString& text, const QFontMetrics& metrics, int widt
 void TViews::DrawGrid1DrawCell(QPainter& painter, int column, int row, const QRect& rect,
                                bool selected) {
   const QPalette& palette = DrawGrid1->palette();
-  painter.fillRect(rect, ColourOf(CellBackground(row, selected), palette));
+  painter.fillRect(rect, CellColour(CellBackground(row, selected), palette));
   if (tables_ == nullptr) return;
   std::lock_guard lock(ModelLock);
   TInfo* entity = RowEntity(tables_->Rows, row, SortDescending);
@@ -392,7 +407,7 @@ void TViews::DrawGrid1DrawCell(QPainter& painter, int column, int row, const QRe
   const TCell cell = CellContent(*entity, CurrentView, column, Overall());
   if (cell.Empty) return;
   painter.save();
-  painter.setPen(ColourOf(
+  painter.setPen(CellColour(
       CellTextColour(column, row, selected, cell.Value, SortColumn, SortDescending), palette));
   const QFontMetrics metrics(DrawGrid1->font());
   QRect clip = rect;

@@ -10,6 +10,7 @@
 #include <functional>
 
 #include "monitor/shell/views/DrawGrid.h"
+#include "monitor/shell/views/ViewFormat.h"
 
 class QComboBox;
 class QMenu;
@@ -25,6 +26,9 @@ class TEntityTables;
 // A number as it fits a cell of the given text width: whole, or with its leading digits
 // replaced by an ellipsis, so a cut figure never reads as a smaller one.
 QString FitNumberText(const QString& text, const QFontMetrics& metrics, int width);
+
+// The colour of a cell colour in a palette: the fixed ones, or the palette's own roles.
+QColor CellColour(TCellColour colour, const QPalette& palette);
 
 // Room a cell's text needs beside its own width: 2 pixels either side and the grid line.
 inline constexpr int CellMargin = 5;
@@ -51,6 +55,7 @@ class TViews : public QObject {
   QToolButton* FileButton;
   QToolButton* AdapterButton;
   QToolButton* SocketButton;
+  QToolButton* HistoryButton;
   QToolButton* IntervalButton;
   QToolButton* OverallButton;
   QComboBox* ProcessList;
@@ -62,6 +67,10 @@ class TViews : public QObject {
   std::function<void(const QString&)> SetCaption;
   std::function<void(const QString&)> SetStatusText;
   std::function<void(const QUrl&)> OpenUrl;
+  // The History view, which the window places: shown in place of the grid, and brought up
+  // to date where the grid would refresh.
+  std::function<void(bool shown)> ShowHistory;
+  std::function<void()> RefreshHistory;
 
   int CurrentView = 0;
   int SortColumn = 0;

@@ -165,6 +165,24 @@ TEST_F(SettingsFile, AssumedBandwidthIsBitsPerSecondBeyond32Bits) {
   EXPECT_EQ(Settings.AssumedBandwidth, 54000000);
 }
 
+TEST_F(SettingsFile, HistoryDaysFromNoneToAYearWrittenBackWhenChanged) {
+  Load("[Settings]\nHistoryDays=0\n");
+  EXPECT_EQ(Settings.HistoryDays, 0);
+  Load("[Settings]\nHistoryDays=366\n");
+  EXPECT_EQ(Settings.HistoryDays, 366);
+  for (const char* refused : {"-1", "367", "week", ""}) {
+    Load(std::string("[Settings]\nHistoryDays=") + refused + "\n");
+    EXPECT_EQ(Settings.HistoryDays, 7) << refused;
+  }
+  SaveSettingsTo(path());
+  EXPECT_EQ(dir.Read("Ombrix.ini").find("HistoryDays"), std::string::npos);  // the default
+  Settings.HistoryDays = 0;
+  SaveSettingsTo(path());
+  Settings = TSettings();
+  LoadSettingsFrom(path(), 1024);
+  EXPECT_EQ(Settings.HistoryDays, 0);
+}
+
 TEST_F(SettingsFile, AFailedSaveRaisesAndKeepsTheOldFile) {
   Settings = TSettings();
   const std::string missing = dir.File("no-such-folder/Ombrix.ini");

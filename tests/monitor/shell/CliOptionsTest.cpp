@@ -36,6 +36,17 @@ TEST(CliOptions, EveryOptionTakesEffect) {
   EXPECT_NE(CliUsage().find("--samples N"), std::string::npos);
 }
 
+TEST(CliOptions, HistoryTakesARangeOfMoments) {
+  TCliOptions o;
+  std::string error;
+  ASSERT_TRUE(Parse({"--history", "--since", "2024-05-01 14:03", "--until", "-2h"}, o, error))
+      << error;
+  EXPECT_TRUE(o.History);
+  EXPECT_EQ(o.Since, "2024-05-01 14:03");
+  EXPECT_EQ(o.Until, "-2h");
+  EXPECT_NE(CliUsage().find("--history [--since WHEN] [--until WHEN]"), std::string::npos);
+}
+
 TEST(CliOptions, SortColumnsByNumberOrTitle) {
   EXPECT_EQ(ResolveSortColumn("0", 0), 0);
   EXPECT_EQ(ResolveSortColumn("working set", 0), 3);
@@ -56,6 +67,9 @@ TEST(CliOptions, MistakesAreRefusedWithAMessage) {
                                              {"--interval", "99999999999999999999"},
                                              {"--samples", "-2"},
                                              {"--sort", "nonsense"},
+                                             {"--history", "--since", "yesterday"},
+                                             {"--history", "--until", "25:00"},
+                                             {"--since", "-10m"},
                                              {"--bogus"}}) {
     EXPECT_FALSE(Parse(args, o, error)) << args[0];
     EXPECT_FALSE(error.empty()) << args[0];

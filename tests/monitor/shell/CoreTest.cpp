@@ -5,7 +5,10 @@
 #include <thread>
 
 #include "monitor/diagnostics/TextFile.h"
+#include "monitor/history/HistoryRecorder.h"
+#include "monitor/history/HistoryStore.h"
 #include "monitor/perfdata/Statistics.h"
+#include "monitor/shell/CoreFigures.h"
 #include "platform/kernelevents/EventBackend.h"
 #include "platform/network/NetworkInfo.h"
 #include "platform/perfdata/NameIndexes.h"
@@ -259,6 +262,35 @@ TEST_F(CoreFixture, ATcpTableClaimingMoreRowsThanItHoldsIsCut) {
   EXPECT_EQ(core->Tables->Sockets.size(), 1u);  // the second row is one byte short
   core->SeedSocketsFrom(table.data(), 3);       // not even a count
   EXPECT_EQ(core->Tables->Sockets.size(), 1u);
+}
+
+// Each tick leaves its figures and its busiest processes in the history, stamped by the
+// recorder's clock; a tick that fails leaves nothing.
+TEST_F(CoreFixture, EachTickIsRecordedInTheHistory) {
+  TempDir dir;
+  Start({10, 20});
+  std::int64_t wall = 1713999960000;
+  core->StartHistory(dir.File("Ombrix.history"), [&wall] { return wall; });
+  Tick({10, 20});
+  wall += 1000;
+  Tick({10, 20});
+  wall += 1000;
+  source.Blocks.push_back({1, 2, 3});  // a block too short to read: the tick fails
+  core->RunTick();
+  const_cast<THistoryRecorder*>(core->History())->Flush();
+  ASSERT_EQ(frontEnd.Errors.size(), 1u);
+  const std::vector<THistorySample> recorded =
+      THistoryStore(core->HistoryPath(), THistoryStore::TAccess::Read).Samples(0, INT64_MAX, true);
+  ASSERT_EQ(recorded.size(), 2u);
+  EXPECT_EQ(recorded[1].Time, 1713999961000);
+  std::lock_guard lock(ModelLock);
+  EXPECT_DOUBLE_EQ(recorded[1].Mean.Processor, CoreFigures(*core).CpuInuse);
+  ASSERT_GE(recorded[1].Consumers.size(), 2u);
+  EXPECT_EQ(recorded[1].Consumers[0].Kind, TConsumerKind::Processor);
+  EXPECT_EQ(recorded[1].Consumers[0].Name, "p20");  // the later of two equals, as the view
+  EXPECT_EQ(recorded[1].Consumers[0].ProcessId, 20u);
+  EXPECT_DOUBLE_EQ(recorded[1].Consumers[0].Value,
+                   core->Tables->FindProcess(20)->ProcessorAvg.Mean());
 }
 
 // A probe that stops mid-session: the source falls back to polling by itself, and the next tick

@@ -1,0 +1,30 @@
+// A file that one program at a time keeps for itself: created private to its user, and held
+// with a lock that every other holder's try fails on, until the holder lets go or ends.
+#pragma once
+#include <string>
+
+namespace platform {
+
+class TFileLock {
+ public:
+  enum class TResult { Held, HeldByOther, Failed };
+
+  // Opens the file, creating it with mode 0600 when it is missing, and tries the lock
+  // without waiting. The lock goes with the handle (and with the program's end); it does
+  // not touch the byte locks a database keeps on the same file.
+  explicit TFileLock(const std::string& path);
+  ~TFileLock();
+  TFileLock(const TFileLock&) = delete;
+  TFileLock& operator=(const TFileLock&) = delete;
+
+  TResult Result() const { return result_; }
+  // Why the file could not be opened or locked (the system's words).
+  const std::string& Error() const { return error_; }
+
+ private:
+  int fd_ = -1;
+  TResult result_ = TResult::Failed;
+  std::string error_;
+};
+
+}  // namespace platform
