@@ -95,7 +95,6 @@ std::map<std::string, TProcessGroupFigures> TSampleBuilder::CountProcesses(
     const std::string name = p->GetName();
     TProcessGroupFigures& g = running[name];
     g.Processes += 1;
-    g.Threads += p->ThreadCount;
     g.WorkingSetBytes += p->WorkingSetAvg.Mean();
     g.PrivateBytes += std::max(p->PrivateBytesAvg.Mean(), 0.0);
     // The processor figure is a share of all processors over the interval.

@@ -21,7 +21,6 @@ class TEntityTables;
 struct TProcessGroupFigures {
   std::string Name;
   double Processes = 0;
-  double Threads = 0;
   double WorkingSetBytes = 0;
   double PrivateBytes = 0;
   double CpuSeconds = 0;  // processor time, all processors together

@@ -24,11 +24,9 @@ struct TColumn {
 constexpr MetricType Gauge = MetricType::Gauge;
 constexpr MetricType Counter = MetricType::Counter;
 
-const std::array<TColumn<TProcessGroupFigures>, 7> GroupColumns{{
+const std::array<TColumn<TProcessGroupFigures>, 6> GroupColumns{{
     {"ombrix_processes", "Processes running under this name.", Gauge,
      &TProcessGroupFigures::Processes},
-    {"ombrix_process_threads", "Threads of the processes of this name.", Gauge,
-     &TProcessGroupFigures::Threads},
     {"ombrix_process_working_set_bytes", "Working set of the processes of this name.", Gauge,
      &TProcessGroupFigures::WorkingSetBytes},
     {"ombrix_process_private_bytes", "Private bytes of the processes of this name.", Gauge,

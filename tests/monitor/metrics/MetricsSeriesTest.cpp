@@ -19,7 +19,7 @@ TMetricsSample FullSample() {
   TMetricsSample s;
   s.Samples = 4;
   s.Indicators[inMemory] = {0.25, 1};
-  s.Groups = {{"app", 2, 9, 1e6, 5e5, 12.5, 4096, 100}};
+  s.Groups = {{"app", 2, 1e6, 5e5, 12.5, 4096, 100}};
   s.Disks = {{"/", 0.4, 4e10, 0.1, 0.5, 60, 8192}};
   s.Adapters = {{"eth0", 125000, 9000, 42, 3}};
   s.Files = {{"/var/log/syslog", "rsyslogd", 2048, 0.5}};
@@ -33,7 +33,7 @@ bool EndsWith(const std::string& text, const std::string& end) {
 
 TEST(MetricsSeries, EveryFamilyFollowsTheNamingConventions) {
   const auto families = SeriesOf(FullSample());
-  ASSERT_EQ(families.size(), 24u);
+  ASSERT_EQ(families.size(), 23u);
   for (const auto& f : families) {
     SCOPED_TRACE(f.name);
     EXPECT_TRUE(prometheus::CheckMetricName(f.name));
@@ -53,7 +53,8 @@ TEST(MetricsSeries, EachFigureLandsInItsSeries) {
   EXPECT_EQ(SeriesValue(f, "ombrix_indicator_ratio", {{"indicator", "memory"}}), 0.25);
   EXPECT_EQ(SeriesValue(f, "ombrix_indicator_state", {{"indicator", "memory"}}), 1);
   EXPECT_EQ(SeriesValue(f, "ombrix_indicator_state", {{"indicator", "network"}}), 0);
-  EXPECT_EQ(SeriesValue(f, "ombrix_process_threads", {{"process", "app"}}), 9);
+  EXPECT_EQ(SeriesValue(f, "ombrix_processes", {{"process", "app"}}), 2);
+  EXPECT_EQ(SeriesValue(f, "ombrix_process_private_bytes", {{"process", "app"}}), 5e5);
   EXPECT_EQ(SeriesValue(f, "ombrix_process_cpu_seconds_total", {{"process", "app"}}), 12.5);
   EXPECT_EQ(SeriesValue(f, "ombrix_process_ip_bytes_total", {{"process", "app"}}), 100);
   EXPECT_EQ(SeriesValue(f, "ombrix_disk_queue_depth", {{"disk", "/"}}), 0.5);
@@ -69,7 +70,7 @@ TEST(MetricsSeries, EachFigureLandsInItsSeries) {
 
 TEST(MetricsSeries, AnEmptySampleStillNamesEveryFamily) {
   const auto families = SeriesOf(TMetricsSample{});
-  EXPECT_EQ(families.size(), 24u);
+  EXPECT_EQ(families.size(), 23u);
   EXPECT_EQ(SeriesValue(families, "ombrix_samples_total"), 0);
   EXPECT_FALSE(SeriesValue(families, "ombrix_processes", {{"process", "app"}}));
 }

@@ -78,7 +78,7 @@ TEST_F(MetricsServer, ServesTheLastPublishedSampleAtMetrics) {
   reply = Get(server.Port());
   EXPECT_EQ(reply.Status, 200);
   EXPECT_EQ(LineValue(reply.Body, "ombrix_samples_total"), 4);
-  EXPECT_EQ(LineValue(reply.Body, R"(ombrix_process_threads{process="a"})"), 8);
+  EXPECT_EQ(LineValue(reply.Body, R"(ombrix_process_working_set_bytes{process="a"})"), 8);
 }
 
 TEST_F(MetricsServer, NothingButMetricsIsServed) {
