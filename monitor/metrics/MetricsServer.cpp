@@ -20,8 +20,11 @@ TMetricsServer::TMetricsServer(const std::string& address,
                                std::shared_ptr<TMetricsExporter> exporter)
     : exporter_(std::move(exporter)) {
   try {
-    // Two threads: a scrape never waits behind another scraper's slow connection.
-    exposer_ = std::make_unique<prometheus::Exposer>(address, 2);
+    // A connection that sends nothing holds a thread until its request times out (30 s by
+    // default): a few threads, and no longer than a scraper waits, keep a handful of idle
+    // clients from holding up the scrapes.
+    exposer_ = std::make_unique<prometheus::Exposer>(std::vector<std::string>{
+        "listening_ports", address, "num_threads", "4", "request_timeout_ms", "10000"});
   } catch (const std::exception&) {
     // The library says no more than that it could not start.
     throw TServeError("cannot serve on " + address +

@@ -29,7 +29,7 @@ std::size_t Append(char* data, std::size_t size, std::size_t count, void* body) 
 }
 
 // A bounded wait: a server that never answers fails the test instead of hanging it.
-TReply Get(int port, const std::string& path = "/metrics") {
+TReply Get(int port, const std::string& path = "/metrics", long timeoutSeconds = 30) {
   TReply reply;
   const std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> curl(curl_easy_init(),
                                                                  &curl_easy_cleanup);
@@ -37,7 +37,7 @@ TReply Get(int port, const std::string& path = "/metrics") {
   const std::string url = "http://127.0.0.1:" + std::to_string(port) + path;
   curl_easy_setopt(curl.get(), CURLOPT_URL, url.c_str());
   curl_easy_setopt(curl.get(), CURLOPT_PATH_AS_IS, 1L);  // "/../" goes to the server as it is
-  curl_easy_setopt(curl.get(), CURLOPT_TIMEOUT, 30L);
+  curl_easy_setopt(curl.get(), CURLOPT_TIMEOUT, timeoutSeconds);
   curl_easy_setopt(curl.get(), CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(curl.get(), CURLOPT_WRITEFUNCTION, &Append);
   curl_easy_setopt(curl.get(), CURLOPT_WRITEDATA, &reply.Body);
@@ -99,6 +99,23 @@ TEST_F(MetricsServer, ATakenPortIsRefusedNamingTheAddress) {
     EXPECT_NE(std::string(e.what()).find(address), std::string::npos) << e.what();
   }
   EXPECT_THROW(TMetricsServer("192.0.2.1:0", exporter), TServeError);  // not this machine's
+}
+
+// Connections that never send a request each hold a server thread until their request times
+// out (10 s); a scrape must still get a thread of its own, and so is not kept waiting that long.
+TEST_F(MetricsServer, IdleConnectionsDoNotHoldUpAScrape) {
+  exporter->Publish(GroupSample(1));
+  std::vector<std::unique_ptr<CURL, decltype(&curl_easy_cleanup)>> idle;
+  for (int i = 0; i < 3; ++i) {
+    idle.emplace_back(curl_easy_init(), &curl_easy_cleanup);
+    const std::string url = "http://127.0.0.1:" + std::to_string(server.Port());
+    curl_easy_setopt(idle.back().get(), CURLOPT_URL, url.c_str());
+    curl_easy_setopt(idle.back().get(), CURLOPT_CONNECT_ONLY, 1L);
+    ASSERT_EQ(curl_easy_perform(idle.back().get()), CURLE_OK);
+  }
+  const TReply reply = Get(server.Port(), "/metrics", 5);
+  ASSERT_EQ(reply.Result, CURLE_OK) << curl_easy_strerror(reply.Result);
+  EXPECT_EQ(LineValue(reply.Body, "ombrix_samples_total"), 1);
 }
 
 TEST_F(MetricsServer, AScrapeIsAnsweredWhileTheModelIsLocked) {
