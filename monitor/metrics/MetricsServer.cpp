@@ -2,16 +2,26 @@
 
 #include <prometheus/exposer.h>
 
+#include <mutex>
+
 #include "monitor/metrics/MetricsSeries.h"
 
 namespace ombrix {
 
 void TMetricsExporter::Publish(std::shared_ptr<const TMetricsSample> sample) {
-  latest_.store(std::move(sample));
+  {
+    std::lock_guard lock(mutex_);
+    latest_.swap(sample);
+  }
+  // The sample replaced is freed here, outside the lock, unless a scrape still reads it.
 }
 
 std::vector<prometheus::MetricFamily> TMetricsExporter::Collect() const {
-  const std::shared_ptr<const TMetricsSample> sample = latest_.load();
+  std::shared_ptr<const TMetricsSample> sample;
+  {
+    std::lock_guard lock(mutex_);
+    sample = latest_;
+  }
   if (!sample) return {};
   return SeriesOf(*sample);
 }

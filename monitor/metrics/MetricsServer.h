@@ -3,8 +3,8 @@
 #pragma once
 #include <prometheus/collectable.h>
 
-#include <atomic>
 #include <memory>
+#include <mutex>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -18,7 +18,8 @@ class Exposer;
 namespace ombrix {
 
 // The latest finished sample, swapped in whole. A scrape reads only this copy: never the
-// model, never ModelLock, never /proc, so it neither waits for a tick nor holds one up.
+// model, never ModelLock, never /proc, so it neither waits for a tick nor holds one up. The
+// mutex is held for a pointer's copy, never while series are made or samples freed.
 class TMetricsExporter : public prometheus::Collectable {
  public:
   void Publish(std::shared_ptr<const TMetricsSample> sample);
@@ -26,7 +27,8 @@ class TMetricsExporter : public prometheus::Collectable {
   std::vector<prometheus::MetricFamily> Collect() const override;
 
  private:
-  std::atomic<std::shared_ptr<const TMetricsSample>> latest_;
+  mutable std::mutex mutex_;
+  std::shared_ptr<const TMetricsSample> latest_;
 };
 
 class TServeError : public std::runtime_error {
