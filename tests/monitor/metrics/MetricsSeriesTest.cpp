@@ -68,13 +68,6 @@ TEST(MetricsSeries, EachFigureLandsInItsSeries) {
       1500);
 }
 
-TEST(MetricsSeries, AnEmptySampleStillNamesEveryFamily) {
-  const auto families = SeriesOf(TMetricsSample{});
-  EXPECT_EQ(families.size(), 23u);
-  EXPECT_EQ(SeriesValue(families, "ombrix_samples_total"), 0);
-  EXPECT_FALSE(SeriesValue(families, "ombrix_processes", {{"process", "app"}}));
-}
-
 TEST(MetricsSeries, LabelValuesAreValidTextWhateverTheFileName) {
   EXPECT_EQ(LabelValue("plain.txt"), "plain.txt");
   EXPECT_EQ(LabelValue("M\xC3\xBCller.txt"), "M\xC3\xBCller.txt");  // valid UTF-8 stays
