@@ -10,6 +10,7 @@ packages=(
   xvfb openbox tint2 xdotool x11-utils xclip imagemagick desktop-file-utils mscompress
   fonts-dejavu-core fonts-liberation2 fonts-urw-base35 netbase python3
   sway waybar qt6-wayland grim dbus
+  prometheus-cpp-dev libcurl4-openssl-dev prometheus
 )
 if [ "${1:-}" = "--fuzz" ]; then packages+=(libclang-rt-dev); fi
 

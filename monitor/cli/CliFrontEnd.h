@@ -23,6 +23,9 @@ class TCliFrontEnd : public TFrontEnd {
   std::string ViewText();
   std::string IndicatorText();
 
+ protected:
+  TMonitorCore& Core() const { return *core_; }
+
  private:
   TCliOptions options_;
   int sortColumn_ = 0;

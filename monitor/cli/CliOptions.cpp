@@ -27,10 +27,54 @@ bool SameText(const std::string& a, const std::string& b) {
   return true;
 }
 
+bool IsIpv4Address(const std::string& text) {
+  std::size_t start = 0;
+  for (int part = 0; part < 4; ++part) {
+    const std::size_t dot = text.find('.', start);
+    if ((dot == std::string::npos) != (part == 3)) return false;
+    const std::string number = text.substr(start, dot - start);
+    std::int64_t value = 0;
+    if (number.size() > 3 || !ParseNumber(number, 0, 255, value)) return false;
+    start = dot + 1;
+  }
+  return true;
+}
+
+// The view options say how to print a table, which --serve does not; --top only says what
+// to serve.
+bool CheckServeOptions(const TCliOptions& options, bool topGiven, std::string& error) {
+  if (options.Serve.empty()) {
+    if (topGiven) error = "--top goes with --serve";
+    return !topGiven;
+  }
+  const bool viewOptions =
+      options.View != 0 || !options.SortColumn.empty() || options.Descending || options.Overall;
+  if (viewOptions)
+    error =
+        "--serve prints no view: --view, --sort, --descending and --overall "
+        "do not go with it";
+  return !viewOptions;
+}
+
 }  // namespace
+
+bool ParseServeAddress(const std::string& text, std::string& address, std::string& error) {
+  const std::size_t colon = text.rfind(':');
+  const std::string host = colon == std::string::npos ? "127.0.0.1" : text.substr(0, colon);
+  const std::string port = colon == std::string::npos ? text : text.substr(colon + 1);
+  std::int64_t number = DefaultServePort;
+  if (!IsIpv4Address(host) || (!text.empty() && !ParseNumber(port, 0, 65535, number))) {
+    error = "--serve takes [ADDRESS:]PORT, an IPv4 address and a port from 0 to 65535 (\"" + text +
+            "\")";
+    return false;
+  }
+  address = host + ":" + std::to_string(number);
+  return true;
+}
 
 bool ParseCliOptions(const std::vector<std::string>& args, TCliOptions& options,
                      std::string& error) {
+  bool topGiven = false;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
     const auto value = [&](std::string& out) {
@@ -43,7 +87,19 @@ bool ParseCliOptions(const std::vector<std::string>& args, TCliOptions& options,
     };
     std::string text;
     std::int64_t number = 0;
-    if (arg == "--help" || arg == "-h") {
+    if (arg == "--serve") {
+      // The value may be left out: the default port, on this machine only.
+      if (i + 1 < args.size() && !args[i + 1].starts_with("--")) text = args[++i];
+      if (!ParseServeAddress(text, options.Serve, error)) return false;
+    } else if (arg == "--top") {
+      if (!value(text)) return false;
+      if (!ParseNumber(text, 1, 1000, number)) {
+        error = "--top takes a count from 1 to 1000";
+        return false;
+      }
+      options.Top = number;
+      topGiven = true;
+    } else if (arg == "--help" || arg == "-h") {
       options.Help = true;
     } else if (arg == "--descending") {
       options.Descending = true;
@@ -92,6 +148,10 @@ bool ParseCliOptions(const std::vector<std::string>& args, TCliOptions& options,
       return false;
     }
   }
+  if (options.History && !options.Serve.empty()) {
+    error = "--history prints what was recorded and ends: --serve does not go with it";
+    return false;
+  }
   if (!options.History && !(options.Since.empty() && options.Until.empty())) {
     error = "--since and --until go with --history";
     return false;
@@ -100,7 +160,7 @@ bool ParseCliOptions(const std::vector<std::string>& args, TCliOptions& options,
     error = "no column \"" + options.SortColumn + "\" in this view";
     return false;
   }
-  return true;
+  return CheckServeOptions(options, topGiven, error);
 }
 
 int ResolveSortColumn(const std::string& value, int view) {
@@ -116,9 +176,13 @@ std::string CliUsage() {
   return "Usage: ombrix-cli [--view processes|disks|files|adapters|sockets] [--interval MS]\n"
          "                  [--samples N] [--sort COLUMN] [--descending] [--overall] [--stats]\n"
          "       ombrix-cli --history [--since WHEN] [--until WHEN]\n"
+         "       ombrix-cli --serve [[ADDRESS:]PORT] [--top N] [--interval MS] [--samples N]\n"
+         "                  [--stats]\n"
          "\n"
          "Samples this machine like the Ombrix window and prints, after each sample, the\n"
          "chosen view as a table followed by the processor, memory, disk and network figures.\n"
+         "With --serve it prints nothing and serves the figures of the last sample to\n"
+         "Prometheus instead, at http://ADDRESS:PORT/metrics.\n"
          "\n"
          "  --view V        the view to print (default: processes)\n"
          "  --interval MS   milliseconds between samples (default: the settings' interval)\n"
@@ -132,6 +196,14 @@ std::string CliUsage() {
          "  --since WHEN    from WHEN (default: an hour ago); WHEN is HH:MM,\n"
          "                  \"YYYY-MM-DD HH:MM\" or a time back from now: -10m, -2h, -1d\n"
          "  --until WHEN    up to WHEN (default: now)\n"
+         "  --serve [ADDRESS:]PORT\n"
+         "                  serve the figures for Prometheus (default 127.0.0.1:" +
+         std::to_string(DefaultServePort) +
+         ").\n"
+         "                  Only this machine can connect unless an address is given:\n"
+         "                  0.0.0.0:PORT serves every network, without any password.\n"
+         "                  Port 0 takes a free port; the address is printed at start\n"
+         "  --top N         files and sockets served: the N busiest of each (default 10)\n"
          "  --help          this text\n"
          "\n"
          "Settings are read from Ombrix.ini beside the program (never written). Finished\n"

@@ -6,6 +6,10 @@
 
 namespace ombrix {
 
+// The port --serve listens on when none is given.
+inline constexpr int DefaultServePort = 10090;
+inline constexpr std::int64_t DefaultTop = 10;
+
 struct TCliOptions {
   int View = 0;               // 0 Processes .. 4 Sockets
   std::int32_t Interval = 0;  // milliseconds; 0 takes the settings' interval
@@ -19,6 +23,8 @@ struct TCliOptions {
   bool History = false;
   std::string Since;
   std::string Until;
+  std::string Serve;              // "ADDRESS:PORT" to serve metrics on; empty prints the view
+  std::int64_t Top = DefaultTop;  // files and sockets served
 };
 
 // Fills options from the arguments (without the program name); false with a message for
@@ -26,6 +32,11 @@ struct TCliOptions {
 bool ParseCliOptions(const std::vector<std::string>& args, TCliOptions& options,
                      std::string& error);
 std::string CliUsage();
+
+// The listening address of --serve from "[ADDRESS:]PORT": an IPv4 address, 127.0.0.1 when
+// left out, and a port, 0 for any free one; empty text gives the default port. False with a
+// message for anything else.
+bool ParseServeAddress(const std::string& text, std::string& address, std::string& error);
 
 // The column a --sort value names in a view: its number, or its title without regard to
 // case; -1 when it names none.

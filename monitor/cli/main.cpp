@@ -11,6 +11,7 @@
 
 #include "monitor/cli/CliFrontEnd.h"
 #include "monitor/cli/HistoryReport.h"
+#include "monitor/cli/ServeFrontEnd.h"
 #include "monitor/history/HistoryRecorder.h"
 #include "monitor/history/HistoryStore.h"
 #include "monitor/history/HistoryText.h"
@@ -81,15 +82,16 @@ void PrintStats(TMonitorCore& core, double tickMs) {
 
 int Run(int argc, char** argv, const TCliOptions& options) {
   QCoreApplication app(argc, argv);
+  // The port first: one that cannot be had ends the run before anything starts or is logged.
+  const std::unique_ptr<TCliFrontEnd> frontEnd = MakeFrontEnd(options, stdout);
   SettingsOwner = platform::ProgramDir() + "Ombrix";
   const std::string program = platform::ProgramPath();
   OpenProcessLog(platform::ProgramFile("Ombrix.log"), program);
   CreateKernelTrace();
   int result = 0;
   {
-    TCliFrontEnd frontEnd(options, stdout);
-    TMonitorCore core(frontEnd, KernelTrace);
-    frontEnd.SetCore(&core);
+    TMonitorCore core(*frontEnd, KernelTrace);
+    frontEnd->SetCore(&core);
     core.Start();
     core.StartHistory(platform::ProgramFile("Ombrix.history"));
 
