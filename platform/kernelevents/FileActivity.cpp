@@ -19,6 +19,7 @@ namespace platform {
 
 namespace {
 constexpr std::uint64_t kMostGrowthPerPoll = std::uint64_t{16} << 30;  // 16 GiB
+constexpr std::uint64_t kRefusedAskEvery = 16;                         // polls
 
 constexpr std::string_view kDeleted = " (deleted)";
 
@@ -168,18 +169,27 @@ void TFileActivity::Walk(std::uint32_t pid, Process& process, bool baseline, boo
 }
 
 void TFileActivity::Poll(std::vector<TEventRecord>& out) {
+  Poll(out, os::ListPids(procRoot_));
+}
+
+void TFileActivity::Poll(std::vector<TEventRecord>& out, const std::vector<std::uint32_t>& pids) {
   const bool baseline = generation_++ == 0;
-  for (const std::uint32_t pid : os::ListPids(procRoot_)) {
-    const auto io = os::ReadWholeFile(procRoot_ + "/" + std::to_string(pid) + "/io");
-    const auto readChars = io ? FieldOf(*io, "rchar", 10) : std::nullopt;
-    const auto writeChars = io ? FieldOf(*io, "wchar", 10) : std::nullopt;
-    if (!readChars || !writeChars) continue;  // gone, or not ours to look into
+  for (const std::uint32_t pid : pids) {
     const auto [it, inserted] = processes_.try_emplace(pid);
     Process& process = it->second;
     process.Seen = generation_;
+    // Another user's process stays closed to us: it is asked again only now and then, in case
+    // it took our user id.
+    if (process.Refused && (pid + generation_) % kRefusedAskEvery != 0) continue;
+    const auto io = os::ReadWholeFile(procRoot_ + "/" + std::to_string(pid) + "/io");
+    const auto readChars = io ? FieldOf(*io, "rchar", 10) : std::nullopt;
+    const auto writeChars = io ? FieldOf(*io, "wchar", 10) : std::nullopt;
+    const bool opened = inserted || process.Refused;
+    process.Refused = !readChars || !writeChars;  // or gone: then forgotten below next time
+    if (process.Refused) continue;
     // Only a process that read or wrote something since the last poll can have moved a file.
     const bool changed =
-        inserted || *readChars != process.ReadChars || *writeChars != process.WriteChars;
+        opened || *readChars != process.ReadChars || *writeChars != process.WriteChars;
     const bool writesLead = *writeChars - process.WriteChars >= *readChars - process.ReadChars;
     process.ReadChars = *readChars;
     process.WriteChars = *writeChars;

@@ -35,6 +35,8 @@ class TFileActivity {
                 std::string sysRoot = "/sys");
   int Open();  // 0, or the errno when /proc cannot be read
   void Poll(std::vector<TEventRecord>& out);
+  // The same with the pids listed by the caller.
+  void Poll(std::vector<TEventRecord>& out, const std::vector<std::uint32_t>& pids);
 
  private:
   struct Mount {
@@ -50,6 +52,7 @@ class TFileActivity {
   struct Process {
     std::uint64_t ReadChars = 0, WriteChars = 0;
     std::uint64_t Seen = 0;
+    bool Refused = false;           // its io file is not ours to read
     std::map<int, OpenFile> Files;  // by descriptor
   };
   // A file as the scan tells files apart: its mount, inode and name. A new file that takes

@@ -7,6 +7,7 @@
 #include "platform/kernelevents/FileActivity.h"
 #include "platform/kernelevents/ProcessStarts.h"
 #include "platform/kernelevents/TcpTraffic.h"
+#include "platform/linux/Processes.h"
 
 namespace platform {
 
@@ -63,9 +64,12 @@ TSourceOpenResult TLinuxEventSource::Open(std::uint32_t enableFlags) {
 }
 
 void TLinuxEventSource::PollPeriodic(std::vector<TEventRecord>& out) {
-  if (scan_) scan_->Poll(out);
+  // One listing of /proc serves both scans: at thousands of processes it is not cheap.
+  const std::vector<std::uint32_t> pids =
+      scan_ || files_ ? os::ListPids() : std::vector<std::uint32_t>{};
+  if (scan_) scan_->Poll(out, pids);
   if (tcp_) tcp_->Poll(out);
-  if (files_) files_->Poll(out);
+  if (files_) files_->Poll(out, pids);
 }
 
 void TLinuxEventSource::Poll(std::vector<TEventRecord>& out) {

@@ -6,6 +6,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -106,15 +107,19 @@ void TProcConnector::Decode(const void* data, std::size_t length, std::vector<TE
 void TProcessScan::Open() {
   const auto self = os::ReadProcStat(static_cast<std::uint32_t>(getpid()));
   since_ = self ? self->StartTime : 0;
-  const auto pids = os::ListPids();
-  known_ = std::set<std::uint32_t>(pids.begin(), pids.end());
+  known_ = os::ListPids();
+  std::sort(known_.begin(), known_.end());
 }
 
 void TProcessScan::Poll(std::vector<TEventRecord>& out) {
-  std::set<std::uint32_t> now;
-  for (const std::uint32_t pid : os::ListPids()) {
-    now.insert(pid);
-    if (known_.contains(pid)) continue;
+  Poll(out, os::ListPids());
+}
+
+void TProcessScan::Poll(std::vector<TEventRecord>& out, const std::vector<std::uint32_t>& pids) {
+  std::vector<std::uint32_t> now(pids);
+  std::sort(now.begin(), now.end());  // /proc lists in order: this costs a pass
+  for (const std::uint32_t pid : now) {
+    if (std::binary_search(known_.begin(), known_.end(), pid)) continue;
     const auto stat = os::ReadProcStat(pid);
     if (!stat || stat->StartTime < since_) continue;
     if (auto record = StartRecordOf(pid, false)) out.push_back(std::move(*record));

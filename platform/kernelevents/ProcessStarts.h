@@ -4,7 +4,6 @@
 #pragma once
 #include <cstdint>
 #include <optional>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -35,10 +34,12 @@ class TProcessScan {
  public:
   void Open();  // remembers the processes that exist now and the time of this start
   void Poll(std::vector<TEventRecord>& out);
+  // The same with the pids listed by the caller, who lists them for others too (in order).
+  void Poll(std::vector<TEventRecord>& out, const std::vector<std::uint32_t>& pids);
 
  private:
-  std::set<std::uint32_t> known_;
-  std::uint64_t since_ = 0;  // our own start, in clock ticks after boot
+  std::vector<std::uint32_t> known_;  // sorted
+  std::uint64_t since_ = 0;           // our own start, in clock ticks after boot
 };
 
 }  // namespace platform

@@ -6,8 +6,10 @@
 
 #include <charconv>
 #include <cstring>
+#include <mutex>
 #include <sstream>
 #include <string>
+#include <unordered_map>
 
 #include "platform/linux/Files.h"
 #include "platform/linux/SockDiag.h"
@@ -58,14 +60,61 @@ bool DumpFamily(std::uint8_t family, std::vector<TTcpSocket>& out) {
                           });
 }
 
+// Which process holds a socket is found by scanning every process's descriptors: far dearer
+// than the dump itself. Owners are kept by socket inode and the scan runs only for a socket not
+// seen before, once more for one that had no owner yet (an accepted socket can be dumped
+// before its descriptor is installed), and now and then in case a socket changed hands.
+struct OwnerEntry {
+  std::uint32_t Pid = 0;
+  std::uint64_t FirstCall = 0;
+};
+
+constexpr std::uint64_t kOwnerScanEvery = 16;  // calls
+
+class SocketOwnerCache {
+ public:
+  std::uint32_t Owner(std::uint64_t inode) const {
+    const auto it = entries_.find(inode);
+    return it == entries_.end() ? 0 : it->second.Pid;
+  }
+  void Update(const std::vector<TTcpSocket>& sockets) {
+    ++calls_;
+    bool scan = calls_ % kOwnerScanEvery == 0;
+    for (const TTcpSocket& s : sockets) {
+      const auto it = entries_.find(s.Inode);
+      scan = scan || it == entries_.end() ||
+             (it->second.Pid == 0 && calls_ - it->second.FirstCall == 1);
+    }
+    std::unordered_map<std::uint64_t, std::uint32_t> found;
+    if (scan) found = os::SocketOwners();
+    std::unordered_map<std::uint64_t, OwnerEntry> next;  // the sockets gone are forgotten
+    for (const TTcpSocket& s : sockets) {
+      OwnerEntry entry{0, calls_};
+      if (const auto it = entries_.find(s.Inode); it != entries_.end()) entry = it->second;
+      if (scan) {
+        const auto owner = found.find(s.Inode);
+        entry.Pid = owner == found.end() ? 0 : owner->second;
+      }
+      next[s.Inode] = entry;
+    }
+    entries_ = std::move(next);
+  }
+
+ private:
+  std::unordered_map<std::uint64_t, OwnerEntry> entries_;
+  std::uint64_t calls_ = 0;
+};
+
 std::vector<TTcpRow> WithOwners(const std::vector<TTcpSocket>& sockets) {
-  const auto owners = os::SocketOwners();
+  static std::mutex lock;
+  static SocketOwnerCache cache;
+  const std::lock_guard hold(lock);
+  cache.Update(sockets);
   std::vector<TTcpRow> rows;
   rows.reserve(sockets.size());
   for (const TTcpSocket& s : sockets) {
     TTcpRow row = s.Row;
-    const auto it = owners.find(s.Inode);
-    row.OwningPid = it == owners.end() ? 0 : it->second;
+    row.OwningPid = cache.Owner(s.Inode);
     rows.push_back(row);
   }
   return rows;

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <limits>
 #include <mutex>
+#include <optional>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -76,11 +77,35 @@ struct NetRow {
   std::int64_t Bytes = 0, Packets = 0, Bandwidth = 0, RxErrors = 0, TxErrors = 0;
 };
 
+// A process as last read. A single-threaded process whose schedstat shows neither run time nor
+// runs since then has not run, so its stat and io counters are those of Row: reading schedstat
+// alone spares three files for every process at rest, which on a desktop is nearly every one.
 struct PidEntry {
   std::uint64_t StartTime = 0;  // clock ticks after boot
   std::int64_t Cpu = 0;         // 100-ns units
   std::uint64_t Generation = 0;
+  std::uint64_t RunNs = 0, Runs = 0;  // schedstat when Row was read; Runs 0: nothing kept
+  bool Kernel = false;
+  ProcessRow Row;
 };
+
+// Memory can shrink while a process sleeps (pages reclaimed or swapped out): a process at rest
+// is still read in full once in this many blocks.
+constexpr std::uint64_t kRestingReadEvery = 16;
+
+struct Schedstat {
+  std::uint64_t RunNs = 0, Runs = 0;
+  bool Ok = false;
+};
+
+Schedstat ParseSchedstat(std::string_view text) {
+  Schedstat s;
+  s.RunNs = NextNumber(text);
+  NextNumber(text);  // time spent waiting to run
+  s.Runs = NextNumber(text);
+  s.Ok = s.Runs != 0;
+  return s;
+}
 
 struct Wanted {
   bool System = false, Memory = false, Processor = false, Process = false, Thread = false,
@@ -259,6 +284,8 @@ struct LinuxPerfProvider::State {
              std::int64_t& systemCpu);
   bool ReadProcess(std::uint32_t pid, bool threads, std::int64_t& systemCpu);
   static std::int64_t Switches(std::string_view schedstat);
+  std::optional<bool> TakeResting(std::uint32_t pid, const Schedstat& now, bool threads);
+  void KeepResting(std::uint32_t pid, const Schedstat& now, std::uint64_t threadCount, bool kernel);
   void ReadThreads(std::uint32_t pid, std::uint64_t count);
   void ReadDisks();
   void AddDisk(const os::MountEntry& m);
@@ -404,7 +431,10 @@ bool LinuxPerfProvider::State::Track(std::uint32_t pid, std::uint64_t startTime,
   PidEntry& entry = it->second;
   const bool reused = !fresh && entry.StartTime != startTime;
   const std::int64_t before = (fresh || reused) ? 0 : entry.Cpu;
-  entry = {startTime, cpu, Generation};
+  entry.StartTime = startTime;
+  entry.Cpu = cpu;
+  entry.Generation = Generation;
+  entry.Runs = 0;  // kept again by whoever read it in full
   // Only positive steps count: a plain sum would fall whenever a kernel worker exits.
   if (kernel && cpu > before) systemCpu += cpu - before;
   return !kernel && !reused;
@@ -414,12 +444,16 @@ bool LinuxPerfProvider::State::Track(std::uint32_t pid, std::uint64_t startTime,
 // zombie, kernel thread, pid reused).
 bool LinuxPerfProvider::State::ReadProcess(std::uint32_t pid, bool threads,
                                            std::int64_t& systemCpu) {
+  // Read first, so that a run while the other files are read shows as a change next time.
+  const Schedstat sched = ParseSchedstat(ReadProc(pid, "schedstat"));
+  if (const std::optional<bool> taken = TakeResting(pid, sched, threads)) return *taken;
   const auto st = os::ParseProcStat(ReadProc(pid, "stat"));
   if (!st || st->State == 'Z') return false;
   const std::int64_t cpu = ToInt64(st->UTime + st->STime) * Tick;
   const bool kernel = st->IsKernelThread();
   if (!Track(pid, st->StartTime, cpu, kernel, systemCpu)) {
-    if (kernel && threads) KernelThreads.push_back({pid, Switches(ReadProc(pid, "schedstat"))});
+    if (kernel && threads) KernelThreads.push_back({pid, ToInt64(sched.Runs)});
+    if (kernel) KeepResting(pid, sched, st->NumThreads, true);
     return false;
   }
   ProcessRow& p = Processes.emplace_back();
@@ -437,10 +471,47 @@ bool LinuxPerfProvider::State::ReadProcess(std::uint32_t pid, bool threads,
   p.IoBytes = ToInt64(os::KeyedValue(io, "rchar") + os::KeyedValue(io, "wchar"));
   if (threads) {
     p.FirstThread = Threads.size();
-    ReadThreads(pid, st->NumThreads);
+    if (st->NumThreads == 1 && sched.Ok)
+      Threads.push_back({pid, ToInt64(sched.Runs)});  // the process is its only thread
+    else
+      ReadThreads(pid, st->NumThreads);
     p.Threads = Threads.size() - p.FirstThread;
   }
+  KeepResting(pid, sched, st->NumThreads, false);
   return true;
+}
+
+// The row kept for a process that has not run since it was read; nothing when it has run, was
+// never kept, or is due for its periodic full read. Else whether it is in the block.
+std::optional<bool> LinuxPerfProvider::State::TakeResting(std::uint32_t pid, const Schedstat& now,
+                                                          bool threads) {
+  const auto it = Pids.find(pid);
+  if (it == Pids.end() || !now.Ok) return std::nullopt;
+  PidEntry& e = it->second;
+  if (e.Runs == 0 || now.Runs != e.Runs || now.RunNs != e.RunNs ||
+      (pid + Generation) % kRestingReadEvery == 0)
+    return std::nullopt;
+  e.Generation = Generation;
+  if (e.Kernel) {
+    if (threads) KernelThreads.push_back({pid, ToInt64(now.Runs)});
+    return false;
+  }
+  ProcessRow& p = Processes.emplace_back(e.Row);
+  p.FirstThread = Threads.size();
+  p.Threads = threads ? 1 : 0;
+  if (threads) Threads.push_back({pid, ToInt64(now.Runs)});
+  return true;
+}
+
+// Keeps what was just read of a single-threaded process (for a kernel thread, that it is one).
+void LinuxPerfProvider::State::KeepResting(std::uint32_t pid, const Schedstat& now,
+                                           std::uint64_t threadCount, bool kernel) {
+  PidEntry& e = Pids[pid];
+  const bool keep = now.Ok && threadCount == 1;
+  e.RunNs = now.RunNs;
+  e.Runs = keep ? now.Runs : 0;
+  e.Kernel = kernel;
+  if (keep && !kernel) e.Row = Processes.back();
 }
 
 void LinuxPerfProvider::State::ReadProcessesFromProc(bool threads, std::int64_t& systemCpu) {

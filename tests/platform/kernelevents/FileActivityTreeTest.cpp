@@ -115,4 +115,19 @@ TEST_F(FileTree, ANewFileOnADeletedFilesInodeIsNamedAfresh) {
   EXPECT_EQ(second.Bytes, 50u);
 }
 
+// Another user's process is not asked every poll; one that becomes readable (it took our user
+// id) is still found within a few seconds, with what it wrote.
+TEST_F(FileTree, AProcessClosedToUsIsAskedAgainNowAndThen) {
+  Open(3, "/data/a.log", 40, 77, 0);
+  fs::remove(fs::path(dir.Path()) / "proc/500/io");
+  EXPECT_TRUE(Poll().Io.empty());
+  Open(3, "/data/a.log", 40, 77, 1000);
+  int skipped = 0;
+  TRecords seen;
+  while ((seen = Poll()).Io.empty() && skipped < 100) ++skipped;
+  EXPECT_GE(skipped, 1) << "asked at every poll";
+  EXPECT_LT(skipped, 16) << "never asked again";
+  EXPECT_EQ(seen.Bytes, 1000u);
+}
+
 }  // namespace

@@ -120,6 +120,21 @@ TEST(TcpConnections, NetlinkShowsBothEndsOfOurConnection) {
   EXPECT_EQ(connection.EndsIn(rows), 2);
 }
 
+// Owners are kept between calls: a connection made after the first call must still be owned at
+// once, and the first one keep its owner, over more calls than the periodic rescan spans.
+TEST(TcpConnections, ANewConnectionIsOwnedAtOnceAndKnownOnesKeepTheirOwner) {
+  LoopbackConnection first;
+  ASSERT_TRUE(first.ok());
+  EXPECT_EQ(first.EndsIn(platform::EstablishedTcpConnections()), 2);
+  for (int call = 0; call < 20; ++call) {
+    LoopbackConnection next;
+    ASSERT_TRUE(next.ok());
+    const std::vector<TTcpRow> rows = platform::EstablishedTcpConnections();
+    EXPECT_EQ(next.EndsIn(rows), 2) << "call " << call;
+    EXPECT_EQ(first.EndsIn(rows), 2) << "call " << call;
+  }
+}
+
 TEST(TcpConnections, DualStackListenerConnectionIsSeenAsIpv4) {
   LoopbackConnection connection(true);
   if (!connection.ok()) GTEST_SKIP() << "no IPv6 here";

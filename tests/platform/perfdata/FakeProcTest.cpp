@@ -142,6 +142,7 @@ TEST_F(FakeProc, KernelThreadTimeAccumulatesAndAReusedPidSkipsOneBlock) {
   Build();
   fs::remove_all(fs::path(dir.Path()) / "proc/50");  // a worker exits
   Put("proc/2/stat", Stat(2, "kthreadd", 'S', 0x208040, 5, 4, 1, 5));
+  Put("proc/2/schedstat", "0 0 5\n");  // it ran
   Put("proc/100/stat", Stat(100, "averyveryverylo", 'S', 0x400100, 1, 0, 2, 2000));
   auto b = Build();
   EXPECT_EQ(b[kObjProcess][0].Values[kProcessorTime],
@@ -154,6 +155,37 @@ TEST_F(FakeProc, KernelThreadTimeAccumulatesAndAReusedPidSkipsOneBlock) {
   b = Build();
   EXPECT_EQ(b[kObjProcess][0].Values[kProcessorTime],
             (7 + 30 + 2 + 3) * tick);  // a new worker adds its time
+}
+
+// A single-threaded process whose schedstat did not move has not run: its other files are not
+// read again until it runs, or until its periodic full read (memory can shrink while it sleeps).
+TEST_F(FakeProc, AProcessAtRestIsReadAgainWhenItRunsOrAtItsPeriodicRead) {
+  Put("proc/300/stat", Stat(300, "sleeper", 'S', 0x400100, 4, 1, 1, 900));
+  Put("proc/300/statm", "100 40 10 1 0 30 0\n");
+  Put("proc/300/schedstat", "5000 0 7\n");
+  const auto workingSet = [this](const std::vector<Instance>& processes) {
+    for (const Instance& p : processes)
+      if (p.Name == "sleeper") return p.Values.at(kWorkingSet) / page;
+    return std::int64_t{-1};
+  };
+  EXPECT_EQ(workingSet(Build()[kObjProcess]), 40);
+  Put("proc/300/statm", "100 60 10 1 0 30 0\n");
+  int restingReads = 0;
+  std::map<std::uint32_t, std::vector<Instance>> b;
+  while ((b = Build()), workingSet(b[kObjProcess]) == 40) ++restingReads;
+  EXPECT_EQ(workingSet(b[kObjProcess]), 60);
+  EXPECT_GE(restingReads, 1) << "a process at rest was read in full at once";
+  EXPECT_LT(restingReads, 16) << "a process at rest was never read again";
+  Put("proc/300/statm", "100 80 10 1 0 30 0\n");
+  Put("proc/300/stat", Stat(300, "sleeper", 'S', 0x400100, 6, 1, 1, 900));
+  Put("proc/300/schedstat", "9000 0 8\n");
+  b = Build();
+  EXPECT_EQ(workingSet(b[kObjProcess]), 80) << "a process that ran was not read again";
+  for (const Instance& p : b[kObjProcess]) {
+    if (p.Name == "sleeper") {
+      EXPECT_EQ(p.Values.at(kProcessorTime), 7 * tick);
+    }
+  }
 }
 
 TEST_F(FakeProc, StolenTimeIsNeitherBusyNorIdle) {
