@@ -10,6 +10,7 @@
 #include <sstream>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "platform/linux/Files.h"
 #include "platform/linux/SockDiag.h"
@@ -105,7 +106,8 @@ class SocketOwnerCache {
   std::uint64_t calls_ = 0;
 };
 
-std::vector<TTcpRow> WithOwners(const std::vector<TTcpSocket>& sockets) {
+std::vector<TTcpRow> WithOwners(std::vector<TTcpSocket> sockets) {
+  DropRepeatedSockets(sockets);
   static std::mutex lock;
   static SocketOwnerCache cache;
   const std::lock_guard hold(lock);
@@ -171,6 +173,14 @@ std::vector<TTcpSocket> ParseProcNetTcp(std::string_view text, bool v6) {
   return out;
 }
 
+// Both sources are read a piece at a time while connections come and go, so one connection
+// can be read twice: once is enough. A socket not yet accepted has no inode, and stays.
+void DropRepeatedSockets(std::vector<TTcpSocket>& sockets) {
+  std::unordered_set<std::uint64_t> seen;
+  std::erase_if(sockets,
+                [&](const TTcpSocket& s) { return s.Inode != 0 && !seen.insert(s.Inode).second; });
+}
+
 std::vector<TTcpRow> NetlinkTcpConnections(bool& ok) {
   std::vector<TTcpSocket> sockets;
   ok = DumpFamily(AF_INET, sockets);
@@ -178,7 +188,7 @@ std::vector<TTcpRow> NetlinkTcpConnections(bool& ok) {
   // Connections accepted by dual-stack listeners show up here only; a kernel without IPv6
   // has none of them.
   DumpFamily(AF_INET6, sockets);
-  return WithOwners(sockets);
+  return WithOwners(std::move(sockets));
 }
 
 std::vector<TTcpRow> ProcTcpConnections() {
@@ -187,7 +197,7 @@ std::vector<TTcpRow> ProcTcpConnections() {
   const std::vector<TTcpSocket> v6 =
       ParseProcNetTcp(os::ReadWholeFile("/proc/net/tcp6").value_or(""), true);
   sockets.insert(sockets.end(), v6.begin(), v6.end());
-  return WithOwners(sockets);
+  return WithOwners(std::move(sockets));
 }
 
 std::vector<TTcpRow> EstablishedTcpConnections() {
