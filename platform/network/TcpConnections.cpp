@@ -7,12 +7,14 @@
 #include <charconv>
 #include <cstring>
 #include <mutex>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
 
 #include "platform/linux/Files.h"
+#include "platform/linux/ProcText.h"
 #include "platform/linux/SockDiag.h"
 #include "platform/network/NetworkInfo.h"
 
@@ -200,10 +202,25 @@ std::vector<TTcpRow> ProcTcpConnections() {
   return WithOwners(std::move(sockets));
 }
 
+// The connections of the last call while no TCP segment moved since: no connection can have
+// opened or closed. Read again every few calls all the same, for owners that changed hands.
 std::vector<TTcpRow> EstablishedTcpConnections() {
+  static std::mutex lock;
+  static std::optional<std::uint64_t> lastSegments;
+  static std::vector<TTcpRow> lastRows;
+  static std::uint64_t calls = 0;
+  const auto segments = os::TcpSegments(os::ReadWholeFile("/proc/net/snmp").value_or(""));
+  {
+    const std::lock_guard hold(lock);
+    if (segments && segments == lastSegments && ++calls % kOwnerScanEvery != 0) return lastRows;
+  }
   bool ok = false;
   std::vector<TTcpRow> rows = NetlinkTcpConnections(ok);
-  return ok ? rows : ProcTcpConnections();
+  if (!ok) rows = ProcTcpConnections();
+  const std::lock_guard hold(lock);
+  lastSegments = segments;
+  lastRows = rows;
+  return rows;
 }
 
 }  // namespace platform
