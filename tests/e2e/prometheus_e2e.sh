@@ -98,12 +98,14 @@ cpu_seconds() {
 }
 
 # Two scrapes first; then what the kernel says from here to the queries.
-for _ in $(seq 150); do
+# The engine can take a minute to start on a loaded machine: wait by the clock, not by tries.
+deadline=$(($(date +%s) + 150))
+while (($(date +%s) < deadline)); do
   [ "$(query 'count_over_time(ombrix_samples_total[1m])')" -ge 2 ] 2>/dev/null && break
-  sleep 0.2
+  sleep 0.5
 done
 [ "$(query 'count_over_time(ombrix_samples_total[1m])')" -ge 2 ] 2>/dev/null ||
-  fail "Prometheus did not scrape ombrix-cli twice"
+  fail "Prometheus did not scrape ombrix-cli twice in 150 s (up: $(query 'up'))"
 [ "$(query 'up{job="ombrix"}')" = 1 ] || fail "the target is not up"
 t0=$(now)
 cpu0=$(cpu_seconds)
