@@ -518,7 +518,9 @@ Schedstat LinuxPerfProvider::State::ReadSchedstat(std::uint32_t pid) {
   os::Fd fd(openat(ProcFd.Get(), Path, O_RDONLY | O_CLOEXEC));
   const ssize_t n = fd ? pread(fd.Get(), text, sizeof text, 0) : -1;
   if (n <= 0) return {};
-  if (KeptOpen < KeepOpenLimit) {
+  // Kept from a process's second block on: most of the processes that come and go live
+  // through one block at most, and keeping costs two more calls than reading.
+  if (e.Generation != 0 && KeptOpen < KeepOpenLimit) {
     e.SchedFd = os::MoveToQuietRange(std::move(fd));
     if (e.SchedFd.Get() >= os::kQuietDescriptors)
       ++KeptOpen;
