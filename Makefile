@@ -9,7 +9,7 @@ deps:
 	@scripts/deps.sh
 
 configure: deps
-	@cmake -S . -B $(BUILD) $(CMAKE_FLAGS) >/dev/null
+	@cmake -S . -B $(BUILD) $(CMAKE_FLAGS)
 
 build: configure
 	@cmake --build $(BUILD) -j $(JOBS)
