@@ -35,7 +35,7 @@ void TCliFrontEnd::ShowError(const std::string& text) {
 }
 
 std::string TCliFrontEnd::ViewText() {
-  TEntityTables& tables = *core_->Tables;
+  TEntityTables& tables = core_->Tables;
   const int view = options_.View;
   const int columns = ViewColumnCount(view);
   BuildRows(tables, view, sortColumn_, options_.Overall);

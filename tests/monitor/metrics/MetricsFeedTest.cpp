@@ -91,7 +91,7 @@ class MetricsFeed : public ::testing::Test {
     frontEnd.Core = core.get();
     core->Start();
     std::lock_guard lock(ModelLock);
-    core->Tables->Sockets.clear();  // what the machine's own connections seeded
+    core->Tables.Sockets.clear();  // what the machine's own connections seeded
     Settings.CpuInuse = {0, 50, 80};
     Settings.DiskBusy = {0, 20, 60};
   }
@@ -143,7 +143,7 @@ TEST_F(MetricsFeed, IpBytesAreCountedBeforeTheTickClearsThem) {
   Tick();
   {
     std::lock_guard lock(ModelLock);
-    TProcessInfo* db = core->Tables->FindProcess(20);
+    TProcessInfo* db = core->Tables.FindProcess(20);
     db->AddPacket(1500);
     db->AddPacket(1500);
   }
@@ -190,10 +190,10 @@ TEST_F(MetricsFeed, FilesAndSocketsShowTheLastIntervalByNameAndProcess) {
   Tick();
   {
     std::lock_guard lock(ModelLock);
-    TFileInfo* file = core->Tables->FindOrCreateFile(20, 1);
+    TFileInfo* file = core->Tables.FindOrCreateFile(20, 1);
     file->SetName("/data/db.dat");
     for (int i = 0; i < 3; ++i) file->AddDiskIo(0, 4096, 100);
-    TSocketInfo* socket = core->Tables->FindOrCreateSocket(20, 0x0A000007, 40123);
+    TSocketInfo* socket = core->Tables.FindOrCreateSocket(20, 0x0A000007, 40123);
     for (int i = 0; i < 4; ++i) socket->AddPacket(1000);
   }
   Tick();

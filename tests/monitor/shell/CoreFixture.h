@@ -78,10 +78,10 @@ class CoreFixture : public ::testing::Test {
     core->Start();
     // What the machine's own connections seeded is not this test's business.
     std::lock_guard lock(ModelLock);
-    core->Tables->Sockets.clear();
-    core->Tables->Sockets.shrink_to_fit();
-    for (auto& p : core->Tables->Processes) p->Touch(false);
-    core->Tables->SweepProcesses();
+    core->Tables.Sockets.clear();
+    core->Tables.Sockets.shrink_to_fit();
+    for (auto& p : core->Tables.Processes) p->Touch(false);
+    core->Tables.SweepProcesses();
   }
   void Tick(const std::vector<std::uint32_t>& pids, int processors = 1) {
     source.Blocks.push_back(SampleBlock(processors, pids, time += 1000));

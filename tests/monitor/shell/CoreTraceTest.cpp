@@ -50,10 +50,10 @@ TEST(CoreTrace, EventsReachTheTablesAndOutliveTheCoreSafely) {
     EXPECT_GT(core->EventCounts().Process.load(), 0u);
     {
       std::lock_guard lock(ModelLock);
-      TProcessInfo* p = core->Tables->FindProcess(424242);
+      TProcessInfo* p = core->Tables.FindProcess(424242);
       ASSERT_NE(p, nullptr);
       EXPECT_FALSE(p->Partial);  // its start was seen
-      EXPECT_NE(core->Tables->FindOrCreateFile(424242, 7)->IoCount, 0);
+      EXPECT_NE(core->Tables.FindOrCreateFile(424242, 7)->IoCount, 0);
     }
     core.reset();  // while the replay keeps delivering
     // Give records already on their way the time to arrive at the closed handlers.
@@ -100,11 +100,11 @@ TEST(CoreTrace, SettingsChangedWhileEventsArriveAreReadWhole) {
     const auto ours = [](const TSocketInfo& s) { return s.ProcessId == 5000; };
     ASSERT_TRUE(Eventually([&] {
       std::lock_guard lock(ModelLock);
-      return std::count_if(core.Tables->Sockets.begin(), core.Tables->Sockets.end(),
+      return std::count_if(core.Tables.Sockets.begin(), core.Tables.Sockets.end(),
                            [&](const auto& s) { return ours(*s); }) == kSockets;
     }));
     std::lock_guard lock(ModelLock);
-    for (const auto& s : core.Tables->Sockets) {
+    for (const auto& s : core.Tables.Sockets) {
       if (!ours(*s)) continue;
       const auto& entry =
           core.AddressTable()->Entries()[core.AddressTable()->IndexOf(s->RemoteAddress)];

@@ -261,26 +261,26 @@ TEST_F(WindowHandlingTest, F1OverTheTrayMenuClosesItAndAsksForHelp) {
 
 TEST_F(WindowHandlingTest, AboutWindowIsSingleAndClosesItselfAfterFourSeconds) {
   delete AboutForm;  // the one start-up showed
-  ASSERT_EQ(AboutForm, nullptr);
+  ASSERT_EQ(AboutForm.data(), nullptr);
   testing::FakeClock clock(0xFFFFF000u);  // across the tick count's wrap
   form->AboutMenuClick();
-  TAboutForm* about = AboutForm;
+  TAboutForm* about = AboutForm.data();
   ASSERT_NE(about, nullptr);
   EXPECT_TRUE(about->isVisible());
   form->AboutMenuClick();
-  EXPECT_EQ(AboutForm, about);
+  EXPECT_EQ(AboutForm.data(), about);
 
   clock.Advance(3999);
   about->Timer1Timer();
-  EXPECT_EQ(AboutForm, about);
+  EXPECT_EQ(AboutForm.data(), about);
   EXPECT_TRUE(about->isVisible());
   clock.Advance(1);
   about->Timer1Timer();
-  EXPECT_EQ(AboutForm, nullptr);
+  EXPECT_EQ(AboutForm.data(), nullptr);
   QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 
   form->AboutMenuClick();  // a new one
-  EXPECT_NE(AboutForm, nullptr);
+  EXPECT_NE(AboutForm.data(), nullptr);
 }
 
 TEST_F(WindowHandlingTest, LeftAndRightClickOpenTheMenuAtTheCursor) {
