@@ -12,6 +12,7 @@
 #include "tests/support/FakeClock.h"
 #include "tests/support/PerfBlockBuilder.h"
 #include "tests/support/PerfBlockSource.h"
+#include "tests/support/ScopedSettings.h"
 
 namespace ombrix {
 namespace {
@@ -84,7 +85,6 @@ class TFeedFrontEnd : public TFrontEnd {
 class MetricsFeed : public ::testing::Test {
  protected:
   void SetUp() override {
-    Settings = TSettings{};
     clock.Set(100000);
     source.Blocks.push_back(Block(machine, seconds));
     core = std::make_unique<TMonitorCore>(frontEnd, nullptr, [] { return nullptr; });
@@ -95,10 +95,7 @@ class MetricsFeed : public ::testing::Test {
     Settings.CpuInuse = {0, 50, 80};
     Settings.DiskBusy = {0, 20, 60};
   }
-  void TearDown() override {
-    core.reset();
-    Settings = TSettings{};
-  }
+  void TearDown() override { core.reset(); }
   void Tick() {
     clock.Advance(IntervalMs);
     seconds += IntervalMs / 1000;
@@ -109,6 +106,7 @@ class MetricsFeed : public ::testing::Test {
     return SeriesValue(exporter.Collect(), name, labels);
   }
 
+  ombrix::testing::ScopedSettings settings_{TSettings{}};
   FakePerfSource source;
   FakeClock clock;
   TMetricsExporter exporter;

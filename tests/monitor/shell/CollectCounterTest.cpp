@@ -13,6 +13,7 @@
 #include "platform/perfdata/PerfLayout.h"
 #include "tests/support/PerfBlockBuilder.h"
 #include "tests/support/PerfBlockSource.h"
+#include "tests/support/ScopedSettings.h"
 #include "tests/support/TempDir.h"
 
 namespace ombrix {
@@ -78,7 +79,6 @@ class Collection : public ::testing::Test, protected CollectionTargets, public T
   Collection() : TCounterCollection({tables, memory, cpuUsage, cpuQueue, diskBusy, diskQueue}) {}
 
   void SetUp() override {
-    Settings = TSettings{};
     const auto pseudo = [this](const char* name) {
       auto p = std::make_unique<TProcessInfo>(&Tables, 0);
       p->SetName(name);
@@ -89,7 +89,6 @@ class Collection : public ::testing::Test, protected CollectionTargets, public T
     DpcsProcess = pseudo("_DPCs");
     reader = std::make_unique<TPerformanceData>();
   }
-  void TearDown() override { Settings = TSettings{}; }
 
   // Walks cur with prev as the previous block.
   void Collect(const std::vector<PerfObjectSpec>& prev, const std::vector<PerfObjectSpec>& cur) {
@@ -105,6 +104,7 @@ class Collection : public ::testing::Test, protected CollectionTargets, public T
 
   TProcessInfo* Process(std::uint32_t id) { return Tables.FindProcess(id); }
 
+  ombrix::testing::ScopedSettings settings_{TSettings{}};
   FakePerfSource source;
   std::unique_ptr<TPerformanceData> reader;
 };

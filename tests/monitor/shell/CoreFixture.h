@@ -15,6 +15,7 @@
 #include "tests/support/FakeClock.h"
 #include "tests/support/PerfBlockBuilder.h"
 #include "tests/support/PerfBlockSource.h"
+#include "tests/support/ScopedSettings.h"
 
 namespace ombrix::testing {
 
@@ -62,14 +63,8 @@ inline std::vector<std::uint8_t> SampleBlock(int processors, const std::vector<s
 
 class CoreFixture : public ::testing::Test {
  protected:
-  void SetUp() override {
-    Settings = TSettings{};
-    clock.Set(1000);
-  }
-  void TearDown() override {
-    core.reset();
-    Settings = TSettings{};
-  }
+  void SetUp() override { clock.Set(1000); }
+  void TearDown() override { core.reset(); }
   // Start-up with a first block; later blocks are queued by the test.
   void Start(const std::vector<std::uint32_t>& pids = {}, int processors = 1) {
     source.Blocks.push_back(SampleBlock(processors, pids, 1000));
@@ -88,6 +83,7 @@ class CoreFixture : public ::testing::Test {
     core->RunTick();
   }
 
+  ScopedSettings settings_{TSettings{}};
   FakePerfSource source;
   FakeClock clock;
   TRecordingFrontEnd frontEnd;

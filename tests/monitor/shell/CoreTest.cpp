@@ -1,6 +1,7 @@
 // The core's start-up, tick, sweep, expiry, socket seeding and error handling against
 // scripted performance data and a settable clock.
 #include <gtest/gtest.h>
+#include <optional>
 
 #include <thread>
 
@@ -16,6 +17,7 @@
 #include "tests/monitor/shell/CoreFixture.h"
 #include "tests/support/FakeProbes.h"
 #include "tests/support/LiveWorkload.h"
+#include "tests/support/ScopedPlatform.h"
 #include "tests/support/TempDir.h"
 
 namespace ombrix {
@@ -299,7 +301,7 @@ TEST_F(CoreFixture, EachTickIsRecordedInTheHistory) {
 TEST_F(CoreFixture, AProbeThatStopsServingIsReportedOnceAtTheNextTick) {
   Start({10});
   FakeProbes probes;
-  platform::SetProbePath(probes.Path("exits"));
+  std::optional<ScopedProbe> probe(std::in_place, probes.Path("exits"));
   platform::TPreferredEventSource events;
   ASSERT_TRUE(events.Open(platform::EVENT_TRACE_FLAG_NETWORK_TCPIP).Opened);
   std::vector<platform::TEventRecord> records;
@@ -307,7 +309,7 @@ TEST_F(CoreFixture, AProbeThatStopsServingIsReportedOnceAtTheNextTick) {
     events.Poll(records);
     return platform::EventSourceStats().Faults == 1;
   }));
-  platform::SetProbePath("");
+  probe.reset();
   Tick({10});
   Tick({10});
   ASSERT_EQ(frontEnd.Errors.size(), 1u);

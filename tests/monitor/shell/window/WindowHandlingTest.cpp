@@ -21,6 +21,7 @@
 #include "monitor/shell/MainForm.h"
 #include "monitor/shell/images/ImageList.h"
 #include "tests/support/FakeClock.h"
+#include "tests/support/ScopedSettings.h"
 #include "tests/support/TempDir.h"
 
 namespace ombrix {
@@ -29,7 +30,6 @@ namespace {
 class WindowHandlingTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    Settings = TSettings{};
     SettingsOwner = dir.File("Ombrix");
     form = std::make_unique<TMainForm>(nullptr);
     form->TrayHostPresent = [this] { return trayHost; };
@@ -58,6 +58,7 @@ class WindowHandlingTest : public ::testing::Test {
     };
   }
 
+  ombrix::testing::ScopedSettings settings_{TSettings{}};
   testing::TempDir dir;
   bool trayHost = true;  // offscreen there is none; most cases are about the tray's window
   std::unique_ptr<TMainForm> form;
