@@ -29,8 +29,8 @@ bool NamedTotal(const TInstance& instance) {
   if (length < 12) return false;
   const std::uint8_t* name =
       instance.Owner().Owner().Data() + instance.Definition() + instance.NameOffset();
-  for (std::uint32_t i = 0; i < 6; ++i)
-    if (name[2 * i] != Total[i] || name[2 * i + 1] != 0) return false;
+  for (std::size_t i = 0; i < 6; ++i)
+    if (name[2 * i] != static_cast<std::uint8_t>(Total[i]) || name[2 * i + 1] != 0) return false;
   return length < 14 || (name[12] == 0 && name[13] == 0);
 }
 

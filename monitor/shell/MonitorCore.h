@@ -57,11 +57,13 @@ inline constexpr const char* TraceEnabledText = "Single sample trace has been en
 // The model objects the counter collection writes into. A base of the core, so that they exist
 // before the collection is given them.
 class TCoreModel {
+ public:
+  TCoreModel(const TCoreModel&) = delete;
+  TCoreModel& operator=(const TCoreModel&) = delete;
+
  protected:
   TCoreModel();
   ~TCoreModel();
-  TCoreModel(const TCoreModel&) = delete;
-  TCoreModel& operator=(const TCoreModel&) = delete;
   TCollectionTargets Targets() const;
 
   std::unique_ptr<TEntityTables> tables_;

@@ -247,7 +247,7 @@ TEST_F(Entities, FileNameKeepsDirectoryCaseAndLowersTheFilePart) {
     const char* name;
   } cases[] = {
       {"/home/Ann/Report.ODT", "/home/Ann/", "report.odt"},
-      {"C:\\Windows\\System32\\NTDLL.DLL", "C:\\Windows\\System32\\", "ntdll.dll"},
+      {R"(C:\Windows\System32\NTDLL.DLL)", R"(C:\Windows\System32\)", "ntdll.dll"},
       {"D:PAGEFILE.SYS", "D:", "pagefile.sys"},
       {"Swap", "", "swap"},
       {"/var/log/", "/var/log/", ""},

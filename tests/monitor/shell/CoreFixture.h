@@ -21,13 +21,13 @@ namespace ombrix::testing {
 
 class TRecordingFrontEnd : public TFrontEnd {
  public:
-  void AddTrayIcon() override { Calls.push_back("tray"); }
-  void StartWindow() override { Calls.push_back("window"); }
+  void AddTrayIcon() override { Calls.emplace_back("tray"); }
+  void StartWindow() override { Calls.emplace_back("window"); }
   void SetStatusText(const std::string& text) override { Status = text; }
-  void UpdateIndicatorTexts() override { Calls.push_back("indicators"); }
-  void UpdateWindowFigures() override { Calls.push_back("figures"); }
-  void UpdateStateIcons() override { Calls.push_back("icons"); }
-  void RefreshGrid() override { Calls.push_back("grid"); }
+  void UpdateIndicatorTexts() override { Calls.emplace_back("indicators"); }
+  void UpdateWindowFigures() override { Calls.emplace_back("figures"); }
+  void UpdateStateIcons() override { Calls.emplace_back("icons"); }
+  void RefreshGrid() override { Calls.emplace_back("grid"); }
   void ShowError(const std::string& text) override {
     Errors.push_back(text);
     if (WhileOpen) WhileOpen();
