@@ -43,7 +43,9 @@ void BM_FormatScreenOfCells(benchmark::State& state) {
   TEntityTables tables;
   FillProcesses(tables, 500);
   BuildRows(tables, vwProcesses, 1, false);
-  const QLocale locale(QLocale::English, QLocale::UnitedStates);
+  // A named locale, or the system's as the text front end formats with.
+  const QLocale locale =
+      state.range(0) == 0 ? QLocale(QLocale::English, QLocale::UnitedStates) : QLocale();
   constexpr int VisibleRows = 40;
   for (auto _ : state) {
     for (int r = 0; r < VisibleRows; ++r)
@@ -53,6 +55,6 @@ void BM_FormatScreenOfCells(benchmark::State& state) {
   }
   state.SetItemsProcessed(state.iterations() * VisibleRows * ViewColumnCount(vwProcesses));
 }
-BENCHMARK(BM_FormatScreenOfCells);
+BENCHMARK(BM_FormatScreenOfCells)->Arg(0)->Arg(1);
 
 }  // namespace

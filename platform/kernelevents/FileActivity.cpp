@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <charconv>
 #include <climits>
+#include <cstdlib>
 #include <tuple>
 
 #include "platform/linux/Files.h"
@@ -124,7 +125,9 @@ void TFileActivity::Walk(std::uint32_t pid, Process& process, bool baseline, boo
   if (!fds.Valid()) return;
   std::map<int, OpenFile> now;
   std::set<std::tuple<std::uint32_t, std::uint64_t, std::uint64_t>> counted;
+  const bool self = pid == static_cast<std::uint32_t>(getpid());
   while (const dirent* entry = fds.Next()) {
+    if (self && std::atoi(entry->d_name) >= os::kQuietDescriptors) continue;
     const std::string path = os::ReadLinkAt(fds.Descriptor(), entry->d_name);
     if (!IsTrackedPath(path)) continue;
     const auto text = os::ReadWholeFile(folder + "/fdinfo/" + entry->d_name);

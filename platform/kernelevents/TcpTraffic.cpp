@@ -15,7 +15,9 @@
 #include <cstring>
 #include <string>
 
+#include "platform/linux/Files.h"
 #include "platform/linux/Netlink.h"
+#include "platform/linux/ProcText.h"
 #include "platform/linux/SockDiag.h"
 
 namespace platform {
@@ -146,6 +148,11 @@ void TTcpTraffic::ResolvePids(std::vector<TTcpSample>& fresh) {
 
 void TTcpTraffic::Poll(std::vector<TEventRecord>& out) {
   if (!dumpFd_) return;
+  // A dump walks the kernel's whole connection table; when no segment moved since the last one,
+  // it would find the same counters.
+  const auto segments = os::TcpSegments(os::ReadWholeFile("/proc/net/snmp").value_or(""));
+  if (segments && segments == segments_) return;
+  segments_ = segments;
   const bool baseline = generation_++ == 0;
   std::vector<TTcpSample> samples;
   Dump(AF_INET, samples);

@@ -51,6 +51,7 @@ class TTcpTraffic {
   os::Fd destroyFd_;
   std::uint32_t sequence_ = 0;
   std::uint64_t generation_ = 0;
+  std::optional<std::uint64_t> segments_;                    // TCP's segment count at the last dump
   std::map<std::uint64_t, Connection> connections_;          // by socket cookie
   std::unordered_map<std::uint64_t, std::uint32_t> owners_;  // socket inode -> pid
 };

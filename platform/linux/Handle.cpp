@@ -64,4 +64,10 @@ void CloseDescriptorsFrom(int first) {
   for (int fd = first; fd < 1024; ++fd) ::close(fd);
 }
 
+Fd MoveToQuietRange(Fd fd) {
+  if (!fd || fd.Get() >= kQuietDescriptors) return fd;
+  const int high = fcntl(fd.Get(), F_DUPFD_CLOEXEC, kQuietDescriptors);
+  return high >= 0 ? Fd(high) : std::move(fd);
+}
+
 }  // namespace platform::os

@@ -37,6 +37,14 @@ class Fd {
   int fd_ = -1;
 };
 
+// Descriptors this program keeps open on its own /proc files (one per process watched) are moved
+// to this number or above, out of the range select() and other libraries count on, and the
+// scans of open files skip this program's descriptors there: they are none of the user's files.
+inline constexpr int kQuietDescriptors = 1024;
+
+// Moves fd to a free number at or above kQuietDescriptors; the same Fd when there is none.
+Fd MoveToQuietRange(Fd fd);
+
 // Both ends of a pipe; invalid both when it could not be made (errno says why).
 struct Pipe {
   Fd Read;

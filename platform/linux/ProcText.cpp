@@ -46,4 +46,24 @@ std::string_view TakeLine(std::string_view& text) {
   return line;
 }
 
+std::optional<std::uint64_t> TcpSegments(std::string_view snmp) {
+  std::string_view names, values;
+  while (!snmp.empty() && values.empty()) {
+    const std::string_view line = TakeLine(snmp);
+    if (!line.starts_with("Tcp: ")) continue;
+    (names.empty() ? names : values) = line;
+  }
+  if (values.empty()) return std::nullopt;
+  std::uint64_t sum = 0;
+  int found = 0;
+  for (std::string_view name = NextToken(names), value = NextToken(values); !name.empty();
+       name = NextToken(names), value = NextToken(values)) {
+    if (name != "InSegs" && name != "OutSegs") continue;
+    sum += NextNumber(value);
+    ++found;
+  }
+  if (found != 2) return std::nullopt;
+  return sum;
+}
+
 }  // namespace platform::os

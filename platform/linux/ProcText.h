@@ -2,6 +2,7 @@
 // reads as 0.
 #pragma once
 #include <cstdint>
+#include <optional>
 #include <string_view>
 
 namespace platform::os {
@@ -19,5 +20,10 @@ std::string_view NextToken(std::string_view& s);
 
 // The first line of text, which loses it and its line end.
 std::string_view TakeLine(std::string_view& text);
+
+// TCP's segments received and sent (InSegs + OutSegs) in /proc/net/snmp text; nothing when the
+// text has no such counters. While the sum stands still, no connection carried a byte, opened
+// or closed.
+std::optional<std::uint64_t> TcpSegments(std::string_view snmp);
 
 }  // namespace platform::os

@@ -5,8 +5,10 @@
 #include <linux/sock_diag.h>
 #include <sys/socket.h>
 #include <sys/time.h>
+#include <unistd.h>
 
 #include <charconv>
+#include <cstdlib>
 #include <string_view>
 
 #include "platform/linux/Files.h"
@@ -47,7 +49,9 @@ bool SocketInode(std::string_view target, std::uint64_t& inode) {
 void AddOwnedSockets(const std::string& procRoot, std::uint32_t pid,
                      std::unordered_map<std::uint64_t, std::uint32_t>& owners) {
   DirStream fds(procRoot + "/" + std::to_string(pid) + "/fd");  // gone, or not ours: none
+  const bool self = pid == static_cast<std::uint32_t>(getpid());
   while (const dirent* entry = fds.Next()) {
+    if (self && std::atoi(entry->d_name) >= kQuietDescriptors) continue;
     std::uint64_t inode = 0;
     if (SocketInode(ReadLinkAt(fds.Descriptor(), entry->d_name), inode))
       owners.try_emplace(inode, pid);

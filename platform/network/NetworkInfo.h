@@ -56,5 +56,7 @@ struct TTcpSocket {
 };
 // Established rows of a /proc/net/tcp (v6 false) or /proc/net/tcp6 text; bad lines skipped.
 std::vector<TTcpSocket> ParseProcNetTcp(std::string_view text, bool v6);
+// Keeps the first of the rows that name the same socket (inode); rows without one all stay.
+void DropRepeatedSockets(std::vector<TTcpSocket>& sockets);
 
 }  // namespace platform

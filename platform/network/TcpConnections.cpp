@@ -7,11 +7,14 @@
 #include <charconv>
 #include <cstring>
 #include <mutex>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "platform/linux/Files.h"
+#include "platform/linux/ProcText.h"
 #include "platform/linux/SockDiag.h"
 #include "platform/network/NetworkInfo.h"
 
@@ -105,7 +108,8 @@ class SocketOwnerCache {
   std::uint64_t calls_ = 0;
 };
 
-std::vector<TTcpRow> WithOwners(const std::vector<TTcpSocket>& sockets) {
+std::vector<TTcpRow> WithOwners(std::vector<TTcpSocket> sockets) {
+  DropRepeatedSockets(sockets);
   static std::mutex lock;
   static SocketOwnerCache cache;
   const std::lock_guard hold(lock);
@@ -171,6 +175,14 @@ std::vector<TTcpSocket> ParseProcNetTcp(std::string_view text, bool v6) {
   return out;
 }
 
+// Both sources are read a piece at a time while connections come and go, so one connection
+// can be read twice: once is enough. A socket not yet accepted has no inode, and stays.
+void DropRepeatedSockets(std::vector<TTcpSocket>& sockets) {
+  std::unordered_set<std::uint64_t> seen;
+  std::erase_if(sockets,
+                [&](const TTcpSocket& s) { return s.Inode != 0 && !seen.insert(s.Inode).second; });
+}
+
 std::vector<TTcpRow> NetlinkTcpConnections(bool& ok) {
   std::vector<TTcpSocket> sockets;
   ok = DumpFamily(AF_INET, sockets);
@@ -178,7 +190,7 @@ std::vector<TTcpRow> NetlinkTcpConnections(bool& ok) {
   // Connections accepted by dual-stack listeners show up here only; a kernel without IPv6
   // has none of them.
   DumpFamily(AF_INET6, sockets);
-  return WithOwners(sockets);
+  return WithOwners(std::move(sockets));
 }
 
 std::vector<TTcpRow> ProcTcpConnections() {
@@ -187,13 +199,28 @@ std::vector<TTcpRow> ProcTcpConnections() {
   const std::vector<TTcpSocket> v6 =
       ParseProcNetTcp(os::ReadWholeFile("/proc/net/tcp6").value_or(""), true);
   sockets.insert(sockets.end(), v6.begin(), v6.end());
-  return WithOwners(sockets);
+  return WithOwners(std::move(sockets));
 }
 
+// The connections of the last call while no TCP segment moved since: no connection can have
+// opened or closed. Read again every few calls all the same, for owners that changed hands.
 std::vector<TTcpRow> EstablishedTcpConnections() {
+  static std::mutex lock;
+  static std::optional<std::uint64_t> lastSegments;
+  static std::vector<TTcpRow> lastRows;
+  static std::uint64_t calls = 0;
+  const auto segments = os::TcpSegments(os::ReadWholeFile("/proc/net/snmp").value_or(""));
+  {
+    const std::lock_guard hold(lock);
+    if (segments && segments == lastSegments && ++calls % kOwnerScanEvery != 0) return lastRows;
+  }
   bool ok = false;
   std::vector<TTcpRow> rows = NetlinkTcpConnections(ok);
-  return ok ? rows : ProcTcpConnections();
+  if (!ok) rows = ProcTcpConnections();
+  const std::lock_guard hold(lock);
+  lastSegments = segments;
+  lastRows = rows;
+  return rows;
 }
 
 }  // namespace platform

@@ -1,6 +1,7 @@
 #include "platform/perfdata/LinuxProvider.h"
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/statvfs.h>
 #include <time.h>
 #include <unistd.h>
@@ -87,7 +88,24 @@ struct PidEntry {
   std::uint64_t RunNs = 0, Runs = 0;  // schedstat when Row was read; Runs 0: nothing kept
   bool Kernel = false;
   ProcessRow Row;
+  os::Fd SchedFd;  // its schedstat, kept open: read every block
 };
+
+// A descriptor kept per process spares the lookup, open and close of its schedstat in every
+// block (a third of the cost of a block at thousands of processes). The soft limit on
+// descriptors is raised toward the hard one for them; kept ones live above the quiet mark, and
+// a few hundred stay free for the rest of the program.
+std::size_t KeepOpenUpTo() {
+  rlimit limit{};
+  if (getrlimit(RLIMIT_NOFILE, &limit) != 0) return 0;
+  const rlim_t wanted = std::min<rlim_t>(limit.rlim_max, 16384);
+  if (limit.rlim_cur < wanted) {
+    limit.rlim_cur = wanted;
+    if (setrlimit(RLIMIT_NOFILE, &limit) != 0) getrlimit(RLIMIT_NOFILE, &limit);
+  }
+  const rlim_t floor = os::kQuietDescriptors + 256;
+  return limit.rlim_cur > floor ? static_cast<std::size_t>(limit.rlim_cur - floor) : 0;
+}
 
 // Memory can shrink while a process sleeps (pages reclaimed or swapped out): a process at rest
 // is still read in full once in this many blocks.
@@ -262,6 +280,7 @@ struct LinuxPerfProvider::State {
 
   std::unordered_map<std::uint32_t, PidEntry> Pids;
   std::uint64_t Generation = 0;
+  std::size_t KeptOpen = 0, KeepOpenLimit = 0;  // schedstat descriptors
   std::int64_t SystemCpu = 0;  // kernel threads' accumulator in 100-ns units: only grows
   TTaskTable Tasks;            // the probe's table, when it gives one
   std::function<bool(TTaskTable&)> TaskReader;
@@ -284,6 +303,7 @@ struct LinuxPerfProvider::State {
              std::int64_t& systemCpu);
   bool ReadProcess(std::uint32_t pid, bool threads, std::int64_t& systemCpu);
   static std::int64_t Switches(std::string_view schedstat);
+  Schedstat ReadSchedstat(std::uint32_t pid);
   std::optional<bool> TakeResting(std::uint32_t pid, const Schedstat& now, bool threads);
   void KeepResting(std::uint32_t pid, const Schedstat& now, std::uint64_t threadCount, bool kernel);
   void ReadThreads(std::uint32_t pid, std::uint64_t count);
@@ -318,6 +338,7 @@ LinuxPerfProvider::State::State(std::string procRoot, std::string sysRoot, TBitr
   if (tck > 0) Tick = 10000000 / tck;
   const long page = sysconf(_SC_PAGESIZE);
   if (page > 0) PageSize = page;
+  KeepOpenLimit = KeepOpenUpTo();
 }
 
 PerfBlockTimes LinuxPerfProvider::State::Now() const {
@@ -427,8 +448,9 @@ void LinuxPerfProvider::State::ReadThreads(std::uint32_t pid, std::uint64_t coun
 // of one block so that the old process is seen to end.
 bool LinuxPerfProvider::State::Track(std::uint32_t pid, std::uint64_t startTime, std::int64_t cpu,
                                      bool kernel, std::int64_t& systemCpu) {
-  auto [it, fresh] = Pids.try_emplace(pid);
+  auto [it, inserted] = Pids.try_emplace(pid);
   PidEntry& entry = it->second;
+  const bool fresh = inserted || entry.Generation == 0;  // or only its schedstat read so far
   const bool reused = !fresh && entry.StartTime != startTime;
   const std::int64_t before = (fresh || reused) ? 0 : entry.Cpu;
   entry.StartTime = startTime;
@@ -445,7 +467,7 @@ bool LinuxPerfProvider::State::Track(std::uint32_t pid, std::uint64_t startTime,
 bool LinuxPerfProvider::State::ReadProcess(std::uint32_t pid, bool threads,
                                            std::int64_t& systemCpu) {
   // Read first, so that a run while the other files are read shows as a change next time.
-  const Schedstat sched = ParseSchedstat(ReadProc(pid, "schedstat"));
+  const Schedstat sched = ReadSchedstat(pid);
   if (const std::optional<bool> taken = TakeResting(pid, sched, threads)) return *taken;
   const auto st = os::ParseProcStat(ReadProc(pid, "stat"));
   if (!st || st->State == 'Z') return false;
@@ -479,6 +501,31 @@ bool LinuxPerfProvider::State::ReadProcess(std::uint32_t pid, bool threads,
   }
   KeepResting(pid, sched, st->NumThreads, false);
   return true;
+}
+
+// Through the descriptor kept for the process, else one opened now and kept if there is room.
+// A kept descriptor of a process that ended reads nothing, even when its pid was taken again.
+Schedstat LinuxPerfProvider::State::ReadSchedstat(std::uint32_t pid) {
+  PidEntry& e = Pids[pid];  // an entry made here for a process that ended goes with the block
+  char text[128];
+  if (e.SchedFd) {
+    const ssize_t n = pread(e.SchedFd.Get(), text, sizeof text, 0);
+    if (n > 0) return ParseSchedstat({text, static_cast<std::size_t>(n)});
+    e.SchedFd.Reset();
+    --KeptOpen;
+  }
+  std::snprintf(Path, sizeof Path, "%u/schedstat", pid);
+  os::Fd fd(openat(ProcFd.Get(), Path, O_RDONLY | O_CLOEXEC));
+  const ssize_t n = fd ? pread(fd.Get(), text, sizeof text, 0) : -1;
+  if (n <= 0) return {};
+  if (KeptOpen < KeepOpenLimit) {
+    e.SchedFd = os::MoveToQuietRange(std::move(fd));
+    if (e.SchedFd.Get() >= os::kQuietDescriptors)
+      ++KeptOpen;
+    else
+      e.SchedFd.Reset();  // no room up there: not kept
+  }
+  return ParseSchedstat({text, static_cast<std::size_t>(n)});
 }
 
 // The row kept for a process that has not run since it was read; nothing when it has run, was
@@ -581,8 +628,14 @@ void LinuxPerfProvider::State::ReadProcesses(bool threads) {
     ReadProcessesFromTable(threads, systemCpu);
   else
     ReadProcessesFromProc(threads, systemCpu);
-  for (auto it = Pids.begin(); it != Pids.end();)
-    it = it->second.Generation == Generation ? std::next(it) : Pids.erase(it);
+  for (auto it = Pids.begin(); it != Pids.end();) {
+    if (it->second.Generation == Generation) {
+      ++it;
+      continue;
+    }
+    if (it->second.SchedFd) --KeptOpen;
+    it = Pids.erase(it);
+  }
   SystemCpu = first ? systemCpu : SystemCpu + systemCpu;
   Processes.front().Cpu = SystemCpu;
 }

@@ -12,7 +12,10 @@ const QLocale& Variant(const QLocale& locale, bool groups) {
   struct TVariants {
     QLocale Base, With, Without;
     void Make(const QLocale& locale) {
-      Base = With = Without = locale;
+      Base = locale;
+      // The system locale asks the system for its symbols on every figure; the locale of the
+      // same name formats alike from its own tables, at about half the cost.
+      With = Without = locale == QLocale::system() ? QLocale(locale.name()) : locale;
       With.setNumberOptions(locale.numberOptions() & ~QLocale::OmitGroupSeparator);
       Without.setNumberOptions(locale.numberOptions() | QLocale::OmitGroupSeparator);
     }

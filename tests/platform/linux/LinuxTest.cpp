@@ -235,6 +235,19 @@ TEST(ProcText, NextNumberSkipsBlanksAndStopsAtNonDigits) {
   EXPECT_TRUE(lines.empty());
 }
 
+// The segment counters are found by their names in the header line, wherever they stand.
+TEST(ProcText, TcpSegmentsAreReadByName) {
+  const std::string snmp =
+      "Ip: Forwarding DefaultTTL\nIp: 1 64\n"
+      "Tcp: RtoAlgorithm CurrEstab InSegs OutSegs RetransSegs\nTcp: 1 3 2079701 2083080 2191\n"
+      "Udp: InDatagrams\nUdp: 9\n";
+  EXPECT_EQ(TcpSegments(snmp), std::optional<std::uint64_t>(2079701u + 2083080u));
+  EXPECT_EQ(TcpSegments("Tcp: OutSegs InSegs\nTcp: 5 7\n"), std::optional<std::uint64_t>(12u));
+  EXPECT_EQ(TcpSegments("Tcp: InSegs\nTcp: 5\n"), std::nullopt) << "one of the two missing";
+  EXPECT_EQ(TcpSegments("Tcp: InSegs OutSegs\n"), std::nullopt) << "no values line";
+  EXPECT_EQ(TcpSegments(""), std::nullopt);
+}
+
 TEST(Pids, OnlyWholeNumbersThatFitAreProcesses) {
   TempDir proc;
   for (const char* name : {"1", "4242", "0012", "self", "12a", "4294967295", "4294967296"})

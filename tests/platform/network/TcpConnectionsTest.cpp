@@ -14,6 +14,7 @@ namespace {
 
 using platform::ParseProcNetTcp;
 using platform::TTcpRow;
+using platform::TTcpSocket;
 
 // A TCP connection over the loopback that this test process owns at both ends; with
 // dualStack the server listens on "::" and the connection is IPv4-mapped on its side.
@@ -171,6 +172,20 @@ TEST(TcpConnections, ParsesProcNetTcpLines) {
   EXPECT_EQ(mapped[0].Row.RemoteAddr, htonl(0x0A000002));
   EXPECT_EQ(mapped[0].Row.RemotePort, htons(0xD431));
   EXPECT_EQ(mapped[0].Inode, 555U);
+}
+
+// A connection read twice while the table changed counts once; sockets not yet accepted (no
+// inode) are each their own.
+TEST(TcpConnections, ARowReadTwiceCountsOnce) {
+  std::vector<TTcpSocket> sockets = {{{}, 7}, {{}, 0}, {{}, 9}, {{}, 7}, {{}, 0}, {{}, 9}};
+  sockets[3].Row.LocalPort = 1;  // the second read of 7 is dropped, not the first
+  platform::DropRepeatedSockets(sockets);
+  ASSERT_EQ(sockets.size(), 4U);
+  EXPECT_EQ(sockets[0].Inode, 7U);
+  EXPECT_EQ(sockets[0].Row.LocalPort, 0U);
+  EXPECT_EQ(sockets[1].Inode, 0U);
+  EXPECT_EQ(sockets[2].Inode, 9U);
+  EXPECT_EQ(sockets[3].Inode, 0U);
 }
 
 TEST(LocalAddresses, IncludeLoopbackInHostOrder) {

@@ -3,17 +3,23 @@
 #include <gtest/gtest.h>
 #include <linux/nl80211.h>
 #include <sys/time.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstring>
+#include <ctime>
+#include <filesystem>
 #include <set>
 
+#include "platform/linux/Handle.h"
 #include "platform/perfdata/LinuxProvider.h"
+#include "platform/perfdata/NameIndexes.h"
 #include "platform/perfdata/NameTable.h"
 #include "platform/perfdata/PerfBlockWriter.h"
 #include "platform/perfdata/PerfDataKey.h"
 #include "platform/perfdata/PerfLayout.h"
 #include "platform/perfdata/WirelessBitrate.h"
+#include "tests/support/PerfBlockReader.h"
 
 namespace platform {
 namespace {
@@ -172,6 +178,57 @@ TEST(LinuxProvider, SystemProcessorTimeNeverFalls) {
     EXPECT_GE(now, last);
     last = now;
   }
+}
+
+// Burns about ms of processor time whenever a byte comes in, and answers with one.
+void BurnOnRequest(int in, int out, int ms) {
+  char byte = 0;
+  while (read(in, &byte, 1) == 1) {
+    timespec start{}, now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &start);
+    do clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    while ((now.tv_sec - start.tv_sec) * 1000 + (now.tv_nsec - start.tv_nsec) / 1000000 < ms);
+    if (write(out, &byte, 1) != 1) break;
+  }
+  _exit(0);
+}
+
+// A process is read through a descriptor the provider keeps (above the quiet mark, where the
+// open-file scans do not look): a child that ran between two blocks must show its new time.
+TEST(LinuxProvider, AChildThatRanBetweenBlocksShowsItsNewTime) {
+  int ask[2], answer[2];
+  ASSERT_EQ(pipe(ask), 0);
+  ASSERT_EQ(pipe(answer), 0);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    close(ask[1]);  // so that the parent's close ends it
+    BurnOnRequest(ask[0], answer[1], 60);
+  }
+  close(ask[0]);
+  close(answer[1]);
+  LinuxPerfProvider provider;
+  const auto childCpu = [&] {
+    for (const auto& p : ombrix::testing::ReadPerfBlock(provider.Build("Global "))[kObjProcess])
+      if (p.Values.at(kIdProcess) == child) return p.Values.at(kProcessorTime);
+    return std::int64_t{-1};
+  };
+  std::vector<std::int64_t> seen{childCpu()};
+  for (int round = 0; round < 3; ++round) {
+    char byte = 1;
+    ASSERT_EQ(write(ask[1], &byte, 1), 1);
+    ASSERT_EQ(read(answer[0], &byte, 1), 1);
+    seen.push_back(childCpu());
+  }
+  close(ask[1]);
+  waitpid(child, nullptr, 0);
+  close(answer[0]);
+  for (std::size_t i = 1; i < seen.size(); ++i)
+    EXPECT_GE(seen[i] - seen[i - 1], 40 * 10000) << "round " << i << " (100-ns units)";
+  int quiet = 0;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd"))
+    quiet += std::stoi(entry.path().filename().string()) >= os::kQuietDescriptors;
+  EXPECT_GT(quiet, 0) << "no descriptor kept above the quiet mark";
 }
 
 TEST(LinuxProvider, ProcessNamesFollowOneRule) {
