@@ -3,13 +3,13 @@ BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: deps configure build run test asan tsan fuzz bench e2e clean format format-check
+.PHONY: deps configure build run test asan tsan fuzz bench e2e clean format format-check tidy
 
 deps:
 	@scripts/deps.sh
 
 configure: deps
-	@cmake -S . -B $(BUILD) $(CMAKE_FLAGS) >/dev/null
+	@cmake -S . -B $(BUILD) $(CMAKE_FLAGS)
 
 build: configure
 	@cmake --build $(BUILD) -j $(JOBS)
@@ -49,6 +49,10 @@ format:
 # What CI asks of every change: the tree as clang-format leaves it.
 format-check:
 	@git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
+
+# clang-tidy over the project's own sources (.clang-tidy), with the build's compile commands.
+tidy: build
+	@scripts/tidy.sh $(BUILD)
 
 clean:
 	@rm -rf build build-asan build-tsan build-fuzz

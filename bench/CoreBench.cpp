@@ -49,7 +49,7 @@ void RunTicks(benchmark::State& state, TMonitorCore& core) {
   for (auto _ : state) core.Tick();
   const auto ticks = static_cast<double>(state.iterations());
   state.counters["allocs_per_tick"] = static_cast<double>(Allocations.load() - before) / ticks;
-  state.counters["processes"] = static_cast<double>(core.Tables->Processes.size());
+  state.counters["processes"] = static_cast<double>(core.Tables.Processes.size());
 }
 
 void BM_CoreTickLive(benchmark::State& state) {

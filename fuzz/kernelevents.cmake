@@ -1,5 +1,8 @@
 # The event sources' parsers are built into the harness itself so that they are instrumented.
-file(GLOB _kernelevents_sources ${PROJECT_SOURCE_DIR}/platform/kernelevents/*.cpp)
+set(_kernelevents_sources EventBackend.cpp EventRecord.cpp EventTrace.cpp FileActivity.cpp
+    KernelLogger.cpp LinuxEventSource.cpp ProbeEventSource.cpp ProbeStream.cpp ProbeTasks.cpp
+    ProcessStarts.cpp TcpTraffic.cpp)
+list(TRANSFORM _kernelevents_sources PREPEND ${PROJECT_SOURCE_DIR}/platform/kernelevents/)
 ombrix_add_fuzzer(fuzz_kernelevents SOURCES KernelEventSourceFuzz.cpp ${_kernelevents_sources}
                   ${PROJECT_SOURCE_DIR}/platform/linux/Mounts.cpp
                   ${PROJECT_SOURCE_DIR}/platform/linux/ProcStat.cpp

@@ -6,7 +6,7 @@ packages=(
   cmake make g++ pkg-config
   qt6-base-dev qt6-qpa-plugins libjpeg62-turbo-dev libmspack-dev libsqlite3-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  clang clang-format libbpf-dev bpftool libcap2-bin libnl-genl-3-dev
+  clang clang-format clang-tidy libbpf-dev bpftool libcap2-bin libnl-genl-3-dev
   xvfb openbox tint2 xdotool x11-utils xclip imagemagick desktop-file-utils mscompress
   fonts-dejavu-core fonts-liberation2 fonts-urw-base35 netbase python3
   sway waybar qt6-wayland grim dbus

@@ -27,7 +27,7 @@ bool TInstaller::RunInstall(const std::string& directoryText) {
   // entry that names it.
   if (InstallDir.front() != '/') {
     view_.ShowErrorPage("The installation directory \"" + SlashPath(directoryText) +
-                        "\" is not a full path (one that begins with \"/\")");
+                        R"(" is not a full path (one that begins with "/"))");
     return false;
   }
   if (IsAppRunning()) {

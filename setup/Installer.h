@@ -58,7 +58,7 @@ class TInstaller {
   std::function<std::string(int)> ShellFolder;
 
   static constexpr const char* UninstallRoot =
-      "Software\\MicroSoft\\Windows\\CurrentVersion\\Uninstall";
+      R"(Software\MicroSoft\Windows\CurrentVersion\Uninstall)";
   std::string UninstallKey() const;
 
   int ProgressMaximum() const;

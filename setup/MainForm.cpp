@@ -20,6 +20,7 @@
 #include <QUrl>
 #include <chrono>
 #include <thread>
+#include <utility>
 
 #include "platform/installer/Folders.h"
 #include "platform/installer/Jpeg.h"
@@ -78,8 +79,8 @@ QSize TLineDelegate::sizeHint(const QStyleOptionViewItem& option, const QModelIn
   return {option.rect.width(), option.fontMetrics.boundingRect("X").height() + 2};
 }
 
-TForm1::TForm1(const std::string& programPath, QWidget* parent)
-    : QDialog(parent), programPath_(programPath), installer_(script_, *this) {
+TForm1::TForm1(std::string programPath, QWidget* parent)
+    : QDialog(parent), programPath_(std::move(programPath)), installer_(script_, *this) {
   BuildWindow();
   FormCreate();
 }

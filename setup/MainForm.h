@@ -41,7 +41,7 @@ enum TPage {
 class TForm1 : public QDialog, public TSetupView {
  public:
   // programPath: the running program's file; its folder holds setup.inf.
-  explicit TForm1(const std::string& programPath, QWidget* parent = nullptr);
+  explicit TForm1(std::string programPath, QWidget* parent = nullptr);
 
   // Steps the installation calls back into.
   bool SetStatus(const std::string& status, const std::string& fileName) override;

@@ -74,7 +74,7 @@ bool TInstaller::ScheduleSelfDelete() {
         "deletion at the next system restart.");
     return true;
   }
-  AddErrorLine("The uninstall program \"uninstall.exe\" and the application directory \"" +
+  AddErrorLine(R"(The uninstall program "uninstall.exe" and the application directory ")" +
                InstallDir + "\" could not be deleted.");
   return false;
 }

@@ -1,6 +1,7 @@
 #include "monitor/cli/CliFrontEnd.h"
 
 #include <algorithm>
+#include <utility>
 #include <vector>
 
 #include "monitor/cli/TextTable.h"
@@ -10,8 +11,8 @@
 
 namespace ombrix {
 
-TCliFrontEnd::TCliFrontEnd(const TCliOptions& options, std::FILE* out)
-    : options_(options), out_(out) {
+TCliFrontEnd::TCliFrontEnd(TCliOptions options, std::FILE* out)
+    : options_(std::move(options)), out_(out) {
   if (!options_.SortColumn.empty())
     sortColumn_ = std::max(ResolveSortColumn(options_.SortColumn, options_.View), 0);
 }
@@ -35,7 +36,7 @@ void TCliFrontEnd::ShowError(const std::string& text) {
 }
 
 std::string TCliFrontEnd::ViewText() {
-  TEntityTables& tables = *core_->Tables;
+  TEntityTables& tables = core_->Tables;
   const int view = options_.View;
   const int columns = ViewColumnCount(view);
   BuildRows(tables, view, sortColumn_, options_.Overall);

@@ -11,7 +11,7 @@ namespace ombrix {
 
 class TCliFrontEnd : public TFrontEnd {
  public:
-  TCliFrontEnd(const TCliOptions& options, std::FILE* out);
+  TCliFrontEnd(TCliOptions options, std::FILE* out);
   void SetCore(TMonitorCore* core) { core_ = core; }
 
   void SetStatusText(const std::string& text) override;

@@ -87,10 +87,10 @@ int Run(int argc, char** argv, const TCliOptions& options) {
   SettingsOwner = platform::ProgramDir() + "Ombrix";
   const std::string program = platform::ProgramPath();
   OpenProcessLog(platform::ProgramFile("Ombrix.log"), program);
-  CreateKernelTrace();
   int result = 0;
   {
-    TMonitorCore core(*frontEnd, KernelTrace);
+    TKernelEventTrace trace;
+    TMonitorCore core(*frontEnd, &trace);
     frontEnd->SetCore(&core);
     core.Start();
     core.StartHistory(platform::ProgramFile("Ombrix.history"));
@@ -121,7 +121,6 @@ int Run(int argc, char** argv, const TCliOptions& options) {
     core.StopTrace();
     if (StopSignal != SIGTERM) core.WriteStopRecord();
   }
-  FreeKernelTrace();
   CloseProcessLog();
   return result;
 }

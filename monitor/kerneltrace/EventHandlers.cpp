@@ -144,13 +144,11 @@ void TEventHandlers::NetworkEvent(const platform::EVENT_TRACE* event) {
   const std::uint32_t size = d.U32(4);
   const std::uint32_t daddr = d.NetU32(8), saddr = d.NetU32(12);
   const std::uint16_t dport = d.NetU16(16), sport = d.NetU16(18);
-  TSocketInfo* socket;
-  if (!ipHelper_.IsLocalAddress(daddr))
-    socket = tables_.FindOrCreateSocket(pid, daddr, dport);
-  else if (!ipHelper_.IsLocalAddress(saddr) || dport >= sport)
-    socket = tables_.FindOrCreateSocket(pid, saddr, sport);
-  else  // both ends here: the lower port is the remote end
-    socket = tables_.FindOrCreateSocket(pid, daddr, dport);
+  // The remote end is the one that is not this machine; both ends here: the lower port.
+  const bool sourceIsRemote =
+      ipHelper_.IsLocalAddress(daddr) && (!ipHelper_.IsLocalAddress(saddr) || dport >= sport);
+  TSocketInfo* socket = sourceIsRemote ? tables_.FindOrCreateSocket(pid, saddr, sport)
+                                       : tables_.FindOrCreateSocket(pid, daddr, dport);
   if (socket->Process == nullptr) socket->Process = tables_.FindProcess(pid);
   if (socket->Process != nullptr) socket->Process->AddPacket(size);
   socket->AddPacket(size);

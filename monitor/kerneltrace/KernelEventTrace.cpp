@@ -6,7 +6,6 @@ namespace ombrix {
 
 using namespace platform;
 
-TKernelEventTrace* KernelTrace = nullptr;
 std::atomic<std::uint32_t> ProcessingEnabled{0};
 
 namespace {
@@ -191,15 +190,6 @@ void TKernelEventTrace::Execute() {
     ProcessEvents();
     WakeEvent.Wait();
   }
-}
-
-void CreateKernelTrace() {
-  if (KernelTrace == nullptr) KernelTrace = new TKernelEventTrace;
-}
-
-void FreeKernelTrace() {
-  delete KernelTrace;
-  KernelTrace = nullptr;
 }
 
 }  // namespace ombrix

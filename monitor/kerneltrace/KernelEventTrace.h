@@ -76,12 +76,6 @@ class TKernelEventTrace {
   std::thread Thread;
 };
 
-// The program's one trace, created at initialisation before the main window and freed at its
-// end (CreateKernelTrace / FreeKernelTrace).
-extern TKernelEventTrace* KernelTrace;
-void CreateKernelTrace();
-void FreeKernelTrace();
-
 // 1 while a consumer is open, else 0; the platform callbacks read it.
 extern std::atomic<std::uint32_t> ProcessingEnabled;
 

@@ -6,13 +6,13 @@
 namespace ombrix {
 
 void TMetricsFeed::BeforeClose(TMonitorCore& core) {
-  builder_.CountInterval(*core.Tables);
+  builder_.CountInterval(core.Tables);
 }
 
 void TMetricsFeed::Publish(TMonitorCore& core) {
   const TFigures figures = CoreFigures(core);
   const TMetricsSources sources{
-      *core.Tables, figures, ComputeStates(figures, Settings), core.ProcessorCount,
+      core.Tables, figures, ComputeStates(figures, Settings), core.ProcessorCount,
       core.PerformanceData() ? core.PerformanceData()->IntervalSeconds() : 0};
   exporter_.Publish(builder_.Build(sources));
 }

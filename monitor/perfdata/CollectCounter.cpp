@@ -29,8 +29,8 @@ bool NamedTotal(const TInstance& instance) {
   if (length < 12) return false;
   const std::uint8_t* name =
       instance.Owner().Owner().Data() + instance.Definition() + instance.NameOffset();
-  for (std::uint32_t i = 0; i < 6; ++i)
-    if (name[2 * i] != Total[i] || name[2 * i + 1] != 0) return false;
+  for (std::size_t i = 0; i < 6; ++i)
+    if (name[2 * i] != static_cast<std::uint8_t>(Total[i]) || name[2 * i + 1] != 0) return false;
   return length < 14 || (name[12] == 0 && name[13] == 0);
 }
 
@@ -68,18 +68,18 @@ bool TCounterCollection::CollectCounter(TObjectType& object, TInstance* instance
   switch (object.ObjectNameTitleIndex()) {
     case platform::kObjSystem:
       if (counter.CounterNameTitleIndex() == platform::kProcessorQueueLength)
-        CpuQueueAverage->Add(Raw(counter));
+        CpuQueueAverage.Add(Raw(counter));
       return false;
     case platform::kObjMemory:
       switch (counter.CounterNameTitleIndex()) {
         case platform::kAvailableBytes:
-          Memory->AvailableAvg.Add(Raw(counter));
+          Memory.AvailableAvg.Add(Raw(counter));
           break;
         case platform::kPageReads:
-          Memory->PageReadRateAvg.Add(CounterValue(counter));
+          Memory.PageReadRateAvg.Add(CounterValue(counter));
           break;
         case platform::kPageWrites:
-          Memory->PageWriteRateAvg.Add(CounterValue(counter));
+          Memory.PageWriteRateAvg.Add(CounterValue(counter));
           break;
       }
       return false;
@@ -95,7 +95,7 @@ bool TCounterCollection::CollectCounter(TObjectType& object, TInstance* instance
         const std::string name = instance->Name();
         instance->Tag = name == "_Total"
                             ? TagTotal
-                            : platform::CheckedCast<std::int32_t>(Tables->FindOrCreateDisk(name));
+                            : platform::CheckedCast<std::int32_t>(Tables.FindOrCreateDisk(name));
       }
       if (instance->Tag == TagTotal) {
         CollectDiskTotal(lastCounter, counter);
@@ -118,7 +118,7 @@ bool TCounterCollection::CollectProcessor(TObjectType& object, TInstance* instan
   switch (counter.CounterNameTitleIndex()) {
     case platform::kProcessorTime:
       ProcessorCount = std::max(object.NumInstances() - 1, 1);
-      CpuUsageAverage->Add(CounterValue(counter));
+      CpuUsageAverage.Add(CounterValue(counter));
       break;
     case platform::kProcessorIdleTime:
       IdleProcess->ProcessorAvg.Add(CounterValue(counter));
@@ -179,9 +179,9 @@ bool TCounterCollection::CollectProcess(TInstance* instance, bool lastCounter, T
 }
 
 void TCounterCollection::StoreProcess() {
-  TProcessInfo* entity = Tables->FindOrCreateProcess(PendingProcessId, PendingProcessName);
+  TProcessInfo* entity = Tables.FindOrCreateProcess(PendingProcessId, PendingProcessName);
   // With the pseudo processes hidden, interrupt and DPC time are charged to "System".
-  if (!Settings.ShowPseudoProcesses && entity == Tables->SystemProcess) {
+  if (!Settings.ShowPseudoProcesses && entity == Tables.SystemProcess) {
     entity->ProcessorAvg.Add(PendingProcessorPercent + InterruptPercent + DpcPercent);
   } else {
     entity->ProcessorAvg.Add(PendingProcessorPercent);
@@ -228,7 +228,7 @@ bool TCounterCollection::CollectThread(TInstance* instance, bool lastCounter, TC
 void TCounterCollection::ChargeThread() {
   TProcessInfo* entity = LastThreadProcess;
   if (entity == nullptr || entity->ProcessId != PendingThreadProcessId) {
-    entity = Tables->FindOrCreateProcess(PendingThreadProcessId, std::string());
+    entity = Tables.FindOrCreateProcess(PendingThreadProcessId, std::string());
     LastThreadProcess = entity;
   }
   // The switches counted since the previous block belong to the whole sampling interval. An
@@ -248,11 +248,11 @@ void TCounterCollection::CollectDiskTotal(bool lastCounter, TCounter& counter) {
   counter.Trace = trace;
   switch (counter.CounterNameTitleIndex()) {
     case platform::kDiskQueueLength:
-      DiskQueueAverage->Add(CounterValue(counter));
+      DiskQueueAverage.Add(CounterValue(counter));
       break;
     case platform::kDiskIdleTime:
       LastDiskBusyPercent = std::max(100 - CounterValue(counter), 0.0);
-      DiskBusyAverage->Add(LastDiskBusyPercent);
+      DiskBusyAverage.Add(LastDiskBusyPercent);
       break;
   }
   counter.Trace = false;
@@ -267,7 +267,7 @@ void TCounterCollection::CollectDiskTotal(bool lastCounter, TCounter& counter) {
 }
 
 void TCounterCollection::CollectDisk(TInstance& instance, TCounter& counter) {
-  TDiskInfo& disk = *Tables->Disks[platform::CheckedIndex(instance.Tag, Tables->Disks.size())];
+  TDiskInfo& disk = *Tables.Disks[platform::CheckedIndex(instance.Tag, Tables.Disks.size())];
   switch (counter.CounterNameTitleIndex()) {
     case platform::kFreeSpace:
       disk.Touch(true);
@@ -295,10 +295,9 @@ void TCounterCollection::CollectDisk(TInstance& instance, TCounter& counter) {
 
 void TCounterCollection::CollectAdapter(TInstance& instance, bool lastCounter, TCounter& counter) {
   if (instance.Tag < 0)
-    instance.Tag =
-        platform::CheckedCast<std::int32_t>(Tables->FindOrCreateAdapter(instance.Name()));
+    instance.Tag = platform::CheckedCast<std::int32_t>(Tables.FindOrCreateAdapter(instance.Name()));
   TAdapterInfo& adapter =
-      *Tables->Adapters[platform::CheckedIndex(instance.Tag, Tables->Adapters.size())];
+      *Tables.Adapters[platform::CheckedIndex(instance.Tag, Tables.Adapters.size())];
   switch (counter.CounterNameTitleIndex()) {
     case platform::kBytesTotal:
       adapter.Touch(true);

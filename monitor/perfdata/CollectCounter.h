@@ -17,16 +17,35 @@ class TProcessInfo;
 // LogicalDisk and Network Interface. Asking for these alone keeps each block small.
 inline constexpr const char* CollectQueryText = "2 4 238 230 232 236 510 ";
 
-// The collection's destinations and its scratch values. The monitor's core derives from it:
-// the destinations are its fields, created at start-up before the first walk, not owned here.
+// Where the collection puts what it reads; owned by whoever owns the collection.
+struct TCollectionTargets {
+  TEntityTables& Tables;
+  TMemoryInfo& Memory;
+  TAverage& CpuUsageAverage;
+  TAverage& CpuQueueAverage;
+  TAverage& DiskBusyAverage;
+  TAverage& DiskQueueAverage;
+};
+
+// The collection's destinations and its scratch values. The monitor's core derives from it
+// and owns the destinations; the collection only refers to them.
 class TCounterCollection {
  public:
-  TEntityTables* Tables = nullptr;
-  TMemoryInfo* Memory = nullptr;
-  TAverage* CpuUsageAverage = nullptr;
-  TAverage* CpuQueueAverage = nullptr;
-  TAverage* DiskBusyAverage = nullptr;
-  TAverage* DiskQueueAverage = nullptr;
+  explicit TCounterCollection(const TCollectionTargets& targets)
+      : Tables(targets.Tables),
+        Memory(targets.Memory),
+        CpuUsageAverage(targets.CpuUsageAverage),
+        CpuQueueAverage(targets.CpuQueueAverage),
+        DiskBusyAverage(targets.DiskBusyAverage),
+        DiskQueueAverage(targets.DiskQueueAverage) {}
+
+  TEntityTables& Tables;
+  TMemoryInfo& Memory;
+  TAverage& CpuUsageAverage;
+  TAverage& CpuQueueAverage;
+  TAverage& DiskBusyAverage;
+  TAverage& DiskQueueAverage;
+  // Entities of the tables, made at start-up.
   TProcessInfo* IdleProcess = nullptr;
   TProcessInfo* InterruptsProcess = nullptr;
   TProcessInfo* DpcsProcess = nullptr;

@@ -208,7 +208,8 @@ void TObjectType::Set(std::uint32_t object) {
   if (total < sizeof(PERF_OBJECT_TYPE) || at + total > b.DataSize()) Damaged("object length", at);
   if (headerLength > definitionLength || definitionLength > total)
     Damaged("object definition length", at);
-  const std::int32_t instances = b.U32(at + FIELD(PERF_OBJECT_TYPE, NumInstances), "object");
+  const auto instances =
+      static_cast<std::int32_t>(b.U32(at + FIELD(PERF_OBJECT_TYPE, NumInstances), "object"));
   if (instances < platform::PERF_NO_INSTANCES) Damaged("instance count", at);
   if (instances == platform::PERF_NO_INSTANCES) {
     // The single counter block follows the definitions.

@@ -105,7 +105,8 @@ void TLevelsGrid::closeEditor(QWidget* editor, QAbstractItemDelegate::EndEditHin
   const bool leave = (onward || hint == QAbstractItemDelegate::EditPreviousItem) &&
                      !moveCursor(onward ? MoveNext : MovePrevious, Qt::NoModifier).isValid();
   QTableWidget::closeEditor(editor, leave ? QAbstractItemDelegate::NoHint : hint);
-  if (leave) QWidget::focusNextPrevChild(onward);
+  // The widget's own focus chain, past the item view's, which would move between cells.
+  if (leave) QWidget::focusNextPrevChild(onward);  // NOLINT(bugprone-parent-virtual-call)
 }
 
 TSettingsForm::TSettingsForm(QWidget* parent) : QDialog(parent) {

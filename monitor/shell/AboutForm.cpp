@@ -16,7 +16,7 @@
 
 namespace ombrix {
 
-TAboutForm* AboutForm = nullptr;
+QPointer<TAboutForm> AboutForm;
 
 TAboutForm::TAboutForm(std::function<QRect()> trayRect)
     : QWidget(nullptr, Qt::Tool | Qt::WindowStaysOnTopHint),
@@ -49,10 +49,6 @@ TAboutForm::TAboutForm(std::function<QRect()> trayRect)
   layout->setSizeConstraint(QLayout::SetFixedSize);
   timer_->setInterval(CheckMs);
   connect(timer_, &QTimer::timeout, this, [this] { Timer1Timer(); });
-}
-
-TAboutForm::~TAboutForm() {
-  if (AboutForm == this) AboutForm = nullptr;
 }
 
 void TAboutForm::showEvent(QShowEvent* event) {

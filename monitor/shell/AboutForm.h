@@ -1,6 +1,7 @@
 // The about window: the program's name and version. Shown at start-up and from the tray
 // menu, it goes away by itself after four seconds; at most one exists at a time.
 #pragma once
+#include <QPointer>
 #include <QRect>
 #include <QTimer>
 #include <QWidget>
@@ -16,7 +17,6 @@ class TAboutForm : public QWidget {
   // trayRect gives the notification area's bounds for the closing animation (empty when
   // unknown).
   explicit TAboutForm(std::function<QRect()> trayRect);
-  ~TAboutForm() override;
 
   static constexpr std::uint32_t ShowMs = 4000;
   static constexpr int CheckMs = 500;
@@ -34,8 +34,8 @@ class TAboutForm : public QWidget {
   std::uint32_t shownTick_ = 0;
 };
 
-// The one about window while it exists; cleared when it closes.
-extern TAboutForm* AboutForm;
+// The one about window while it exists; cleared when it closes or goes.
+extern QPointer<TAboutForm> AboutForm;
 
 // Shows the about window, creating it when none exists; never waits for it.
 void ShowAboutForm(std::function<QRect()> trayRect);

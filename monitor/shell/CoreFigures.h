@@ -9,14 +9,14 @@ namespace ombrix {
 
 inline TFigures CoreFigures(TMonitorCore& core) {
   const TIndicatorSources sources{
-      *core.CpuUsageAverage,
-      *core.CpuQueueAverage,
-      *core.DiskBusyAverage,
-      *core.DiskQueueAverage,
-      *core.Memory,
+      core.CpuUsageAverage,
+      core.CpuQueueAverage,
+      core.DiskBusyAverage,
+      core.DiskQueueAverage,
+      core.Memory,
       core.ProcessorCount,
-      core.Tables->Disks,
-      core.Tables->Adapters,
+      core.Tables.Disks,
+      core.Tables.Adapters,
       core.PerformanceData() ? core.PerformanceData()->IntervalSeconds() : 0};
   return ComputeFigures(sources);
 }

@@ -191,7 +191,7 @@ void TMainForm::CreateHistoryView(QBoxLayout* layout) {
 
 void TMainForm::FormCreate() {
   core_->Start();
-  Views->SetTables(core_->Tables);
+  Views->SetTables(&core_->Tables);
   AdoptReadableSize(ReadableWindowSize(fontMetrics()));
   if (!trayHostSeen_) UseWithoutTray();
 }
@@ -258,7 +258,6 @@ void TMainForm::RefreshGrid() {
 }
 
 void TMainForm::TrayPopupPopup() {
-  if (core_->Tables == nullptr) return;  // the model is not there yet
   std::lock_guard lock(ModelLock);
   const TFigures figures = CoreFigures(*core_);
   const TAverage* interval = core_->IntervalAverage();

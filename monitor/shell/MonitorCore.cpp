@@ -45,8 +45,35 @@ class TLockTimer {
 
 }  // namespace
 
+// Averages join the global registry as they are made and leave it as they go: under the lock.
+TCoreModel::TCoreModel() {
+  std::lock_guard lock(ModelLock);
+  tables_ = std::make_unique<TEntityTables>();
+  memory_ = std::make_unique<TMemoryInfo>();
+  cpuUsageAverage_ = std::make_unique<TAverage>();
+  cpuQueueAverage_ = std::make_unique<TAverage>();
+  diskBusyAverage_ = std::make_unique<TAverage>();
+  diskQueueAverage_ = std::make_unique<TAverage>();
+}
+
+TCoreModel::~TCoreModel() {
+  std::lock_guard lock(ModelLock);
+  tables_.reset();
+  memory_.reset();
+  cpuUsageAverage_.reset();
+  cpuQueueAverage_.reset();
+  diskBusyAverage_.reset();
+  diskQueueAverage_.reset();
+}
+
+TCollectionTargets TCoreModel::Targets() const {
+  return {*tables_,          *memory_,          *cpuUsageAverage_,
+          *cpuQueueAverage_, *diskBusyAverage_, *diskQueueAverage_};
+}
+
 TMonitorCore::TMonitorCore(TFrontEnd& frontEnd, TKernelEventTrace* trace, HostLookupFactory lookups)
-    : frontEnd_(frontEnd),
+    : TCounterCollection(Targets()),
+      frontEnd_(frontEnd),
       trace_(trace),
       lookups_(std::move(lookups)),
       errors_([this](const std::string& text) { frontEnd_.ShowError(text); }),
@@ -62,17 +89,14 @@ TMonitorCore::~TMonitorCore() {
   std::lock_guard lock(ModelLock);
   link_->Open = false;
   IdleProcess = InterruptsProcess = DpcsProcess = nullptr;
-  Tables = nullptr;
   tables_.reset();  // files, disks, sockets, adapters, processes, then the row list
   performanceData_.reset();
   cpuUsageAverage_.reset();
   cpuQueueAverage_.reset();
-  Memory = nullptr;
   memory_.reset();
   diskBusyAverage_.reset();
   diskQueueAverage_.reset();
   intervalAverage_.reset();
-  CpuUsageAverage = CpuQueueAverage = DiskBusyAverage = DiskQueueAverage = nullptr;
   handlers_.reset();
   ipHelper_.reset();
   addressTable_.reset();
@@ -115,9 +139,7 @@ void TMonitorCore::Start() {
 
 void TMonitorCore::CreateModel() {
   std::lock_guard lock(ModelLock);
-  tables_ = std::make_unique<TEntityTables>();
   tables_->CompletionLog = &completionLog_;
-  Tables = tables_.get();
   ipHelper_ = std::make_unique<TIpHelper>();
   TraceFile.SetFileName(platform::ProgramFile("trace.txt"));
 }
@@ -133,19 +155,9 @@ void TMonitorCore::CreateReader() {
 
 void TMonitorCore::CreateAverages() {
   std::lock_guard lock(ModelLock);
-  cpuUsageAverage_ = std::make_unique<TAverage>();
-  cpuQueueAverage_ = std::make_unique<TAverage>();
-  memory_ = std::make_unique<TMemoryInfo>();
   memory_->TotalBytes =
       performanceData_ ? static_cast<std::int64_t>(performanceData_->PhysicalMemoryBytes()) : 0;
-  diskBusyAverage_ = std::make_unique<TAverage>();
-  diskQueueAverage_ = std::make_unique<TAverage>();
   intervalAverage_ = std::make_unique<TAverage>();
-  CpuUsageAverage = cpuUsageAverage_.get();
-  CpuQueueAverage = cpuQueueAverage_.get();
-  Memory = memory_.get();
-  DiskBusyAverage = diskBusyAverage_.get();
-  DiskQueueAverage = diskQueueAverage_.get();
   ApplySmoothing();
 }
 

@@ -54,7 +54,24 @@ struct TEventCounts {
 inline constexpr const char* TraceWrittenText = "Sample has been written to \"trace.txt\"";
 inline constexpr const char* TraceEnabledText = "Single sample trace has been enabled";
 
-class TMonitorCore : public TCounterCollection {
+// The model objects the counter collection writes into. A base of the core, so that they exist
+// before the collection is given them.
+class TCoreModel {
+ public:
+  TCoreModel(const TCoreModel&) = delete;
+  TCoreModel& operator=(const TCoreModel&) = delete;
+
+ protected:
+  TCoreModel();
+  ~TCoreModel();
+  TCollectionTargets Targets() const;
+
+  std::unique_ptr<TEntityTables> tables_;
+  std::unique_ptr<TMemoryInfo> memory_;
+  std::unique_ptr<TAverage> cpuUsageAverage_, cpuQueueAverage_, diskBusyAverage_, diskQueueAverage_;
+};
+
+class TMonitorCore : private TCoreModel, public TCounterCollection {
  public:
   using HostLookupFactory = std::function<std::unique_ptr<platform::THostLookup>()>;
 
@@ -139,13 +156,10 @@ class TMonitorCore : public TCounterCollection {
   };
   std::shared_ptr<TTraceLink> link_ = std::make_shared<TTraceLink>();
 
-  std::unique_ptr<TEntityTables> tables_;
   std::unique_ptr<TIpHelper> ipHelper_;
   std::unique_ptr<TPerformanceData> performanceData_;
   std::unique_ptr<TAddressTable> addressTable_;
-  std::unique_ptr<TAverage> cpuUsageAverage_, cpuQueueAverage_;
-  std::unique_ptr<TMemoryInfo> memory_;
-  std::unique_ptr<TAverage> diskBusyAverage_, diskQueueAverage_, intervalAverage_;
+  std::unique_ptr<TAverage> intervalAverage_;
   std::unique_ptr<TEventHandlers> handlers_;
   std::string historyPath_;
   std::unique_ptr<THistoryRecorder> history_;

@@ -29,14 +29,14 @@ int main(int argc, char** argv) {
   platform::UseOneHeap();
   // The main unit's start-up: the process log first, then the process-wide trace object.
   OpenProcessLog(platform::ProgramFile("Ombrix.log"), platform::ProgramPath());
-  CreateKernelTrace();
   int result = 0;
   {
+    TKernelEventTrace trace;  // outlives the window and the application object
     QApplication app(argc, argv);
     QApplication::setApplicationName("Ombrix");
     QApplication::setWindowIcon(ProgramIcon());
     QApplication::setQuitOnLastWindowClosed(false);
-    auto form = std::make_unique<TMainForm>(KernelTrace);
+    auto form = std::make_unique<TMainForm>(&trace);
     form->FormCreate();
     form->Core().StartHistory(platform::ProgramFile("Ombrix.history"));
 
@@ -57,7 +57,6 @@ int main(int argc, char** argv) {
     form.reset();  // FormDestroy
   }
   // The main unit's close-down: the process log last.
-  FreeKernelTrace();
   CloseProcessLog();
   return result;
 }

@@ -245,7 +245,8 @@ bool TKeyStore::DeleteKeyTree(const std::string& key) {
   std::vector<std::string> doomed;
   while (const dirent* entry = dir.Next()) {
     const auto name = KeyOfFile(folder_, entry->d_name);
-    if (name && (*name == top || name->rfind(top + "\\", 0) == 0)) doomed.push_back(entry->d_name);
+    if (name && (*name == top || name->rfind(top + "\\", 0) == 0))
+      doomed.emplace_back(entry->d_name);
   }
   bool removed = false;
   for (const auto& file : doomed) removed |= unlink((folder_ + "/" + file).c_str()) == 0;

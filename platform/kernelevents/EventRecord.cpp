@@ -61,19 +61,19 @@ EVENT_TRACE TEventRecord::View() const {
 }
 
 void PutU16(std::vector<std::uint8_t>& data, std::size_t offset, std::uint16_t value) {
-  data.at(offset + 1);  // range check before writing
+  static_cast<void>(data.at(offset + 1));  // range check before writing
   data[offset] = static_cast<std::uint8_t>(value);
   data[offset + 1] = static_cast<std::uint8_t>(value >> 8);
 }
 
 void PutU32(std::vector<std::uint8_t>& data, std::size_t offset, std::uint32_t value) {
-  data.at(offset + 3);
+  static_cast<void>(data.at(offset + 3));
   for (std::size_t k = 0; k < 4; ++k)
     data[offset + k] = static_cast<std::uint8_t>(value >> (8 * k));
 }
 
 void PutU64(std::vector<std::uint8_t>& data, std::size_t offset, std::uint64_t value) {
-  data.at(offset + 7);
+  static_cast<void>(data.at(offset + 7));
   for (std::size_t k = 0; k < 8; ++k)
     data[offset + k] = static_cast<std::uint8_t>(value >> (8 * k));
 }

@@ -20,17 +20,17 @@ namespace {
 
 bool SendRequest(int fd, const SockDiagRequest& request) {
   struct {
-    nlmsghdr header;
-    inet_diag_req_v2 request;
+    nlmsghdr Header;
+    inet_diag_req_v2 Request;
   } message{};
-  message.header.nlmsg_len = sizeof message;
-  message.header.nlmsg_type = SOCK_DIAG_BY_FAMILY;
-  message.header.nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
-  message.header.nlmsg_seq = request.Sequence;
-  message.request.sdiag_family = request.Family;
-  message.request.sdiag_protocol = request.Protocol;
-  message.request.idiag_ext = request.Extensions;
-  message.request.idiag_states = request.States;
+  message.Header.nlmsg_len = sizeof message;
+  message.Header.nlmsg_type = SOCK_DIAG_BY_FAMILY;
+  message.Header.nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
+  message.Header.nlmsg_seq = request.Sequence;
+  message.Request.sdiag_family = request.Family;
+  message.Request.sdiag_protocol = request.Protocol;
+  message.Request.idiag_ext = request.Extensions;
+  message.Request.idiag_states = request.States;
   sockaddr_nl kernel{};
   kernel.nl_family = AF_NETLINK;
   return sendto(fd, &message, sizeof message, 0, reinterpret_cast<sockaddr*>(&kernel),

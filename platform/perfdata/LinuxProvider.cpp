@@ -406,12 +406,12 @@ void LinuxPerfProvider::State::ReadInterruptColumns(const char* path, bool soft)
   while (!text.empty()) {
     std::string_view line = TakeLine(text);
     NextToken(line);  // the "NN:" label
-    for (std::size_t k = 0; k < column.size(); ++k) {
+    for (const std::size_t cpu : column) {
       while (!line.empty() && line.front() == ' ') line.remove_prefix(1);
       if (line.empty() || line.front() < '0' || line.front() > '9') break;
       const std::uint64_t v = NextNumber(line);
-      if (column[k] == std::string_view::npos) continue;
-      (soft ? Cpus[column[k]].SoftIrqs : Cpus[column[k]].Interrupts) += v;
+      if (cpu == std::string_view::npos) continue;
+      (soft ? Cpus[cpu].SoftIrqs : Cpus[cpu].Interrupts) += v;
     }
   }
 }

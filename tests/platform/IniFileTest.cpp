@@ -8,12 +8,13 @@
 #include <filesystem>
 #include <string>
 
-#include "tests/support/OtherUser.h"
+#include "tests/support/InChild.h"
 #include "tests/support/TempDir.h"
 
 namespace {
 
-using ombrix::testing::RunAsNobody;
+using ombrix::testing::ChildUser;
+using ombrix::testing::InChild;
 using ombrix::testing::TempDir;
 using platform::IniFile;
 
@@ -129,15 +130,17 @@ TEST(IniFileOpen, AMissingFileIsEmptyAndOneThatCannotBeReadRaises) {
   chmod(dir.Path().c_str(), 0755);
   chmod(dir.File("locked.ini").c_str(), 0);
   const std::string locked = dir.File("locked.ini");
-  EXPECT_EQ(RunAsNobody([&] {
-              try {
-                IniFile::Open(locked);
-              } catch (const platform::IniReadError& e) {
-                return std::string(e.what()).starts_with(locked + ": ") ? 0 : 2;
-              }
-              return 1;
-            }),
-            0);
+  EXPECT_EQ(InChild(
+                [&]() -> std::string {
+                  try {
+                    IniFile::Open(locked);
+                  } catch (const platform::IniReadError& e) {
+                    return std::string(e.what()).starts_with(locked + ": ") ? "" : e.what();
+                  }
+                  return "opened";
+                },
+                ChildUser::Nobody),
+            "");
 }
 
 TEST(IniFileSave, KeepsTheFilesOwnerGroupAndMode) {
@@ -167,11 +170,13 @@ TEST(IniFileSave, RewritesInPlaceWhereTheOwnerCannotBeKept) {
   dir.Write("x.ini", "[Old]\nk=1\n");
   chmod(file.c_str(), 0666);  // root's file, writable by all
   const ino_t inode = StatOf(file).st_ino;
-  EXPECT_EQ(RunAsNobody([&] {
-              IniFile::Parse("[New]\n").Save(file);
-              return 0;
-            }),
-            0);
+  EXPECT_EQ(InChild(
+                [&] {
+                  IniFile::Parse("[New]\n").Save(file);
+                  return std::string();
+                },
+                ChildUser::Nobody),
+            "");
   EXPECT_EQ(dir.Read("x.ini"), "[New]\n");
   const struct stat st = StatOf(file);
   EXPECT_EQ(st.st_uid, 0u);
@@ -181,15 +186,17 @@ TEST(IniFileSave, RewritesInPlaceWhereTheOwnerCannotBeKept) {
 
   // Neither renamed over nor writable: the save fails and the file stays as it was.
   chmod(file.c_str(), 0644);
-  EXPECT_EQ(RunAsNobody([&] {
-              try {
-                IniFile::Parse("[Newer]\n").Save(file);
-              } catch (const platform::IniWriteError&) {
-                return 0;
-              }
-              return 1;
-            }),
-            0);
+  EXPECT_EQ(InChild(
+                [&]() -> std::string {
+                  try {
+                    IniFile::Parse("[Newer]\n").Save(file);
+                  } catch (const platform::IniWriteError&) {
+                    return "";
+                  }
+                  return "saved";
+                },
+                ChildUser::Nobody),
+            "");
   EXPECT_EQ(dir.Read("x.ini"), "[New]\n");
   EXPECT_EQ(StatOf(file).st_uid, 0u);
   EXPECT_EQ(EntriesIn(dir), 1u);

@@ -36,13 +36,20 @@
 #include "platform/kernelevents/ProbeEventSource.h"
 #include "platform/paths/Paths.h"
 #include "platform/perfdata/TaskTable.h"
+#include "tests/support/InChild.h"
 #include "tests/support/LiveWorkload.h"
+#include "tests/support/ScopedPlatform.h"
 #include "tests/support/TempDir.h"
 
 namespace {
 
 using namespace platform;
 using ombrix::ModelLock;
+using ombrix::testing::Child;
+using ombrix::testing::Finish;
+using ombrix::testing::InChild;
+using ombrix::testing::ScopedProbe;
+using ombrix::testing::StartChild;
 using ombrix::testing::WaitUntil;
 
 constexpr std::int64_t kFileBytes = 4 << 20;
@@ -55,54 +62,12 @@ std::string WhyNoProbe() {
   return {};
 }
 
-// A child process running a test body; Finish tells what it reported, empty when all went well.
-struct Child {
-  pid_t Pid = -1;
-  int Report = -1;
-};
-
-Child StartChild(const std::function<std::string()>& body) {
-  int report[2];
-  if (pipe(report) != 0) return {};
-  const pid_t pid = fork();
-  if (pid == 0) {
-    close(report[0]);
-    std::string failures;
-    try {
-      failures = body();
-    } catch (const std::exception& e) {
-      failures = e.what();  // the child must never go on to run the tests
-    }
-    [[maybe_unused]] const ssize_t n = write(report[1], failures.data(), failures.size());
-    _exit(failures.empty() ? 0 : 1);
-  }
-  close(report[1]);
-  return {pid, report[0]};
-}
-
-std::string Finish(const Child& child) {
-  if (child.Pid < 0) return "no child";
-  std::string failures;
-  char buffer[512];
-  for (ssize_t n; (n = read(child.Report, buffer, sizeof buffer)) > 0;) failures.append(buffer, n);
-  close(child.Report);
-  int status = 0;
-  waitpid(child.Pid, &status, 0);
-  if (WIFEXITED(status) && WEXITSTATUS(status) == 0) return failures;
-  if (failures.empty()) failures = "the child ended with status " + std::to_string(status);
-  return failures;
-}
-
-std::string InChild(const std::function<std::string()>& body) {
-  return Finish(StartChild(body));
-}
-
 TEST(ProbeChoice, TheDefaultChoiceRunsOnTheProbeAndSaysSo) {
   static const std::string why = WhyNoProbe();
   if (!why.empty()) GTEST_SKIP() << why;
   for (const auto& [backend, name] : {std::pair{TEventBackend::Automatic, "probe"},
                                       std::pair{TEventBackend::Primary, "procfs"}}) {
-    SelectEventBackend(backend);
+    const ScopedProbe probe("", backend);
     {
       TKernelLogger logger([] { return std::make_unique<TPreferredEventSource>(); });
       EVENT_TRACE_PROPERTIES properties{};
@@ -117,7 +82,6 @@ TEST(ProbeChoice, TheDefaultChoiceRunsOnTheProbeAndSaysSo) {
     }
     EXPECT_EQ(EventSourceStats().Backend, "none") << "the stopped session's source is gone";
   }
-  SelectEventBackend(TEventBackend::Automatic);
 }
 
 // Root without capabilities (none left to gain by exec either) is refused like any user: the
@@ -130,7 +94,7 @@ TEST(ProbeChoice, WithoutItsCapabilitiesThePollingSaysHowToGrantThem) {
   ombrix::testing::TempDir folder;
   const std::string copy = folder.File("ombrix-probe");
   std::filesystem::copy_file(DefaultProbePath(), copy);
-  SetProbePath(copy);
+  const ScopedProbe probe(copy);
   const std::string failures = InChild([]() -> std::string {
     for (int cap = 0; prctl(PR_CAPBSET_READ, cap, 0, 0, 0) >= 0; ++cap)
       if (prctl(PR_CAPBSET_DROP, cap, 0, 0, 0) != 0) return "bounding set kept";
@@ -153,7 +117,6 @@ TEST(ProbeChoice, WithoutItsCapabilitiesThePollingSaysHowToGrantThem) {
     logger.ControlTrace(session, KERNEL_LOGGER_NAME, &properties, EVENT_TRACE_CONTROL_STOP);
     return found;
   });
-  SetProbePath("");
   EXPECT_EQ(failures, "");
 }
 
@@ -373,7 +336,7 @@ TEST_F(ProbeAsUser, RootsFileNeverReachesTheUsersModel) {
   ASSERT_EQ(pipe(ready), 0);
   ASSERT_EQ(pipe(written), 0);
   // The child first: a process with threads must not fork.
-  const Child child = StartChild([&]() -> std::string {
+  Child child = StartChild([&]() -> std::string {
     if (!BecomeUser()) return "could not become the user";
     Session session(probe);
     if (!session.started) return "no session: " + EventSourceStats().Reason;
@@ -391,7 +354,7 @@ TEST_F(ProbeAsUser, RootsFileNeverReachesTheUsersModel) {
   char byte = 0;
   if (read(ready[0], &byte, 1) == 1) WriteSyncedInChild(data + "/root-secret.bin", 1 << 20);
   [[maybe_unused]] const ssize_t n = write(written[1], "w", 1);
-  const std::string failures = Finish(child);
+  const std::string failures = Finish(std::move(child));
   for (int fd : {ready[0], written[0], written[1]}) close(fd);
   EXPECT_EQ(failures, "");
 }

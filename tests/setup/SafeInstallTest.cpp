@@ -17,7 +17,7 @@
 #include "platform/installer/KeyStore.h"
 #include "tests/platform/installer/SzddBuilder.h"
 #include "tests/setup/InstallFixture.h"
-#include "tests/support/NormalUser.h"
+#include "tests/support/InChild.h"
 
 extern char** environ;
 
@@ -27,7 +27,8 @@ namespace fs = std::filesystem;
 using ombrix::setup::cmRequired;
 using ombrix::setup::dmReport;
 using ombrix::setup::lkNormal;
-using ombrix::testing::AsNormalUser;
+using ombrix::testing::ChildUser;
+using ombrix::testing::InChild;
 using ombrix::testing::InstallFixture;
 using ombrix::testing::SzddLiterals;
 
@@ -198,11 +199,16 @@ TEST_F(SafeInstall, RepairingOverReadOnlyFilesWorksForAUser) {
   Source("opt.txt", "optional");
   for (const std::string name : {"app", "data.bin", "opt.txt", "setup", "setup.inf"})
     chmod(tmp.File("src/" + name).c_str(), name == "app" ? 0555 : 0444);
-  const bool twice = AsNormalUser(tmp.Path(), [this] {
-    return installer.RunInstall(tmp.File("inst")) && installer.RunInstall(tmp.File("inst")) &&
-           Quiet(view);
-  });
-  EXPECT_TRUE(twice);
+  if (geteuid() == 0) ombrix::testing::HandOverToNobody(tmp.Path());
+  const std::string twice = InChild(
+      [this] {
+        return installer.RunInstall(tmp.File("inst")) && installer.RunInstall(tmp.File("inst")) &&
+                       Quiet(view)
+                   ? std::string()
+                   : "installing twice failed";
+      },
+      ChildUser::Nobody);
+  EXPECT_EQ(twice, "");
   EXPECT_EQ(tmp.Read("inst/opt.txt"), "optional");
 }
 

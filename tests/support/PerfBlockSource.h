@@ -18,7 +18,7 @@ class FakePerfSource : public platform::PerfDataSource {
 
   std::deque<std::vector<std::uint8_t>> Blocks;  // one per successful query, in order
   std::uint32_t QueryError = 0;                  // answered instead of a block when set
-  std::string CounterNames = std::string("238\0Processor\0006\0% Processor Time\0\0", 35);
+  std::string CounterNames = std::string("238\0Processor\0006\0% Processor Time\0\0\0", 35);
   std::string HelpTexts = std::string("239\0Processors\0\0", 16);
   std::string ResourceMap;
   std::uint32_t ConnectError = 0, NameTableError = 0, ResourceMapError = 0;

@@ -463,7 +463,8 @@ void THistoryView::DrawMomentCell(QPainter& painter, int column, int row, const 
       CellColour(selected ? TCellColour::HighlightedText : TCellColour::WindowText, palette));
   painter.setClipRect(rect.adjusted(2, 0, -2, 0));
   const QRect inner = rect.adjusted(2, 2, -2, 0);
-  painter.drawText(inner, (column == 3 ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignTop, text);
+  const Qt::Alignment align = (column == 3 ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignTop;
+  painter.drawText(inner, static_cast<int>(align), text);
   painter.restore();
 }
 

@@ -110,8 +110,7 @@ TCellColour CellTextColour(int column, int row, bool selected, double value, int
 QString TimeFormatWithoutZone(const QString& format) {
   QString out;
   bool quoted = false;
-  for (qsizetype i = 0; i < format.size(); ++i) {
-    const QChar c = format[i];
+  for (const QChar c : format) {
     if (c == QLatin1Char('\'')) quoted = !quoted;
     if (quoted || c != QLatin1Char('t')) {
       // Blanks that only led up to a dropped zone stay dropped.

@@ -73,7 +73,7 @@ class TRecordingTracing final : public TEventTracing {
  private:
   void Note(const char* call) {
     std::lock_guard lock(mutex_);
-    calls_.push_back(call);
+    calls_.emplace_back(call);
   }
   TEventTracing& inner_;
   std::mutex mutex_;

@@ -12,6 +12,7 @@
 #include "tests/support/FakeClock.h"
 #include "tests/support/PerfBlockBuilder.h"
 #include "tests/support/PerfBlockSource.h"
+#include "tests/support/ScopedSettings.h"
 
 namespace ombrix {
 namespace {
@@ -84,21 +85,17 @@ class TFeedFrontEnd : public TFrontEnd {
 class MetricsFeed : public ::testing::Test {
  protected:
   void SetUp() override {
-    Settings = TSettings{};
     clock.Set(100000);
     source.Blocks.push_back(Block(machine, seconds));
     core = std::make_unique<TMonitorCore>(frontEnd, nullptr, [] { return nullptr; });
     frontEnd.Core = core.get();
     core->Start();
     std::lock_guard lock(ModelLock);
-    core->Tables->Sockets.clear();  // what the machine's own connections seeded
+    core->Tables.Sockets.clear();  // what the machine's own connections seeded
     Settings.CpuInuse = {0, 50, 80};
     Settings.DiskBusy = {0, 20, 60};
   }
-  void TearDown() override {
-    core.reset();
-    Settings = TSettings{};
-  }
+  void TearDown() override { core.reset(); }
   void Tick() {
     clock.Advance(IntervalMs);
     seconds += IntervalMs / 1000;
@@ -109,6 +106,7 @@ class MetricsFeed : public ::testing::Test {
     return SeriesValue(exporter.Collect(), name, labels);
   }
 
+  ombrix::testing::ScopedSettings settings_{TSettings{}};
   FakePerfSource source;
   FakeClock clock;
   TMetricsExporter exporter;
@@ -143,7 +141,7 @@ TEST_F(MetricsFeed, IpBytesAreCountedBeforeTheTickClearsThem) {
   Tick();
   {
     std::lock_guard lock(ModelLock);
-    TProcessInfo* db = core->Tables->FindProcess(20);
+    TProcessInfo* db = core->Tables.FindProcess(20);
     db->AddPacket(1500);
     db->AddPacket(1500);
   }
@@ -190,10 +188,10 @@ TEST_F(MetricsFeed, FilesAndSocketsShowTheLastIntervalByNameAndProcess) {
   Tick();
   {
     std::lock_guard lock(ModelLock);
-    TFileInfo* file = core->Tables->FindOrCreateFile(20, 1);
+    TFileInfo* file = core->Tables.FindOrCreateFile(20, 1);
     file->SetName("/data/db.dat");
     for (int i = 0; i < 3; ++i) file->AddDiskIo(0, 4096, 100);
-    TSocketInfo* socket = core->Tables->FindOrCreateSocket(20, 0x0A000007, 40123);
+    TSocketInfo* socket = core->Tables.FindOrCreateSocket(20, 0x0A000007, 40123);
     for (int i = 0; i < 4; ++i) socket->AddPacket(1000);
   }
   Tick();

@@ -9,6 +9,7 @@
 #include "monitor/model/Tables.h"
 #include "monitor/settings/Settings.h"
 #include "tests/support/FakeClock.h"
+#include "tests/support/ScopedSettings.h"
 
 namespace ombrix {
 namespace {
@@ -18,7 +19,6 @@ using namespace ombrix::testing;
 class MetricsSample : public ::testing::Test {
  protected:
   void SetUp() override {
-    Settings = TSettings{};
     Settings.Smooth = false;
     clock.Set(50000);
   }
@@ -38,6 +38,7 @@ class MetricsSample : public ::testing::Test {
     return f;
   }
 
+  ombrix::testing::ScopedSettings settings_{TSettings{}};
   std::lock_guard<std::recursive_mutex> lock{ModelLock};
   FakeClock clock;
   TEntityTables tables;

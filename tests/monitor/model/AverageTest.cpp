@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "monitor/settings/Settings.h"
+#include "tests/support/ScopedSettings.h"
 
 namespace {
 
@@ -16,12 +17,10 @@ using ombrix::TAverage;
 class Averages : public ::testing::Test {
  protected:
   void SetUp() override {
-    saved = Settings;
     Settings.Smooth = true;
     Settings.SmoothCount = 5;
   }
-  void TearDown() override { Settings = saved; }
-  ombrix::TSettings saved;
+  ombrix::testing::ScopedSettings settings_;
 };
 
 TEST_F(Averages, WindowFollowsTheSmoothingSettings) {

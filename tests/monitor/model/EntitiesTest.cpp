@@ -11,6 +11,7 @@
 #include "monitor/settings/Settings.h"
 #include "platform/procstatus/ProcessStatus.h"
 #include "tests/support/FakeClock.h"
+#include "tests/support/ScopedSettings.h"
 
 namespace {
 
@@ -20,12 +21,10 @@ using ombrix::testing::FakeClock;
 class Entities : public ::testing::Test {
  protected:
   void SetUp() override {
-    saved = Settings;
     Settings.Smooth = false;  // one-sample averages: the mean is the last rate
   }
-  void TearDown() override { Settings = saved; }
 
-  TSettings saved;
+  ombrix::testing::ScopedSettings settings_;
   FakeClock clock{100000};
   TEntityTables tables;
 };
@@ -248,7 +247,7 @@ TEST_F(Entities, FileNameKeepsDirectoryCaseAndLowersTheFilePart) {
     const char* name;
   } cases[] = {
       {"/home/Ann/Report.ODT", "/home/Ann/", "report.odt"},
-      {"C:\\Windows\\System32\\NTDLL.DLL", "C:\\Windows\\System32\\", "ntdll.dll"},
+      {R"(C:\Windows\System32\NTDLL.DLL)", R"(C:\Windows\System32\)", "ntdll.dll"},
       {"D:PAGEFILE.SYS", "D:", "pagefile.sys"},
       {"Swap", "", "swap"},
       {"/var/log/", "/var/log/", ""},

@@ -8,6 +8,7 @@
 #include "monitor/model/Tables.h"
 #include "monitor/settings/Settings.h"
 #include "tests/support/FakeClock.h"
+#include "tests/support/ScopedSettings.h"
 
 namespace {
 
@@ -277,7 +278,7 @@ TEST_F(Tables, UnnamedFilesExpireAtTheFirstPruneOnceTheMachineIsUp) {
 }
 
 TEST_F(Tables, CloseIntervalsReachesEveryProcessFileAndSocket) {
-  ombrix::TSettings saved = Settings;
+  const ombrix::testing::ScopedSettings settings;
   Settings.Smooth = false;
   TFileInfo* f = tables.FindOrCreateFile(1, 1);
   TSocketInfo* s = tables.FindOrCreateSocket(1, 1, 1);
@@ -290,7 +291,6 @@ TEST_F(Tables, CloseIntervalsReachesEveryProcessFileAndSocket) {
   EXPECT_DOUBLE_EQ(f->IoRateAvg.Mean(), 1.0);
   EXPECT_DOUBLE_EQ(s->PacketRateAvg.Mean(), 1.0);
   EXPECT_DOUBLE_EQ(p->PacketRateAvg.Mean(), 1.0);
-  Settings = saved;
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "monitor/settings/Settings.h"
+#include "tests/support/ScopedSettings.h"
 
 namespace {
 
@@ -51,21 +52,17 @@ class FakeLookup : public platform::THostLookup {
 class AddressTable : public ::testing::Test {
  protected:
   void SetUp() override {
-    saved = Settings;
     Settings.GetHostNames = true;
     auto owned = std::make_unique<FakeLookup>();
     lookup = owned.get();
     table = std::make_unique<TAddressTable>(std::move(owned), lock);
   }
-  void TearDown() override {
-    table.reset();
-    Settings = saved;
-  }
+  void TearDown() override { table.reset(); }
   const TAddressEntry& Entry(std::uint32_t address) {
     return *table->Entries()[table->IndexOf(address)];
   }
 
-  ombrix::TSettings saved;
+  ombrix::testing::ScopedSettings settings_;
   std::recursive_mutex lock;
   FakeLookup* lookup = nullptr;
   std::unique_ptr<TAddressTable> table;

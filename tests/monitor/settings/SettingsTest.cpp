@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "tests/support/OtherUser.h"
+#include "tests/support/InChild.h"
 #include "tests/support/TempDir.h"
 
 namespace {
@@ -234,8 +234,13 @@ TEST_F(SettingsFile, AFileThatCannotBeReadGivesTheDefaultsAndIsNeverOverwritten)
     ASSERT_EQ(chown(path().c_str(), user.Uid, user.Gid), 0);
   }
   const std::string file = path();
-  EXPECT_EQ(ombrix::testing::RunAsNobody([&] { return LoadThenSave(file, "Permission denied"); }),
-            0);
+  EXPECT_EQ(ombrix::testing::InChild(
+                [&] {
+                  const int step = LoadThenSave(file, "Permission denied");
+                  return step == 0 ? std::string() : "failed at step " + std::to_string(step);
+                },
+                ombrix::testing::ChildUser::Nobody),
+            "");
   chmod(path().c_str(), 0600);
   EXPECT_EQ(dir.Read("Ombrix.ini"), original);
 
@@ -263,11 +268,13 @@ TEST_F(SettingsFile, ARootSaveLeavesTheUsersFileTheUsers) {
   EXPECT_EQ(st.st_mode & 07777, 0600u);
   // The user's next run reads what root saved.
   const std::string file = path();
-  EXPECT_EQ(ombrix::testing::RunAsNobody([&] {
-              const bool read = LoadSettingsFrom(file, 4096).empty();
-              return read && Settings.Interval == 5000 ? 0 : 1;
-            }),
-            0);
+  EXPECT_EQ(ombrix::testing::InChild(
+                [&] {
+                  const bool read = LoadSettingsFrom(file, 4096).empty();
+                  return read && Settings.Interval == 5000 ? std::string() : "not read back";
+                },
+                ombrix::testing::ChildUser::Nobody),
+            "");
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include "platform/perfdata/PerfLayout.h"
 #include "tests/support/PerfBlockBuilder.h"
 #include "tests/support/PerfBlockSource.h"
+#include "tests/support/ScopedSettings.h"
 #include "tests/support/TempDir.h"
 
 namespace ombrix {
@@ -65,28 +66,29 @@ PerfObjectSpec Processes(std::vector<PerfInstanceSpec> instances) {
                 std::move(instances));
 }
 
-class Collection : public ::testing::Test, public TCounterCollection {
+// What the collection writes into; a base of the fixture so that it exists before the
+// collection is given it.
+struct CollectionTargets {
+  TEntityTables tables;
+  TMemoryInfo memory;
+  TAverage cpuUsage, cpuQueue, diskBusy, diskQueue;
+};
+
+class Collection : public ::testing::Test, protected CollectionTargets, public TCounterCollection {
  protected:
+  Collection() : TCounterCollection({tables, memory, cpuUsage, cpuQueue, diskBusy, diskQueue}) {}
+
   void SetUp() override {
-    Settings = TSettings{};
-    ownTables = std::make_unique<TEntityTables>();
-    Tables = ownTables.get();
-    Memory = &memory;
-    CpuUsageAverage = &cpuUsage;
-    CpuQueueAverage = &cpuQueue;
-    DiskBusyAverage = &diskBusy;
-    DiskQueueAverage = &diskQueue;
     const auto pseudo = [this](const char* name) {
-      auto p = std::make_unique<TProcessInfo>(Tables, 0);
+      auto p = std::make_unique<TProcessInfo>(&Tables, 0);
       p->SetName(name);
-      return Tables->InsertProcess(std::move(p));
+      return Tables.InsertProcess(std::move(p));
     };
     IdleProcess = pseudo("_Idle");
     InterruptsProcess = pseudo("_Interrupts");
     DpcsProcess = pseudo("_DPCs");
     reader = std::make_unique<TPerformanceData>();
   }
-  void TearDown() override { Settings = TSettings{}; }
 
   // Walks cur with prev as the previous block.
   void Collect(const std::vector<PerfObjectSpec>& prev, const std::vector<PerfObjectSpec>& cur) {
@@ -100,12 +102,10 @@ class Collection : public ::testing::Test, public TCounterCollection {
   }
   void Collect(const std::vector<PerfObjectSpec>& objects) { Collect(objects, objects); }
 
-  TProcessInfo* Process(std::uint32_t id) { return Tables->FindProcess(id); }
+  TProcessInfo* Process(std::uint32_t id) { return Tables.FindProcess(id); }
 
+  ombrix::testing::ScopedSettings settings_{TSettings{}};
   FakePerfSource source;
-  std::unique_ptr<TEntityTables> ownTables;
-  TMemoryInfo memory;
-  TAverage cpuUsage, cpuQueue, diskBusy, diskQueue;
   std::unique_ptr<TPerformanceData> reader;
 };
 
@@ -140,9 +140,9 @@ TEST_F(Collection, ProcessFiguresGoToTheirAverages) {
 }
 
 TEST_F(Collection, IdleAndTotalProcessesMakeNoEntity) {
-  const std::size_t before = Tables->Processes.size();
+  const std::size_t before = Tables.Processes.size();
   Collect({Processes({Proc("Idle", 0, 99), Proc("_Total", 0, 100), Proc("app", 7, 1)})});
-  EXPECT_EQ(Tables->Processes.size(), before + 1);
+  EXPECT_EQ(Tables.Processes.size(), before + 1);
   EXPECT_NE(Process(7), nullptr);
   // The pseudo processes (id 0) got nothing from "Idle".
   EXPECT_EQ(IdleProcess->ProcessorAvg.SampleCount(), 0);
@@ -154,7 +154,7 @@ TEST_F(Collection, HiddenPseudoProcessesAreChargedToSystem) {
   Collect(objects);
   TProcessInfo* system = Process(4);
   ASSERT_NE(system, nullptr);
-  EXPECT_EQ(Tables->SystemProcess, system);
+  EXPECT_EQ(Tables.SystemProcess, system);
   EXPECT_DOUBLE_EQ(system->ProcessorAvg.LastValue(), 10 + 3 + 2);
   EXPECT_FALSE(IdleProcess->Active);
   EXPECT_FALSE(InterruptsProcess->Active);
@@ -207,8 +207,8 @@ TEST_F(Collection, DisksAndTheTotalBusyClamp) {
   Collect({Disks(103, 30)});
   EXPECT_DOUBLE_EQ(diskBusy.LastValue(), 0);  // not -3
   EXPECT_DOUBLE_EQ(diskQueue.LastValue(), 3);
-  ASSERT_EQ(Tables->Disks.size(), 1u);  // "_Total" is no disk
-  TDiskInfo& d = *Tables->Disks[0];
+  ASSERT_EQ(Tables.Disks.size(), 1u);  // "_Total" is no disk
+  TDiskInfo& d = *Tables.Disks[0];
   EXPECT_EQ(d.Name, "sda1");
   EXPECT_TRUE(d.Active);
   EXPECT_DOUBLE_EQ(d.BusyPercentAvg.LastValue(), 70);
@@ -273,7 +273,7 @@ TEST_F(Collection, AProcessThatLeftBetweenWalksIsFoundAfresh) {
   const auto threads = std::vector<PerfObjectSpec>{Threads({Inst("app/0", {1, 42, 501})})};
   Collect(threads);
   Process(42)->Touch(false);
-  Tables->SweepProcesses();
+  Tables.SweepProcesses();
   ASSERT_EQ(Process(42), nullptr);
   BeginCollection();
   Collect(threads);
@@ -292,8 +292,8 @@ PerfObjectSpec Adapter(std::int64_t bytes, std::int64_t rxErrors, std::int64_t t
 
 TEST_F(Collection, AdapterErrorsAreIntervalDeltas) {
   Collect({Adapter(1000, 5, 1)}, {Adapter(6000, 8, 3)});
-  ASSERT_EQ(Tables->Adapters.size(), 1u);
-  TAdapterInfo& a = *Tables->Adapters[0];
+  ASSERT_EQ(Tables.Adapters.size(), 1u);
+  TAdapterInfo& a = *Tables.Adapters[0];
   EXPECT_TRUE(a.Active);
   EXPECT_EQ(a.IntervalBytes, 5000);
   EXPECT_EQ(a.Bandwidth, 1000000000);
@@ -326,12 +326,12 @@ TEST_F(Collection, DisksAndAdaptersNewInTheBlockBringNoHistory) {
   Collect({disks({sda}), adapters({eth})},
           {disks({sda, Inst("sdb1", {40, 900, 0, 0, 0, 0})}),
            adapters({eth, Inst("wlan0", {5000000000, 9, 1000000000, 1LL << 40, 0})})});
-  ASSERT_EQ(Tables->Disks.size(), 2u);
-  EXPECT_EQ(Tables->Disks[1]->Name, "sdb1");
-  EXPECT_EQ(Tables->Disks[1]->BusyPercentAvg.SampleCount(), 0) << "not 100 % busy";
-  EXPECT_DOUBLE_EQ(Tables->Disks[0]->BusyPercentAvg.LastValue(), 70);
-  ASSERT_EQ(Tables->Adapters.size(), 2u);
-  TAdapterInfo& wlan = *Tables->Adapters[1];
+  ASSERT_EQ(Tables.Disks.size(), 2u);
+  EXPECT_EQ(Tables.Disks[1]->Name, "sdb1");
+  EXPECT_EQ(Tables.Disks[1]->BusyPercentAvg.SampleCount(), 0) << "not 100 % busy";
+  EXPECT_DOUBLE_EQ(Tables.Disks[0]->BusyPercentAvg.LastValue(), 70);
+  ASSERT_EQ(Tables.Adapters.size(), 2u);
+  TAdapterInfo& wlan = *Tables.Adapters[1];
   EXPECT_EQ(wlan.Name, "wlan0");
   EXPECT_EQ(wlan.IntervalBytes, 0) << "its total is no traffic of this interval";
   EXPECT_DOUBLE_EQ(wlan.ErrorRateAvg.LastValue(), 0);
@@ -347,7 +347,7 @@ TEST_F(Collection, AnAdapterWithoutASpeedHasTheAssumedBandwidth) {
     return o;
   };
   Collect({adapter(0)});
-  TAdapterInfo& a = *Tables->Adapters[0];
+  TAdapterInfo& a = *Tables.Adapters[0];
   EXPECT_EQ(a.Bandwidth, 1000000000) << "1 Gbit/s unless the settings say otherwise";
   Settings.AssumedBandwidth = 54000000;
   Collect({adapter(0)});
@@ -368,7 +368,7 @@ TEST_F(Collection, OtherObjectsAreSkipped) {
     return visit(o, i, last, c);
   });
   EXPECT_EQ(visits, 2);  // the first counter of each instance only
-  EXPECT_EQ(Tables->Processes.size(), 3u);
+  EXPECT_EQ(Tables.Processes.size(), 3u);
 }
 
 TEST(CollectQuery, NamesTheSevenObjects) {

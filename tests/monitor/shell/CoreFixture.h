@@ -15,18 +15,19 @@
 #include "tests/support/FakeClock.h"
 #include "tests/support/PerfBlockBuilder.h"
 #include "tests/support/PerfBlockSource.h"
+#include "tests/support/ScopedSettings.h"
 
 namespace ombrix::testing {
 
 class TRecordingFrontEnd : public TFrontEnd {
  public:
-  void AddTrayIcon() override { Calls.push_back("tray"); }
-  void StartWindow() override { Calls.push_back("window"); }
+  void AddTrayIcon() override { Calls.emplace_back("tray"); }
+  void StartWindow() override { Calls.emplace_back("window"); }
   void SetStatusText(const std::string& text) override { Status = text; }
-  void UpdateIndicatorTexts() override { Calls.push_back("indicators"); }
-  void UpdateWindowFigures() override { Calls.push_back("figures"); }
-  void UpdateStateIcons() override { Calls.push_back("icons"); }
-  void RefreshGrid() override { Calls.push_back("grid"); }
+  void UpdateIndicatorTexts() override { Calls.emplace_back("indicators"); }
+  void UpdateWindowFigures() override { Calls.emplace_back("figures"); }
+  void UpdateStateIcons() override { Calls.emplace_back("icons"); }
+  void RefreshGrid() override { Calls.emplace_back("grid"); }
   void ShowError(const std::string& text) override {
     Errors.push_back(text);
     if (WhileOpen) WhileOpen();
@@ -62,14 +63,8 @@ inline std::vector<std::uint8_t> SampleBlock(int processors, const std::vector<s
 
 class CoreFixture : public ::testing::Test {
  protected:
-  void SetUp() override {
-    Settings = TSettings{};
-    clock.Set(1000);
-  }
-  void TearDown() override {
-    core.reset();
-    Settings = TSettings{};
-  }
+  void SetUp() override { clock.Set(1000); }
+  void TearDown() override { core.reset(); }
   // Start-up with a first block; later blocks are queued by the test.
   void Start(const std::vector<std::uint32_t>& pids = {}, int processors = 1) {
     source.Blocks.push_back(SampleBlock(processors, pids, 1000));
@@ -78,16 +73,17 @@ class CoreFixture : public ::testing::Test {
     core->Start();
     // What the machine's own connections seeded is not this test's business.
     std::lock_guard lock(ModelLock);
-    core->Tables->Sockets.clear();
-    core->Tables->Sockets.shrink_to_fit();
-    for (auto& p : core->Tables->Processes) p->Touch(false);
-    core->Tables->SweepProcesses();
+    core->Tables.Sockets.clear();
+    core->Tables.Sockets.shrink_to_fit();
+    for (auto& p : core->Tables.Processes) p->Touch(false);
+    core->Tables.SweepProcesses();
   }
   void Tick(const std::vector<std::uint32_t>& pids, int processors = 1) {
     source.Blocks.push_back(SampleBlock(processors, pids, time += 1000));
     core->RunTick();
   }
 
+  ScopedSettings settings_{TSettings{}};
   FakePerfSource source;
   FakeClock clock;
   TRecordingFrontEnd frontEnd;

@@ -1,6 +1,7 @@
 // The core's start-up, tick, sweep, expiry, socket seeding and error handling against
 // scripted performance data and a settable clock.
 #include <gtest/gtest.h>
+#include <optional>
 
 #include <thread>
 
@@ -16,6 +17,7 @@
 #include "tests/monitor/shell/CoreFixture.h"
 #include "tests/support/FakeProbes.h"
 #include "tests/support/LiveWorkload.h"
+#include "tests/support/ScopedPlatform.h"
 #include "tests/support/TempDir.h"
 
 namespace ombrix {
@@ -30,15 +32,16 @@ TEST_F(CoreFixture, StartUpBuildsTheModelAndTheWindowSteps) {
   EXPECT_EQ(frontEnd.Calls, (std::vector<std::string>{"tray", "window"}));
   EXPECT_EQ(core->PerformanceData()->QueryText, "2 4 238 230 232 236 510 ");
   EXPECT_EQ(source.Queries.size(), 1u);  // one first block before the first tick
-  ASSERT_EQ(core->Tables->Processes.size(), 3u);
-  EXPECT_EQ(core->Tables->Processes[0]->Name, "_Idle");
-  EXPECT_EQ(core->Tables->Processes[1]->Name, "_Interrupts");
-  EXPECT_EQ(core->Tables->Processes[2]->Name, "_DPCs");
-  EXPECT_EQ(core->IdleProcess, core->Tables->Processes[0].get());
+  ASSERT_EQ(core->Tables.Processes.size(), 3u);
+  EXPECT_EQ(core->Tables.Processes[0]->Name, "_Idle");
+  EXPECT_EQ(core->Tables.Processes[1]->Name, "_Interrupts");
+  EXPECT_EQ(core->Tables.Processes[2]->Name, "_DPCs");
+  EXPECT_EQ(core->IdleProcess, core->Tables.Processes[0].get());
   EXPECT_EQ(core->ProcessorCount, 1);
-  EXPECT_NE(core->Memory, nullptr);
+  EXPECT_EQ(core->Memory.TotalBytes,
+            static_cast<std::int64_t>(core->PerformanceData()->PhysicalMemoryBytes()));
   EXPECT_NE(core->AddressTable(), nullptr);
-  EXPECT_EQ(core->Tables->AddressTable, core->AddressTable());
+  EXPECT_EQ(core->Tables.AddressTable, core->AddressTable());
 }
 
 TEST_F(CoreFixture, TickRunsItsStepsInOrder) {
@@ -48,8 +51,8 @@ TEST_F(CoreFixture, TickRunsItsStepsInOrder) {
   EXPECT_EQ(frontEnd.Calls, (std::vector<std::string>{"indicators", "figures", "icons", "grid"}));
   EXPECT_EQ(core->ProcessorCount, 2);  // from the Processor object's instances
   EXPECT_EQ(core->IntervalAverage()->SampleCount(), 1);
-  ASSERT_NE(core->Tables->FindProcess(10), nullptr);
-  EXPECT_DOUBLE_EQ(core->Tables->FindProcess(10)->ProcessorAvg.LastValue(), 2);
+  ASSERT_NE(core->Tables.FindProcess(10), nullptr);
+  EXPECT_DOUBLE_EQ(core->Tables.FindProcess(10)->ProcessorAvg.LastValue(), 2);
   EXPECT_TRUE(frontEnd.Errors.empty());
 }
 
@@ -58,7 +61,7 @@ TEST_F(CoreFixture, FinishedProcessesLeaveWithTheirFilesAndSockets) {
   Tick({10, 20});
   {
     std::lock_guard lock(ModelLock);
-    TEntityTables& t = *core->Tables;
+    TEntityTables& t = core->Tables;
     t.FindOrCreateFile(10, 1);
     TFileInfo* gone = t.FindOrCreateFile(20, 2);
     t.FindOrCreateFile(20, 3);
@@ -70,7 +73,7 @@ TEST_F(CoreFixture, FinishedProcessesLeaveWithTheirFilesAndSockets) {
   }
   Tick({10});
   std::lock_guard lock(ModelLock);
-  TEntityTables& t = *core->Tables;
+  TEntityTables& t = core->Tables;
   EXPECT_EQ(t.FindProcess(20), nullptr);
   ASSERT_NE(t.FindProcess(10), nullptr);
   ASSERT_EQ(t.Files.size(), 1u);
@@ -88,7 +91,7 @@ TEST_F(CoreFixture, FirstTickExpiresAndTheNextExpiryFollowsTheOldestEntry) {
   Start({10});
   {
     std::lock_guard lock(ModelLock);
-    TEntityTables& t = *core->Tables;
+    TEntityTables& t = core->Tables;
     t.FindOrCreateFile(10, 1)->LastActivity = 1000000 - 400000;  // idle too long
     t.FindOrCreateFile(10, 2)->LastActivity = 1000000 - 100000;
     t.FindOrCreateSocket(10, 1, 1)->LastActivity = 1000000 - 300000;  // exactly the limit
@@ -96,7 +99,7 @@ TEST_F(CoreFixture, FirstTickExpiresAndTheNextExpiryFollowsTheOldestEntry) {
   Tick({10});
   {
     std::lock_guard lock(ModelLock);
-    TEntityTables& t = *core->Tables;
+    TEntityTables& t = core->Tables;
     ASSERT_EQ(t.Files.size(), 1u);
     EXPECT_EQ(t.Files[0]->FileObject, 2u);
     EXPECT_TRUE(t.Sockets.empty());
@@ -105,11 +108,11 @@ TEST_F(CoreFixture, FirstTickExpiresAndTheNextExpiryFollowsTheOldestEntry) {
   }
   clock.Set(1000000 + 199999);
   Tick({10});
-  EXPECT_EQ(core->Tables->Files.size(), 1u);  // not due yet
+  EXPECT_EQ(core->Tables.Files.size(), 1u);  // not due yet
   clock.Set(1000000 + 200000);
   Tick({10});
-  EXPECT_TRUE(core->Tables->Files.empty());
-  EXPECT_EQ(core->Tables->NextPruneTick, 1000000u + 200000u + 300000u);  // nothing left
+  EXPECT_TRUE(core->Tables.Files.empty());
+  EXPECT_EQ(core->Tables.NextPruneTick, 1000000u + 200000u + 300000u);  // nothing left
 }
 
 TEST_F(CoreFixture, AnErrorThatRepeatsEveryTickOpensOneBoxAtATime) {
@@ -201,7 +204,7 @@ TEST_F(CoreFixture, SocketsAreSeededFromEstablishedConnections) {
                               4);
   core->SeedSocketsFrom(table.data(), static_cast<std::uint32_t>(table.size()));
   std::lock_guard lock(ModelLock);
-  TEntityTables& t = *core->Tables;
+  TEntityTables& t = core->Tables;
   ASSERT_EQ(t.Sockets.size(), 2u);  // the listening row and the unknown owner are left out
   EXPECT_FALSE(core->InterruptsProcess->SawNetwork) << "no pseudo process takes it in";
   TSocketInfo& s = *t.Sockets[0];
@@ -245,7 +248,7 @@ TEST_F(CoreFixture, ContextSwitchesAreRatesOverTheIntervalTheyWereCountedIn) {
   source.Blocks.push_back(ThreadBlock(3000, pid, 2780));
   core->RunTick();
   std::lock_guard lock(ModelLock);
-  TProcessInfo* p = core->Tables->FindProcess(pid);
+  TProcessInfo* p = core->Tables.FindProcess(pid);
   ASSERT_NE(p, nullptr);
   EXPECT_DOUBLE_EQ(p->ContextSwitchRateAvg.LastValue(), 890) << "1780 switches in 2 seconds";
   clock.Advance(1000);
@@ -259,9 +262,9 @@ TEST_F(CoreFixture, ATcpTableClaimingMoreRowsThanItHoldsIsCut) {
   Start();
   auto table = TcpTable({Row(5, 1, 1, 10), Row(5, 2, 2, 10)}, 1000000);
   core->SeedSocketsFrom(table.data(), static_cast<std::uint32_t>(table.size()) - 1);
-  EXPECT_EQ(core->Tables->Sockets.size(), 1u);  // the second row is one byte short
-  core->SeedSocketsFrom(table.data(), 3);       // not even a count
-  EXPECT_EQ(core->Tables->Sockets.size(), 1u);
+  EXPECT_EQ(core->Tables.Sockets.size(), 1u);  // the second row is one byte short
+  core->SeedSocketsFrom(table.data(), 3);      // not even a count
+  EXPECT_EQ(core->Tables.Sockets.size(), 1u);
 }
 
 // Each tick leaves its figures and its busiest processes in the history, stamped by the
@@ -290,7 +293,7 @@ TEST_F(CoreFixture, EachTickIsRecordedInTheHistory) {
   EXPECT_EQ(recorded[1].Consumers[0].Name, "p20");  // the later of two equals, as the view
   EXPECT_EQ(recorded[1].Consumers[0].ProcessId, 20u);
   EXPECT_DOUBLE_EQ(recorded[1].Consumers[0].Value,
-                   core->Tables->FindProcess(20)->ProcessorAvg.Mean());
+                   core->Tables.FindProcess(20)->ProcessorAvg.Mean());
 }
 
 // A probe that stops mid-session: the source falls back to polling by itself, and the next tick
@@ -298,7 +301,7 @@ TEST_F(CoreFixture, EachTickIsRecordedInTheHistory) {
 TEST_F(CoreFixture, AProbeThatStopsServingIsReportedOnceAtTheNextTick) {
   Start({10});
   FakeProbes probes;
-  platform::SetProbePath(probes.Path("exits"));
+  std::optional<ScopedProbe> probe(std::in_place, probes.Path("exits"));
   platform::TPreferredEventSource events;
   ASSERT_TRUE(events.Open(platform::EVENT_TRACE_FLAG_NETWORK_TCPIP).Opened);
   std::vector<platform::TEventRecord> records;
@@ -306,7 +309,7 @@ TEST_F(CoreFixture, AProbeThatStopsServingIsReportedOnceAtTheNextTick) {
     events.Poll(records);
     return platform::EventSourceStats().Faults == 1;
   }));
-  platform::SetProbePath("");
+  probe.reset();
   Tick({10});
   Tick({10});
   ASSERT_EQ(frontEnd.Errors.size(), 1u);

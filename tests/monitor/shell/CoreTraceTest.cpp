@@ -12,7 +12,10 @@
 #include "monitor/settings/Settings.h"
 #include "monitor/shell/MonitorCore.h"
 #include "tests/support/EventRecordBuilder.h"
+#include "tests/support/LiveWorkload.h"
 #include "tests/support/ReplayEventSource.h"
+#include "tests/support/ScopedPlatform.h"
+#include "tests/support/ScopedSettings.h"
 
 namespace ombrix {
 namespace {
@@ -25,52 +28,44 @@ class SilentFrontEnd : public TFrontEnd {
   std::vector<std::string> Errors;
 };
 
-template <typename Condition>
-bool Eventually(Condition done) {
-  for (int i = 0; i < 500 && !done(); ++i)
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  return done();
-}
-
 TEST(CoreTrace, EventsReachTheTablesAndOutliveTheCoreSafely) {
-  Settings = TSettings{};
+  const testing::ScopedSettings settings{TSettings{}};
   auto source = std::make_shared<TReplayEventSource>(
       std::vector<TReplayEventSource::Batch>{
           {ProcessStart(424242, "/usr/bin/worker"), DiskIo(424242, 7, 4096)}},
       true);
   auto logger = ReplayLogger(source);
-  platform::SetEventTracing(logger.get());
+  const ScopedEventTracing tracing(logger.get());
   {
     TKernelEventTrace trace;
     SilentFrontEnd frontEnd;
     auto core = std::make_unique<TMonitorCore>(frontEnd, &trace, [] { return nullptr; });
     core->Start();
     EXPECT_TRUE(core->TraceStarted());
-    ASSERT_TRUE(Eventually([&] { return core->EventCounts().DiskIo.load() > 50; }));
+    ASSERT_TRUE(WaitUntil([&] { return core->EventCounts().DiskIo.load() > 50; }));
     EXPECT_GT(core->EventCounts().Process.load(), 0u);
     {
       std::lock_guard lock(ModelLock);
-      TProcessInfo* p = core->Tables->FindProcess(424242);
+      TProcessInfo* p = core->Tables.FindProcess(424242);
       ASSERT_NE(p, nullptr);
       EXPECT_FALSE(p->Partial);  // its start was seen
-      EXPECT_NE(core->Tables->FindOrCreateFile(424242, 7)->IoCount, 0);
+      EXPECT_NE(core->Tables.FindOrCreateFile(424242, 7)->IoCount, 0);
     }
     core.reset();  // while the replay keeps delivering
     // Give records already on their way the time to arrive at the closed handlers.
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     EXPECT_TRUE(frontEnd.Errors.empty());
   }
-  platform::SetEventTracing(nullptr);
 }
 
 // The main thread changes the settings while the trace thread creates sockets that read them
 // (smoothing for their averages, host names for their addresses): each event sees one whole
 // record, never part of one and part of another.
 TEST(CoreTrace, SettingsChangedWhileEventsArriveAreReadWhole) {
-  Settings = TSettings{};
+  const testing::ScopedSettings settings{TSettings{}};
   auto source = std::make_shared<TReplayEventSource>();
   auto logger = ReplayLogger(source);
-  platform::SetEventTracing(logger.get());
+  const ScopedEventTracing tracing(logger.get());
   {
     TKernelEventTrace trace;
     SilentFrontEnd frontEnd;
@@ -98,13 +93,13 @@ TEST(CoreTrace, SettingsChangedWhileEventsArriveAreReadWhole) {
       flipSettings();
     }
     const auto ours = [](const TSocketInfo& s) { return s.ProcessId == 5000; };
-    ASSERT_TRUE(Eventually([&] {
+    ASSERT_TRUE(WaitUntil([&] {
       std::lock_guard lock(ModelLock);
-      return std::count_if(core.Tables->Sockets.begin(), core.Tables->Sockets.end(),
+      return std::count_if(core.Tables.Sockets.begin(), core.Tables.Sockets.end(),
                            [&](const auto& s) { return ours(*s); }) == kSockets;
     }));
     std::lock_guard lock(ModelLock);
-    for (const auto& s : core.Tables->Sockets) {
+    for (const auto& s : core.Tables.Sockets) {
       if (!ours(*s)) continue;
       const auto& entry =
           core.AddressTable()->Entries()[core.AddressTable()->IndexOf(s->RemoteAddress)];
@@ -114,7 +109,6 @@ TEST(CoreTrace, SettingsChangedWhileEventsArriveAreReadWhole) {
           << DottedName(s->RemoteAddress) << ": window " << window;
     }
   }
-  platform::SetEventTracing(nullptr);
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include "monitor/shell/ProcessLog.h"
 #include "platform/paths/Paths.h"
 #include "tests/support/FakeClock.h"
+#include "tests/support/ScopedSettings.h"
 #include "tests/support/TempDir.h"
 
 namespace ombrix {
@@ -44,12 +45,10 @@ std::vector<std::string> Lines(const std::string& text) {
 class ProcessLogLines : public ::testing::Test {
  protected:
   void SetUp() override {
-    Settings = TSettings{};
     Settings.LogProcesses = true;
     log.OpenAppend(dir.File("Ombrix.log"));
     tables.CompletionLog = &writer;
   }
-  void TearDown() override { Settings = TSettings{}; }
 
   std::vector<std::string> Sweep() {
     tables.SweepProcesses();
@@ -63,6 +62,8 @@ class ProcessLogLines : public ::testing::Test {
   TProcessLogWriter writer{log, [] { return At(7, 5, 9); }};
   TEntityTables tables;
   std::lock_guard<std::recursive_mutex> lock{ModelLock};
+  // Last, so that the settings are back before the tables above go.
+  ombrix::testing::ScopedSettings settings_{TSettings{}};
 };
 
 TEST_F(ProcessLogLines, AProcessWithNamedUnnamedAndIdleFilesAndItsSockets) {

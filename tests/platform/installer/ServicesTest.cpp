@@ -292,7 +292,7 @@ TEST(FileOps, DeleteAtRestartFailsWithoutTheRight) {
 TEST(KeyStore, KeepsStringAndNumberValuesPerKey) {
   TempDir dir;
   platform::TKeyStore store(dir.File("keys"));
-  const std::string key = "Software\\MicroSoft\\Windows\\CurrentVersion\\Uninstall\\My App";
+  const std::string key = R"(Software\MicroSoft\Windows\CurrentVersion\Uninstall\My App)";
   ASSERT_TRUE(store.SetValue(key, "DisplayName", std::string("My App")));
   ASSERT_TRUE(store.SetValue(key, "UninstallString", std::string("\"/opt/x y/uninstall.exe\"")));
   ASSERT_TRUE(store.SetValue(key, "NoRepair", std::uint32_t{1}));

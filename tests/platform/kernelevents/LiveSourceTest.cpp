@@ -11,16 +11,15 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstring>
 #include <functional>
 #include <mutex>
-#include <thread>
 
 #include "platform/kernelevents/KernelLogger.h"
 #include "platform/kernelevents/LinuxEventSource.h"
 #include "platform/paths/Paths.h"
 #include "tests/support/EventRecordBuilder.h"
+#include "tests/support/LiveWorkload.h"
 
 extern char** environ;
 
@@ -44,15 +43,10 @@ void Collect(EVENT_TRACE* event) {
 
 // Waits up to ten seconds for the collected records to satisfy done.
 bool WaitFor(const std::function<bool(const std::vector<TEventRecord>&)>& done) {
-  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (std::chrono::steady_clock::now() < until) {
-    {
-      std::lock_guard lock(g_mutex);
-      if (done(g_records)) return true;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  return false;
+  return ombrix::testing::WaitUntil([&] {
+    std::lock_guard lock(g_mutex);
+    return done(g_records);
+  });
 }
 
 struct FileTotals {

@@ -12,6 +12,7 @@
 #include "platform/kernelevents/KernelLogger.h"
 #include "tests/support/FakeProbes.h"
 #include "tests/support/LiveWorkload.h"
+#include "tests/support/ScopedPlatform.h"
 
 namespace {
 
@@ -91,7 +92,7 @@ TEST(ProbeSource, EveryFailureEndsInAFaultThatSaysWhy) {
 // count the stop once, and what the probe delivered before stays delivered.
 TEST(ProbeSource, AStoppedProbeIsReplacedByPollingWithinTheSession) {
   FakeProbes probes;
-  SetProbePath(probes.Path("exits"));
+  const ombrix::testing::ScopedProbe probe(probes.Path("exits"));
   std::vector<TEventRecord> delivered;
   {
     TPreferredEventSource source;
@@ -108,7 +109,6 @@ TEST(ProbeSource, AStoppedProbeIsReplacedByPollingWithinTheSession) {
     for (int k = 0; k < 3; ++k) source.Poll(delivered);  // polling now, and no second fault
     EXPECT_EQ(EventSourceStats().Faults, 1u);
   }
-  SetProbePath("");
   const auto ours = std::count_if(delivered.begin(), delivered.end(),
                                   [](const TEventRecord& r) { return r.Header.ProcessId == 42; });
   EXPECT_EQ(ours, 2);
@@ -116,7 +116,7 @@ TEST(ProbeSource, AStoppedProbeIsReplacedByPollingWithinTheSession) {
 
 TEST(ProbeSource, ARefusingProbeLeavesTheSessionOnPollingWithTheCommandToRun) {
   FakeProbes probes;
-  SetProbePath(probes.Path("refuses"));
+  const ombrix::testing::ScopedProbe probe(probes.Path("refuses"));
   {
     TPreferredEventSource source;
     const TSourceOpenResult opened = source.Open(EVENT_TRACE_FLAG_NETWORK_TCPIP);
@@ -132,8 +132,6 @@ TEST(ProbeSource, ARefusingProbeLeavesTheSessionOnPollingWithTheCommandToRun) {
     TPreferredEventSource source;
     EXPECT_FALSE(source.Open(EVENT_TRACE_FLAG_NETWORK_TCPIP).Opened) << "the probe or nothing";
   }
-  SelectEventBackend(TEventBackend::Automatic);
-  SetProbePath("");
 }
 
 }  // namespace

@@ -41,6 +41,7 @@ TEST(Fd, ClosesOnceWhereverItsOwnershipEnds) {
     raw = first.Get();
     ASSERT_TRUE(first.Valid());
     Fd second = std::move(first);
+    // NOLINTNEXTLINE(bugprone-use-after-move): the moved-from state is what is tested
     EXPECT_FALSE(first.Valid()) << "a moved-from handle owns nothing";
     EXPECT_EQ(second.Get(), raw);
     EXPECT_TRUE(IsOpen(raw));

@@ -12,6 +12,7 @@
 
 #include "monitor/network/AddressTable.h"
 #include "monitor/settings/Settings.h"
+#include "tests/support/ScopedSettings.h"
 
 namespace {
 
@@ -110,7 +111,7 @@ namespace {
 // stored under the table's lock.
 TEST(HostLookup, AddressTableLearnsTheLoopbackName) {
   App();
-  const ombrix::TSettings saved = ombrix::Settings;
+  const ombrix::testing::ScopedSettings settings;
   ombrix::Settings.GetHostNames = true;
   std::recursive_mutex lock;
   ombrix::TAddressTable table(platform::CreateHostLookup(), lock);
@@ -124,7 +125,6 @@ TEST(HostLookup, AddressTableLearnsTheLoopbackName) {
   std::lock_guard guard(lock);
   EXPECT_TRUE(table.Entries()[0]->Resolved);
   EXPECT_EQ(table.Entries()[0]->LookupBuffer, nullptr);
-  ombrix::Settings = saved;
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include "monitor/settings/Settings.h"
 #include "monitor/shell/MainForm.h"
 #include "monitor/shell/views/ViewColumns.h"
+#include "tests/support/ScopedSettings.h"
 #include "tests/support/TempDir.h"
 
 namespace ombrix {
@@ -18,7 +19,6 @@ namespace {
 class ReadableWindow : public ::testing::Test {
  protected:
   void SetUp() override {
-    Settings = TSettings{};
     SettingsOwner = dir.File("Ombrix");
     form = std::make_unique<TMainForm>(nullptr);
     form->TrayHostPresent = [] { return true; };
@@ -89,6 +89,7 @@ class ReadableWindow : public ::testing::Test {
     return names;
   }
 
+  ombrix::testing::ScopedSettings settings_{TSettings{}};
   testing::TempDir dir;
   TEntityTables tables;
   std::unique_ptr<TMainForm> form;

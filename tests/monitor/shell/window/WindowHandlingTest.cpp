@@ -21,6 +21,7 @@
 #include "monitor/shell/MainForm.h"
 #include "monitor/shell/images/ImageList.h"
 #include "tests/support/FakeClock.h"
+#include "tests/support/ScopedSettings.h"
 #include "tests/support/TempDir.h"
 
 namespace ombrix {
@@ -29,7 +30,6 @@ namespace {
 class WindowHandlingTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    Settings = TSettings{};
     SettingsOwner = dir.File("Ombrix");
     form = std::make_unique<TMainForm>(nullptr);
     form->TrayHostPresent = [this] { return trayHost; };
@@ -58,6 +58,7 @@ class WindowHandlingTest : public ::testing::Test {
     };
   }
 
+  ombrix::testing::ScopedSettings settings_{TSettings{}};
   testing::TempDir dir;
   bool trayHost = true;  // offscreen there is none; most cases are about the tray's window
   std::unique_ptr<TMainForm> form;
@@ -261,26 +262,26 @@ TEST_F(WindowHandlingTest, F1OverTheTrayMenuClosesItAndAsksForHelp) {
 
 TEST_F(WindowHandlingTest, AboutWindowIsSingleAndClosesItselfAfterFourSeconds) {
   delete AboutForm;  // the one start-up showed
-  ASSERT_EQ(AboutForm, nullptr);
+  ASSERT_EQ(AboutForm.data(), nullptr);
   testing::FakeClock clock(0xFFFFF000u);  // across the tick count's wrap
   form->AboutMenuClick();
-  TAboutForm* about = AboutForm;
+  TAboutForm* about = AboutForm.data();
   ASSERT_NE(about, nullptr);
   EXPECT_TRUE(about->isVisible());
   form->AboutMenuClick();
-  EXPECT_EQ(AboutForm, about);
+  EXPECT_EQ(AboutForm.data(), about);
 
   clock.Advance(3999);
   about->Timer1Timer();
-  EXPECT_EQ(AboutForm, about);
+  EXPECT_EQ(AboutForm.data(), about);
   EXPECT_TRUE(about->isVisible());
   clock.Advance(1);
   about->Timer1Timer();
-  EXPECT_EQ(AboutForm, nullptr);
+  EXPECT_EQ(AboutForm.data(), nullptr);
   QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 
   form->AboutMenuClick();  // a new one
-  EXPECT_NE(AboutForm, nullptr);
+  EXPECT_NE(AboutForm.data(), nullptr);
 }
 
 TEST_F(WindowHandlingTest, LeftAndRightClickOpenTheMenuAtTheCursor) {

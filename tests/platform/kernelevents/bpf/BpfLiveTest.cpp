@@ -11,18 +11,17 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <mutex>
-#include <thread>
 
 #include "platform/kernelevents/KernelLogger.h"
 #include "platform/kernelevents/bpf/BpfEventSource.h"
 #include "platform/paths/Paths.h"
 #include "tests/support/EventRecordBuilder.h"
+#include "tests/support/LiveWorkload.h"
 
 namespace {
 
@@ -47,16 +46,10 @@ void Collect(EVENT_TRACE* event) {
 }
 
 bool WaitFor(const std::function<bool(const std::vector<TEventRecord>&)>& done) {
-  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (std::chrono::steady_clock::now() < until) {
-    {
-      std::lock_guard lock(g_mutex);
-      if (done(g_records)) return true;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  std::lock_guard lock(g_mutex);
-  return done(g_records);
+  return ombrix::testing::WaitUntil([&] {
+    std::lock_guard lock(g_mutex);
+    return done(g_records);
+  });
 }
 
 // Why the BPF backend cannot run here; empty when it can.
