@@ -209,7 +209,8 @@ TEST(LinuxProvider, AChildThatRanBetweenBlocksShowsItsNewTime) {
   close(answer[1]);
   LinuxPerfProvider provider;
   const auto childCpu = [&] {
-    for (const auto& p : ombrix::testing::ReadPerfBlock(provider.Build("Global "))[kObjProcess])
+    const auto block = ombrix::testing::ReadPerfBlock(provider.Build("Global "));
+    for (const auto& p : block.at(kObjProcess))
       if (p.Values.at(kIdProcess) == child) return p.Values.at(kProcessorTime);
     return std::int64_t{-1};
   };

@@ -174,26 +174,27 @@ TEST(HistoryButton, TheSixthViewButtonShowsTheHistoryInPlaceOfTheGrid) {
   auto* layout = new QVBoxLayout(&window);
   auto* panel2 = new QWidget(&window);
   layout->addWidget(panel2);
-  TViews views(nullptr, &window, panel2);
+  // A child of the window, as in the program: it goes with the window, after the grid's panel.
+  auto* views = new TViews(nullptr, &window, panel2);
   QString caption;
   bool shown = false;
   int refreshed = 0;
-  views.SetCaption = [&caption](const QString& text) { caption = text; };
-  views.ShowHistory = [&shown](bool history) { shown = history; };
-  views.RefreshHistory = [&refreshed] { ++refreshed; };
+  views->SetCaption = [&caption](const QString& text) { caption = text; };
+  views->ShowHistory = [&shown](bool history) { shown = history; };
+  views->RefreshHistory = [&refreshed] { ++refreshed; };
   window.show();
-  QTest::mouseClick(views.HistoryButton, Qt::LeftButton);
-  EXPECT_EQ(views.CurrentView, vwHistory);
+  QTest::mouseClick(views->HistoryButton, Qt::LeftButton);
+  EXPECT_EQ(views->CurrentView, vwHistory);
   EXPECT_EQ(caption, "Ombrix - History");
   EXPECT_TRUE(shown);
-  EXPECT_TRUE(views.HistoryButton->isChecked());
-  EXPECT_FALSE(views.ProcessList->isVisible());
-  views.Refresh(false);
+  EXPECT_TRUE(views->HistoryButton->isChecked());
+  EXPECT_FALSE(views->ProcessList->isVisible());
+  views->Refresh(false);
   EXPECT_EQ(refreshed, 2);  // the click's own refresh, then the tick's
-  QTest::mouseClick(views.ProcessButton, Qt::LeftButton);
+  QTest::mouseClick(views->ProcessButton, Qt::LeftButton);
   EXPECT_FALSE(shown);
   EXPECT_EQ(caption, "Ombrix - Processes");
-  EXPECT_GT(views.HistoryButton->x(), views.SocketButton->x());
+  EXPECT_GT(views->HistoryButton->x(), views->SocketButton->x());
 }
 
 }  // namespace
