@@ -97,11 +97,16 @@ wait_for 5 has_menu_window || fail "activating the icon opened no menu"
 read -r _ kind x y w h <<<"$(menu_window)"
 [ "$kind" = floating ] && ((w < 600 && h < 600)) || fail "the menu is no small floating window: $kind ${w}x$h"
 shot=$work/menu.png
-"$wl" screenshot "$shot" || fail "no screenshot"
+# The menu is light on the dark desktop, and its captions carry the figures now. A window just
+# mapped may not be painted yet on a busy machine: look again for a few seconds.
+for _ in $(seq 10); do
+  "$wl" screenshot "$shot" || fail "no screenshot"
+  bright=$(/usr/bin/convert "$shot" -crop "$((w - 20))x$((h - 40))+$((x + 10))+$((y + 30))" \
+    -colorspace Gray -format '%[fx:mean]' info:)
+  python3 -c "import sys; sys.exit(0 if $bright > 0.7 else 1)" && break
+  sleep 0.3
+done
 [ -n "$shots" ] && cp "$shot" "$shots/wayland-menu.png"
-# The menu is light on the dark desktop, and its captions carry the figures now.
-bright=$(/usr/bin/convert "$shot" -crop "$((w - 20))x$((h - 40))+$((x + 10))+$((y + 30))" \
-  -colorspace Gray -format '%[fx:mean]' info:)
 python3 -c "import sys; sys.exit(0 if $bright > 0.7 else 1)" || fail "no menu to be seen (brightness $bright)"
 layout >"$work/layout"
 grep -q 'string "Processor: [0-9.]*%"' "$work/layout" && grep -q 'string "Interval: [1-9]' "$work/layout" ||
