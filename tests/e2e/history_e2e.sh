@@ -44,14 +44,8 @@ cp "$program" "$prog/" || fail "no program at $program"
 [ -f "$(dirname "$program")/ports.txt" ] && cp "$(dirname "$program")/ports.txt" "$prog/"
 printf '[Settings]\nInterval=1000\n' >"$prog/Ombrix.ini"
 # Without a notification area the window shows from the start.
-# A display just given up by the test before can make a first start fail: try again.
-for attempt in 1 2 3; do
-  session_env=$("$gs" start --tray none 2>"$work/session.err") && break
-  ((attempt < 3)) || fail "no headless desktop: $(cat "$work/session.err")"
-  sleep 1
-done
-eval "$session_env"
-session=1
+source "$(dirname "$0")/desktop.sh"
+start_desktop --tray none
 printf 'leak:libdbus-1.so\n' >"$work/lsan.supp"
 export LSAN_OPTIONS="suppressions=$work/lsan.supp${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
 (cd "$prog" && exec ./Ombrix >"$work/ombrix.out" 2>&1) &
