@@ -208,9 +208,15 @@ wait_for 5 sh -c "! xdotool search --onlyvisible --name '^Ombrix Settings\$' >/d
 xdotool windowminimize "$win"
 wait_for 5 sh -c "! xdotool search --onlyvisible --name '^Ombrix - ' >/dev/null 2>&1" ||
   fail "minimising did not hide the window"
-open_menu 'Memory usage'
-xdotool key Down Down Down Down Return
-wait_for 5 visible '^Ombrix - Processes$' || fail "Memory usage did not show the window again"
+# Under a sanitizer on a loaded machine the keys can reach the menu before it has the
+# keyboard; a user who sees the menu still open tries again, and so does the test, once.
+for attempt in 1 2; do
+  open_menu 'Memory usage'
+  xdotool key Down Down Down Down Return
+  wait_for 8 visible '^Ombrix - Processes$' && break
+  ((attempt < 2)) || fail "Memory usage did not show the window again"
+  menu_open && xdotool key Escape
+done
 win=$(xdotool search --onlyvisible --name '^Ombrix - Processes$' | head -n 1)
 
 # The close box hides the window to the tray; the program goes on.
