@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
@@ -10,26 +9,21 @@
 namespace platform {
 
 TFileLock::TFileLock(const std::string& path) {
-  fd_ = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-  if (fd_ < 0) {
+  fd_.Reset(open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
+  if (!fd_) {
     error_ = std::strerror(errno);
     return;
   }
   // flock, not fcntl: a database's own fcntl byte locks on the file stay independent of it,
   // and closing this handle cannot release them.
-  if (flock(fd_, LOCK_EX | LOCK_NB) == 0) {
+  if (flock(fd_.Get(), LOCK_EX | LOCK_NB) == 0) {
     result_ = TResult::Held;
     return;
   }
   const int error = errno;
   result_ = error == EWOULDBLOCK ? TResult::HeldByOther : TResult::Failed;
   error_ = std::strerror(error);
-  close(fd_);
-  fd_ = -1;
-}
-
-TFileLock::~TFileLock() {
-  if (fd_ >= 0) close(fd_);
+  fd_.Reset();
 }
 
 }  // namespace platform

@@ -3,6 +3,8 @@
 #pragma once
 #include <string>
 
+#include "platform/linux/Handle.h"
+
 namespace platform {
 
 class TFileLock {
@@ -13,7 +15,6 @@ class TFileLock {
   // without waiting. The lock goes with the handle (and with the program's end); it does
   // not touch the byte locks a database keeps on the same file.
   explicit TFileLock(const std::string& path);
-  ~TFileLock();
   TFileLock(const TFileLock&) = delete;
   TFileLock& operator=(const TFileLock&) = delete;
 
@@ -22,7 +23,7 @@ class TFileLock {
   const std::string& Error() const { return error_; }
 
  private:
-  int fd_ = -1;
+  os::Fd fd_;
   TResult result_ = TResult::Failed;
   std::string error_;
 };
