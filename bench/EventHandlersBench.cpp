@@ -26,7 +26,7 @@ struct Model {
 
 void BM_DiskIoEvents(benchmark::State& state) {
   Model m;
-  std::vector<platform::TEventRecord> records;
+  std::vector<platform::EventRecord> records;
   for (std::uint32_t i = 0; i < 1024; ++i)
     records.push_back(DiskIo(1000 + i * 7 % 200, i * 9 % 10000, 4096));
   std::vector<platform::EVENT_TRACE> events;
@@ -39,7 +39,7 @@ BENCHMARK(BM_DiskIoEvents);
 
 void BM_NetworkEvents(benchmark::State& state) {
   Model m;
-  std::vector<platform::TEventRecord> records;
+  std::vector<platform::EventRecord> records;
   for (std::uint32_t i = 0; i < 1024; ++i) {
     const std::uint32_t k = i * 13 % 5000;
     records.push_back(Tcp(platform::EVENT_TYPE_NET_SEND, 1000 + k % 200, 1460,
@@ -55,7 +55,7 @@ BENCHMARK(BM_NetworkEvents);
 
 void BM_FileNameEvents(benchmark::State& state) {
   Model m;
-  std::vector<platform::TEventRecord> records;
+  std::vector<platform::EventRecord> records;
   for (std::uint32_t i = 0; i < 1024; ++i)
     records.push_back(FileName(i * 9 % 10000, "/home/user/projects/data/file" + std::to_string(i)));
   std::vector<platform::EVENT_TRACE> events;

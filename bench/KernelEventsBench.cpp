@@ -98,7 +98,7 @@ void RunBackend(benchmark::State& state, bool load) {
     state.SkipWithError("needs root");
     return;
   }
-  TKernelLogger logger([] { return std::make_unique<TLinuxEventSource>(); });
+  KernelLogger logger([] { return std::make_unique<LinuxEventSource>(); });
   EVENT_TRACE_PROPERTIES properties{};
   properties.Guid = SystemTraceControlGuid;
   properties.LogFileMode = EVENT_TRACE_REAL_TIME_MODE;
@@ -153,9 +153,9 @@ BENCHMARK(BM_PrimaryBackendUnderLoad)->Iterations(2)->Unit(benchmark::kMilliseco
 
 // One poll of the open-file scan (every process's io counters, open files of the active ones).
 void BM_FileActivityPoll(benchmark::State& state) {
-  TFileActivity files(true, true);
+  FileActivity files(true, true);
   files.Open();
-  std::vector<TEventRecord> out;
+  std::vector<EventRecord> out;
   for (auto _ : state) {
     out.clear();
     files.Poll(out);
@@ -165,12 +165,12 @@ BENCHMARK(BM_FileActivityPoll)->Unit(benchmark::kMicrosecond);
 
 // One dump of the TCP connections over IPv4 and IPv6.
 void BM_TcpTrafficPoll(benchmark::State& state) {
-  TTcpTraffic tcp;
+  TcpTraffic tcp;
   if (tcp.Open() != 0) {
     state.SkipWithError("socket diagnostics unavailable");
     return;
   }
-  std::vector<TEventRecord> out;
+  std::vector<EventRecord> out;
   for (auto _ : state) {
     out.clear();
     tcp.Poll(out);

@@ -11,8 +11,8 @@
 
 namespace {
 
-platform::TBpfSystem FuzzSystem() {
-  platform::TBpfSystem system;
+platform::BpfSystem FuzzSystem() {
+  platform::BpfSystem system;
   system.MountPoint = [](std::uint32_t device) {
     return device % 3 == 0 ? std::string() : "/mnt/" + std::to_string(device);
   };
@@ -34,11 +34,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // A private copy of exactly the event's bytes, so that reading past them is caught.
   const std::vector<std::uint8_t> event(data + 1, data + size);
   // The second decoder sees one user's events only: held names and their release get fuzzed too.
-  static platform::TBpfDecoder everything(FuzzSystem(), 0xFFFFFFFF);
-  static platform::TBpfDecoder oneUser(FuzzSystem(), 0xFFFFFFFF, {false, 1000});
-  std::vector<platform::TEventRecord> out;
+  static platform::BpfDecoder everything(FuzzSystem(), 0xFFFFFFFF);
+  static platform::BpfDecoder oneUser(FuzzSystem(), 0xFFFFFFFF, {false, 1000});
+  std::vector<platform::EventRecord> out;
   (data[0] & 1 ? oneUser : everything).Decode(event.data(), event.size(), out);
-  for (const platform::TEventRecord& record : out) {
+  for (const platform::EventRecord& record : out) {
     if (record.Header.Guid == platform::DiskIoGuid &&
         record.Data.size() != platform::diskio::Length)
       std::abort();

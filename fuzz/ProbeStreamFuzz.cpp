@@ -11,10 +11,10 @@ namespace {
 
 using namespace platform::probe;
 
-void Check(const TFrame& frame) {
+void Check(const Frame& frame) {
   if (frame.Payload.size() > kMaxFrame) std::abort();
   std::string error;
-  std::vector<platform::TEventRecord> records;
+  std::vector<platform::EventRecord> records;
   if (ReadRecords(frame, records, error))
     for (const auto& record : records)
       if (record.Data.size() > kMaxRecordData) std::abort();
@@ -25,7 +25,7 @@ void Check(const TFrame& frame) {
   ReadTaskRequest(frame, error);
   std::uint32_t sequence = 0;
   bool last = false;
-  platform::TTaskTable table;
+  platform::TaskTable table;
   if (ReadTasks(frame, sequence, last, table, error))
     for (const auto& p : table.Processes)
       if (p.FirstThread + p.ThreadCount > table.Threads.size()) std::abort();
@@ -36,13 +36,13 @@ void Check(const TFrame& frame) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size < 2) return 0;
   const std::size_t chunk = 1 + (data[0] | data[1] << 8) % 4096;
-  TFrameReader reader;
+  FrameReader reader;
   for (std::size_t at = 2; at < size; at += chunk) {
     reader.Feed(data + at, std::min(chunk, size - at));
-    TFrame frame;
-    TFrameReader::TResult result;
-    while ((result = reader.Next(frame)) == TFrameReader::TResult::Frame) Check(frame);
-    if (result == TFrameReader::TResult::Malformed) {
+    Frame frame;
+    FrameReader::Result result;
+    while ((result = reader.Next(frame)) == FrameReader::Result::Frame) Check(frame);
+    if (result == FrameReader::Result::Malformed) {
       if (reader.Error().empty()) std::abort();  // a malformed stream says why
       break;
     }

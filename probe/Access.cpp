@@ -11,7 +11,7 @@
 namespace ombrix::probe {
 namespace {
 
-using platform::probe::TScope;
+using platform::probe::ViewScope;
 
 // The value of one option in a comma-separated list; nothing when absent.
 std::optional<std::string_view> Option(std::string_view options, std::string_view key) {
@@ -25,12 +25,12 @@ std::optional<std::string_view> Option(std::string_view options, std::string_vie
   return std::nullopt;
 }
 
-bool Member(const TCallerFacts& caller, gid_t group) {
+bool Member(const CallerFacts& caller, gid_t group) {
   return std::find(caller.Groups.begin(), caller.Groups.end(), group) != caller.Groups.end();
 }
 
 // Whether /proc shows other users' processes to this caller.
-bool ProcShowsOthers(const TCallerFacts& caller) {
+bool ProcShowsOthers(const CallerFacts& caller) {
   const auto hidepid = Option(caller.ProcOptions, "hidepid");
   if (!hidepid || *hidepid == "0" || *hidepid == "off") return true;
   const auto gid = Option(caller.ProcOptions, "gid");
@@ -51,15 +51,15 @@ std::vector<std::string_view> Fields(std::string_view line) {
 
 }  // namespace
 
-bool ProcHidesOthers(const TCallerFacts& caller) {
+bool ProcHidesOthers(const CallerFacts& caller) {
   return caller.Uid != 0 && !ProcShowsOthers(caller);
 }
 
-TScope ScopeOf(const TCallerFacts& caller) {
-  if (caller.Uid == 0) return TScope::Everything;
+ViewScope ScopeOf(const CallerFacts& caller) {
+  if (caller.Uid == 0) return ViewScope::Everything;
   if (caller.Group && Member(caller, *caller.Group) && ProcShowsOthers(caller))
-    return TScope::Everything;
-  return TScope::OwnProcesses;
+    return ViewScope::Everything;
+  return ViewScope::OwnProcesses;
 }
 
 // A mountinfo line: id parent major:minor root point options [tags...] - type source super.
@@ -76,8 +76,8 @@ std::string ProcMountOptions(std::string_view mountinfo) {
   return options;
 }
 
-TCallerFacts RunningCaller() {
-  TCallerFacts caller;
+CallerFacts RunningCaller() {
+  CallerFacts caller;
   caller.Uid = getuid();
   caller.Groups.push_back(getgid());
   const int count = getgroups(0, nullptr);

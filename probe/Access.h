@@ -14,21 +14,21 @@
 
 namespace ombrix::probe {
 
-struct TCallerFacts {
+struct CallerFacts {
   uid_t Uid = 0;               // real uid: the user who started the probe
   std::vector<gid_t> Groups;   // real gid and supplementary groups
   std::optional<gid_t> Group;  // the group "ombrix", when it exists
   std::string ProcOptions;     // the super options of the /proc mount, e.g. "rw,hidepid=2,gid=5"
 };
 
-platform::probe::TScope ScopeOf(const TCallerFacts& caller);
+platform::probe::ViewScope ScopeOf(const CallerFacts& caller);
 // Whether /proc hides other users' processes from this caller (hidepid without a gid= of its).
-bool ProcHidesOthers(const TCallerFacts& caller);
+bool ProcHidesOthers(const CallerFacts& caller);
 
 // The /proc mount's super options in a mountinfo text; empty when /proc is not listed.
 std::string ProcMountOptions(std::string_view mountinfo);
 
 // The facts of this process.
-TCallerFacts RunningCaller();
+CallerFacts RunningCaller();
 
 }  // namespace ombrix::probe

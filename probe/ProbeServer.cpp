@@ -28,7 +28,7 @@ bool WriteAll(int fd, const std::vector<std::uint8_t>& bytes) {
 }
 
 // Reads what is there into the reader; false at the end of the stream or on an error.
-bool ReadSome(int fd, stream::TFrameReader& reader) {
+bool ReadSome(int fd, stream::FrameReader& reader) {
   std::uint8_t buffer[4096];
   ssize_t n = 0;
   do {
@@ -39,13 +39,13 @@ bool ReadSome(int fd, stream::TFrameReader& reader) {
   return true;
 }
 
-std::optional<stream::THello> ReadHello(int fd) {
-  stream::TFrameReader reader;
-  stream::TFrame frame;
+std::optional<stream::Hello> ReadHello(int fd) {
+  stream::FrameReader reader;
+  stream::Frame frame;
   for (;;) {
     const auto result = reader.Next(frame);
-    if (result == stream::TFrameReader::TResult::Malformed) return std::nullopt;
-    if (result == stream::TFrameReader::TResult::Frame) break;
+    if (result == stream::FrameReader::Result::Malformed) return std::nullopt;
+    if (result == stream::FrameReader::Result::Frame) break;
     if (!ReadSome(fd, reader)) return std::nullopt;
   }
   std::string error;
@@ -54,7 +54,7 @@ std::optional<stream::THello> ReadHello(int fd) {
   return hello;
 }
 
-stream::TFailure FailureOf(const platform::TSourceOpenResult& opened) {
+stream::Failure FailureOf(const platform::SourceOpenResult& opened) {
   const std::uint32_t error = opened.FirstError != 0 ? opened.FirstError : ENOSYS;
   return {error, std::strerror(static_cast<int>(error))};
 }
@@ -67,10 +67,10 @@ std::int64_t Stamp() {
 
 // One drain, written straight into frames in a buffer kept from drain to drain, and the drop
 // count when it grew. False when the caller is gone.
-bool SendDrained(TServedSource& source, int out, std::vector<std::uint8_t>& bytes,
+bool SendDrained(ServedSource& source, int out, std::vector<std::uint8_t>& bytes,
                  std::uint64_t& sentDropped) {
   bytes.clear();
-  stream::TRecordsWriter writer(bytes, Stamp());
+  stream::RecordsWriter writer(bytes, Stamp());
   source.Drain(writer);
   writer.Finish();
   const std::uint64_t dropped = source.Dropped();
@@ -85,19 +85,19 @@ bool SendDrained(TServedSource& source, int out, std::vector<std::uint8_t>& byte
 // Answers what the caller sent: task table requests, each with the table (an empty one when it
 // cannot be read). Nothing when all was answered; else how the probe ends (the caller closed
 // its end, or sent something else).
-std::optional<int> AnswerCaller(TServedSource& source, int in, int out,
-                                stream::TFrameReader& reader) {
+std::optional<int> AnswerCaller(ServedSource& source, int in, int out,
+                                stream::FrameReader& reader) {
   if (!ReadSome(in, reader)) return kExitDone;
-  stream::TFrame frame;
+  stream::Frame frame;
   for (;;) {
     const auto result = reader.Next(frame);
-    if (result == stream::TFrameReader::TResult::NeedMore) return std::nullopt;
+    if (result == stream::FrameReader::Result::NeedMore) return std::nullopt;
     std::string error;
-    const auto sequence = result == stream::TFrameReader::TResult::Frame
+    const auto sequence = result == stream::FrameReader::Result::Frame
                               ? stream::ReadTaskRequest(frame, error)
                               : std::nullopt;
     if (!sequence) return kExitBadRequest;
-    platform::TTaskTable table;
+    platform::TaskTable table;
     if (!source.ReadTasks(table)) table.Clear();
     std::vector<std::uint8_t> bytes;
     stream::AppendTasksFrames(*sequence, table, bytes);
@@ -107,10 +107,10 @@ std::optional<int> AnswerCaller(TServedSource& source, int in, int out,
 
 }  // namespace
 
-int Serve(TServedSource& source, const TServeOptions& options) {
+int Serve(ServedSource& source, const ServeOptions& options) {
   const auto hello = ReadHello(options.In);
   if (!hello) return kExitBadRequest;
-  const platform::TSourceOpenResult opened = source.Narrow(hello->EnableFlags);
+  const platform::SourceOpenResult opened = source.Narrow(hello->EnableFlags);
   if (!opened.Opened) {
     WriteAll(options.Out, stream::FailureFrame(FailureOf(opened)));
     return kExitNotServed;
@@ -121,7 +121,7 @@ int Serve(TServedSource& source, const TServeOptions& options) {
   auto nextDrain = Clock::now() + period;
   std::uint64_t sentDropped = 0;
   std::vector<std::uint8_t> bytes;
-  stream::TFrameReader requests;
+  stream::FrameReader requests;
   for (;;) {
     // Rounded up: a wait cut to 0 ms would spin for the rest of the millisecond.
     const auto wait = std::chrono::ceil<std::chrono::milliseconds>(nextDrain - Clock::now());

@@ -13,16 +13,16 @@
 namespace ombrix::probe {
 
 // What the server asks of the loaded kernel programs; the BPF source, or a fake in tests.
-class TServedSource {
+class ServedSource {
  public:
-  virtual ~TServedSource() = default;
+  virtual ~ServedSource() = default;
   // What the classes the caller asks for gave when they were loaded; records of those only
   // from now on.
-  virtual platform::TSourceOpenResult Narrow(std::uint32_t enableFlags) = 0;
-  virtual void Drain(platform::TRecordSink& out) = 0;
+  virtual platform::SourceOpenResult Narrow(std::uint32_t enableFlags) = 0;
+  virtual void Drain(platform::RecordSink& out) = 0;
   virtual std::uint64_t Dropped() const = 0;
   // The task table as the caller may see it; false when it cannot be read.
-  virtual bool ReadTasks(platform::TTaskTable& table) = 0;
+  virtual bool ReadTasks(platform::TaskTable& table) = 0;
 };
 
 // Exit statuses of the probe.
@@ -31,13 +31,13 @@ inline constexpr int kExitNotServed = 1;   // nothing to serve: the failure was 
 inline constexpr int kExitUsage = 2;       // started by hand, or with options it does not take
 inline constexpr int kExitBadRequest = 3;  // the caller sent something that is not a hello
 
-struct TServeOptions {
+struct ServeOptions {
   int In = 0;
   int Out = 1;
-  platform::probe::TScope Scope = platform::probe::TScope::OwnProcesses;
+  platform::probe::ViewScope Scope = platform::probe::ViewScope::OwnProcesses;
   int DrainPeriodMs = 75;
 };
 
-int Serve(TServedSource& source, const TServeOptions& options);
+int Serve(ServedSource& source, const ServeOptions& options);
 
 }  // namespace ombrix::probe

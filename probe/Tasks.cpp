@@ -10,9 +10,9 @@
 namespace ombrix::probe {
 namespace {
 
-using platform::TTaskProcess;
-using platform::TTaskTable;
-using platform::TTaskThread;
+using platform::TaskProcess;
+using platform::TaskTable;
+using platform::TaskThread;
 
 constexpr std::uint32_t kKernelThreadFlag = 0x00200000;  // PF_KTHREAD
 
@@ -20,12 +20,12 @@ std::string_view Field(const char* text, std::size_t size) {
   return {text, strnlen(text, size)};
 }
 
-TTaskThread ThreadOf(const ombrix_thread_record& r) {
+TaskThread ThreadOf(const ombrix_thread_record& r) {
   return {r.tid, r.runtime_ns, r.switches};
 }
 
-TTaskProcess ProcessOf(const ombrix_leader_record& r) {
-  TTaskProcess p;
+TaskProcess ProcessOf(const ombrix_leader_record& r) {
+  TaskProcess p;
   p.Pid = r.thread.tgid;
   p.ParentId = r.ppid;
   p.Uid = r.uid;
@@ -46,7 +46,7 @@ TTaskProcess ProcessOf(const ombrix_leader_record& r) {
 }
 
 // A thread's share of its group's totals.
-void AddThread(TTaskProcess& p, const ombrix_thread_record& r) {
+void AddThread(TaskProcess& p, const ombrix_thread_record& r) {
   p.RuntimeNs += r.runtime_ns;
   p.ReadChars += r.rchar;
   p.WriteChars += r.wchar;
@@ -54,22 +54,21 @@ void AddThread(TTaskProcess& p, const ombrix_thread_record& r) {
   p.WriteCalls += r.syscw;
 }
 
-struct TOrphan {
+struct Orphan {
   std::uint32_t Tgid;
   ombrix_thread_record Record;
 };
 
 // The threads, each after its group's process, in order of their ids.
-void AttachThreads(std::vector<TOrphan>& threads,
-                   const std::unordered_map<std::uint32_t, std::size_t>& groups,
-                   TTaskTable& table) {
-  std::sort(threads.begin(), threads.end(), [](const TOrphan& a, const TOrphan& b) {
+void AttachThreads(std::vector<Orphan>& threads,
+                   const std::unordered_map<std::uint32_t, std::size_t>& groups, TaskTable& table) {
+  std::sort(threads.begin(), threads.end(), [](const Orphan& a, const Orphan& b) {
     return a.Tgid != b.Tgid ? a.Tgid < b.Tgid : a.Record.tid < b.Record.tid;
   });
-  for (const TOrphan& t : threads) {
+  for (const Orphan& t : threads) {
     const auto group = groups.find(t.Tgid);
     if (group == groups.end()) continue;
-    TTaskProcess& p = table.Processes[group->second];
+    TaskProcess& p = table.Processes[group->second];
     if (p.ThreadCount == 0) p.FirstThread = static_cast<std::uint32_t>(table.Threads.size());
     if (p.FirstThread + p.ThreadCount != table.Threads.size()) continue;  // not its run
     table.Threads.push_back(ThreadOf(t.Record));
@@ -80,16 +79,16 @@ void AttachThreads(std::vector<TOrphan>& threads,
 
 }  // namespace
 
-bool BuildTaskTable(const std::vector<std::uint8_t>& records, TTaskTable& table) {
+bool BuildTaskTable(const std::vector<std::uint8_t>& records, TaskTable& table) {
   table.Clear();
   std::unordered_map<std::uint32_t, std::size_t> groups;
-  std::vector<TOrphan> threads;
+  std::vector<Orphan> threads;
   std::size_t at = 0;
   while (records.size() - at >= sizeof(ombrix_thread_record)) {
     std::uint32_t kind = 0;
     std::memcpy(&kind, records.data() + at, sizeof kind);
     if (kind == OMBRIX_TASK_THREAD) {
-      TOrphan t{};
+      Orphan t{};
       std::memcpy(&t.Record, records.data() + at, sizeof t.Record);
       t.Tgid = t.Record.tgid;
       threads.push_back(t);
@@ -109,20 +108,20 @@ bool BuildTaskTable(const std::vector<std::uint8_t>& records, TTaskTable& table)
   return at == records.size();
 }
 
-void NarrowTaskTable(const TTaskView& view, TTaskTable& table) {
+void NarrowTaskTable(const TaskView& view, TaskTable& table) {
   if (view.Everything) return;
-  const auto others = [&](const TTaskProcess& p) { return p.Uid != view.Uid; };
-  for (TTaskProcess& p : table.Processes) {
+  const auto others = [&](const TaskProcess& p) { return p.Uid != view.Uid; };
+  for (TaskProcess& p : table.Processes) {
     if (!others(p)) continue;
     p.IoKnown = false;
     p.ReadChars = p.WriteChars = p.ReadCalls = p.WriteCalls = 0;
   }
   if (!view.HideOthers) return;
   // Hidden processes go, with their threads: the thread list is built again without them.
-  TTaskTable kept;
-  for (const TTaskProcess& p : table.Processes) {
+  TaskTable kept;
+  for (const TaskProcess& p : table.Processes) {
     if (others(p)) continue;
-    TTaskProcess& q = kept.Processes.emplace_back(p);
+    TaskProcess& q = kept.Processes.emplace_back(p);
     q.FirstThread = static_cast<std::uint32_t>(kept.Threads.size());
     kept.Threads.insert(kept.Threads.end(), table.Threads.begin() + p.FirstThread,
                         table.Threads.begin() + p.FirstThread + p.ThreadCount);

@@ -53,40 +53,40 @@ void Isolate() {
   prctl(PR_SET_PDEATHSIG, SIGKILL, 0, 0, 0);
 }
 
-class TBpfServed final : public TServedSource {
+class BpfServed final : public ServedSource {
  public:
-  TBpfServed(platform::TBpfEventSource& source, platform::TSourceOpenResult loaded,
-             const TTaskView& view)
+  BpfServed(platform::BpfEventSource& source, platform::SourceOpenResult loaded,
+            const TaskView& view)
       : source_(source), loaded_(loaded), view_(view) {}
-  platform::TSourceOpenResult Narrow(std::uint32_t enableFlags) override {
+  platform::SourceOpenResult Narrow(std::uint32_t enableFlags) override {
     return loaded_.Opened ? source_.Narrow(enableFlags) : loaded_;
   }
-  void Drain(platform::TRecordSink& out) override { source_.Drain(out); }
+  void Drain(platform::RecordSink& out) override { source_.Drain(out); }
   std::uint64_t Dropped() const override { return source_.Dropped(); }
-  bool ReadTasks(platform::TTaskTable& table) override {
+  bool ReadTasks(platform::TaskTable& table) override {
     if (!source_.ReadTaskRecords(records_) || !BuildTaskTable(records_, table)) return false;
     NarrowTaskTable(view_, table);
     return true;
   }
 
  private:
-  platform::TBpfEventSource& source_;
-  platform::TSourceOpenResult loaded_;
-  TTaskView view_;
+  platform::BpfEventSource& source_;
+  platform::SourceOpenResult loaded_;
+  TaskView view_;
   std::vector<std::uint8_t> records_;
 };
 
 int Run() {
   Isolate();
   if (!StreamIsPipe()) return Usage();
-  const TCallerFacts caller = RunningCaller();
-  TServeOptions options;
+  const CallerFacts caller = RunningCaller();
+  ServeOptions options;
   options.Scope = ScopeOf(caller);
-  platform::TBpfViewer viewer;
-  viewer.Everything = options.Scope == platform::probe::TScope::Everything;
+  platform::BpfViewer viewer;
+  viewer.Everything = options.Scope == platform::probe::ViewScope::Everything;
   viewer.Uid = caller.Uid;
-  platform::TBpfEventSource source(options.DrainPeriodMs, platform::TBpfSystem::Running(), viewer);
-  const platform::TSourceOpenResult loaded = source.Open(kEveryClass);
+  platform::BpfEventSource source(options.DrainPeriodMs, platform::BpfSystem::Running(), viewer);
+  const platform::SourceOpenResult loaded = source.Open(kEveryClass);
   // Loading parsed the kernel's type information: megabytes needed once, then never again.
   platform::ReturnFreeHeap();
   std::string error;
@@ -94,11 +94,11 @@ int Run() {
     std::fprintf(stderr, "ombrix-probe: cannot give up its privileges (%s)\n", error.c_str());
     return kExitNotServed;
   }
-  TTaskView view;
+  TaskView view;
   view.Everything = viewer.Everything;
   view.Uid = caller.Uid;
   view.HideOthers = ProcHidesOthers(caller);
-  TBpfServed served(source, loaded, view);
+  BpfServed served(source, loaded, view);
   return Serve(served, options);
 }
 

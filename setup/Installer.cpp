@@ -63,7 +63,7 @@ bool TInstaller::IsAppRunning() const {
   const std::string path = InstallDir + platform::ExtractFileName(script_.Exename);
   // Only a file in a folder the installation may use counts: a link in the file's or the
   // folder's place is never followed (the copy replaces the one, the other is refused).
-  if (!platform::TFolder::Open(InstallDir, true).IsOpen() || !platform::IsRegularFile(path))
+  if (!platform::Folder::Open(InstallDir, true).IsOpen() || !platform::IsRegularFile(path))
     return false;
   platform::ClearReadOnly(path);
   // A compiled program cannot be opened while it runs; a script runs inside an
@@ -81,7 +81,7 @@ bool TInstaller::CreateInstallDir() {
 
 bool TInstaller::OpenInstallFolder() {
   platform::FolderRefusal why = platform::FolderRefusal::None;
-  folder_ = platform::TFolder::Open(InstallDir, true, &why);
+  folder_ = platform::Folder::Open(InstallDir, true, &why);
   folderPath_ = folder_.IsOpen() ? InstallDir : std::string();
   const std::string shown = "The application's installation directory " + InstallDir;
   if (why == platform::FolderRefusal::Link)
@@ -183,7 +183,7 @@ bool TInstaller::CreateShortcut(const std::string& folder, const std::string& ta
 
 void TInstaller::RegisterUninstaller() {
   if (!view_.SetStatus("Registering uninstall program...", "")) return;
-  platform::TKeyStore store(MachineKeys);
+  platform::KeyStore store(MachineKeys);
   const std::string key = UninstallKey();
   auto set = [&](const char* name, const platform::KeyValue& value) {
     if (!store.SetValue(key, name, value))

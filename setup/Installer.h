@@ -95,7 +95,7 @@ class TInstaller {
 
   const TScript& script_;
   TSetupView& view_;
-  platform::TFolder folder_;
+  platform::Folder folder_;
   std::string folderPath_;  // the InstallDir that folder_ holds
 };
 

@@ -43,7 +43,7 @@ std::string S(const QString& s) {
   return s.toStdString();
 }
 
-QPixmap ToPixmap(const platform::TDecodedImage& image) {
+QPixmap ToPixmap(const platform::DecodedImage& image) {
   const QImage view(image.Rgb.data(), image.Width, image.Height, image.Width * 3,
                     QImage::Format_RGB888);
   return QPixmap::fromImage(view.copy());

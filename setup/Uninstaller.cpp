@@ -105,9 +105,9 @@ bool TInstaller::DeleteShortcuts(int kind, std::string list) {
 
 void TInstaller::UnregisterUninstaller() {
   // A name that reduces to nothing would name the whole uninstall key.
-  const std::string root = platform::TKeyStore::NormalKey(UninstallRoot);
-  if (platform::TKeyStore::NormalKey(UninstallKey()).size() <= root.size()) return;
-  platform::TKeyStore(MachineKeys).DeleteKeyTree(UninstallKey());
+  const std::string root = platform::KeyStore::NormalKey(UninstallRoot);
+  if (platform::KeyStore::NormalKey(UninstallKey()).size() <= root.size()) return;
+  platform::KeyStore(MachineKeys).DeleteKeyTree(UninstallKey());
 }
 
 }  // namespace ombrix::setup

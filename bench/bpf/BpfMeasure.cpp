@@ -47,7 +47,7 @@ constexpr std::uint32_t kAll = EVENT_TRACE_FLAG_PROCESS | EVENT_TRACE_FLAG_NETWO
 
 // Records of up to two sessions at once; the callbacks are plain functions, one per slot.
 std::mutex g_mutex;
-std::vector<TEventRecord> g_records[2];
+std::vector<EventRecord> g_records[2];
 std::atomic<std::uint64_t> g_count{0};
 bool g_keep = true;
 
@@ -55,7 +55,7 @@ template <int Slot>
 void Collect(EVENT_TRACE* event) {
   g_count.fetch_add(1, std::memory_order_relaxed);
   if (!g_keep) return;
-  TEventRecord copy;
+  EventRecord copy;
   copy.Header = event->Header;
   const auto* data = static_cast<const std::uint8_t*>(event->MofData);
   copy.Data.assign(data, data + event->MofLength);
@@ -66,7 +66,7 @@ void Collect(EVENT_TRACE* event) {
 // One running session with its consumer thread.
 class Trace {
  public:
-  Trace(TKernelLogger::SourceFactory factory, TraceEventCallback callback)
+  Trace(KernelLogger::SourceFactory factory, TraceEventCallback callback)
       : logger_(std::move(factory)) {
     EVENT_TRACE_PROPERTIES properties{};
     properties.Guid = SystemTraceControlGuid;
@@ -99,7 +99,7 @@ class Trace {
   }
 
  private:
-  TKernelLogger logger_;
+  KernelLogger logger_;
   TRACEHANDLE session_ = INVALID_TRACE_HANDLE, consumer_ = INVALID_TRACE_HANDLE;
   std::thread thread_;
   clockid_t cpuClock_{};
@@ -175,12 +175,12 @@ struct Seen {
   std::uint64_t Tcp = 0, Udp = 0, Written = 0, Read = 0, Preads = 0;
 };
 
-Seen Tally(const std::vector<TEventRecord>& records, std::uint16_t tcpPort, std::uint16_t udpPort,
+Seen Tally(const std::vector<EventRecord>& records, std::uint16_t tcpPort, std::uint16_t udpPort,
            const std::string& file, const std::string& preadFile) {
   Seen seen;
   const auto self = static_cast<std::uint32_t>(getpid());
   std::uint32_t fileObject = OTHER_FILE_OBJECT, preadObject = OTHER_FILE_OBJECT;
-  for (const TEventRecord& r : records) {
+  for (const EventRecord& r : records) {
     if (r.Header.Guid == FileIoGuid) {
       if (Utf16Name(r) == file) fileObject = U32(r, 0);
       if (Utf16Name(r) == preadFile) preadObject = U32(r, 0);
@@ -207,9 +207,8 @@ Seen Tally(const std::vector<TEventRecord>& records, std::uint16_t tcpPort, std:
 void Compare() {
   constexpr std::size_t kTcp = 8 << 20, kDatagrams = 1000, kDatagram = 1000, kFile = 16 << 20;
   auto primary =
-      std::make_unique<Trace>([] { return std::make_unique<TLinuxEventSource>(250); }, Collect<0>);
-  auto bpf =
-      std::make_unique<Trace>([] { return std::make_unique<TBpfEventSource>(); }, Collect<1>);
+      std::make_unique<Trace>([] { return std::make_unique<LinuxEventSource>(250); }, Collect<0>);
+  auto bpf = std::make_unique<Trace>([] { return std::make_unique<BpfEventSource>(); }, Collect<1>);
   const auto pause = [] { std::this_thread::sleep_for(std::chrono::milliseconds(700)); };
   pause();
 
@@ -377,7 +376,7 @@ void Overhead() {
       double cpu = ProcessCpu();
       off.push_back(work());
       offCpu.push_back(ProcessCpu() - cpu);
-      Trace trace([] { return std::make_unique<TBpfEventSource>(); }, Collect<0>);
+      Trace trace([] { return std::make_unique<BpfEventSource>(); }, Collect<0>);
       const std::uint64_t events = g_count.load();
       const double consumer = trace.ConsumerCpu();
       cpu = ProcessCpu();
@@ -415,7 +414,7 @@ void Overhead() {
 void Idle() {
   g_keep = false;
   static constexpr int kSeconds = 5;
-  const auto measure = [](const char* name, TKernelLogger::SourceFactory factory) {
+  const auto measure = [](const char* name, KernelLogger::SourceFactory factory) {
     Trace trace(std::move(factory), Collect<0>);
     const std::uint64_t events = g_count.load();
     const double cpu = trace.ConsumerCpu();
@@ -424,8 +423,8 @@ void Idle() {
                 100.0 * (trace.ConsumerCpu() - cpu) / kSeconds,
                 static_cast<double>(g_count.load() - events) / kSeconds);
   };
-  measure("procfs", [] { return std::make_unique<TLinuxEventSource>(); });
-  measure("bpf", [] { return std::make_unique<TBpfEventSource>(); });
+  measure("procfs", [] { return std::make_unique<LinuxEventSource>(); });
+  measure("bpf", [] { return std::make_unique<BpfEventSource>(); });
 }
 
 // --- probe -------------------------------------------------------------------------------
@@ -449,13 +448,13 @@ void Probe() {
   const int statsFd = bpf_enable_stats(BPF_STATS_RUN_TIME);
   constexpr int kRounds = 9;
   constexpr std::size_t kTcp = 128 << 20, kChunk = 4096;
-  static TProbeEventSource* probe = nullptr;
+  static ProbeEventSource* probe = nullptr;
   std::vector<double> inProcess, throughProbe, probeShare, perRun;
   const auto round = [&](bool viaProbe) {
     Trace trace(
-        [viaProbe]() -> std::unique_ptr<TEventSource> {
-          if (!viaProbe) return std::make_unique<TBpfEventSource>();
-          auto source = std::make_unique<TProbeEventSource>(DefaultProbePath());
+        [viaProbe]() -> std::unique_ptr<EventSource> {
+          if (!viaProbe) return std::make_unique<BpfEventSource>();
+          auto source = std::make_unique<ProbeEventSource>(DefaultProbePath());
           probe = source.get();
           return source;
         },

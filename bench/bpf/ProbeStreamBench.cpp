@@ -28,17 +28,17 @@ std::vector<ombrix_net_event> RawEvents() {
   return events;
 }
 
-TBpfDecoder Decoder() {
-  return TBpfDecoder({[](std::uint32_t) { return std::string(); }, [](std::uint32_t) { return 0u; },
-                      [](std::uint32_t) { return std::string(); }},
-                     EVENT_TRACE_FLAG_NETWORK_TCPIP);
+BpfDecoder Decoder() {
+  return BpfDecoder({[](std::uint32_t) { return std::string(); }, [](std::uint32_t) { return 0u; },
+                     [](std::uint32_t) { return std::string(); }},
+                    EVENT_TRACE_FLAG_NETWORK_TCPIP);
 }
 
 void BM_DecodeToRecords(benchmark::State& state) {
   const auto events = RawEvents();
-  TBpfDecoder decoder = Decoder();
+  BpfDecoder decoder = Decoder();
   for (auto _ : state) {
-    std::vector<TEventRecord> out;
+    std::vector<EventRecord> out;
     for (const auto& e : events) decoder.Decode(&e, sizeof e, out);
     benchmark::DoNotOptimize(out.data());
   }
@@ -49,11 +49,11 @@ BENCHMARK(BM_DecodeToRecords);
 // What the probe does: decoding straight into frames, in a buffer kept from drain to drain.
 void BM_DecodeIntoFrames(benchmark::State& state) {
   const auto events = RawEvents();
-  TBpfDecoder decoder = Decoder();
+  BpfDecoder decoder = Decoder();
   std::vector<std::uint8_t> bytes;
   for (auto _ : state) {
     bytes.clear();
-    probe::TRecordsWriter writer(bytes, 0);
+    probe::RecordsWriter writer(bytes, 0);
     for (const auto& e : events) decoder.Decode(&e, sizeof e, writer);
     writer.Finish();
     benchmark::DoNotOptimize(bytes.data());
@@ -64,19 +64,19 @@ BENCHMARK(BM_DecodeIntoFrames);
 
 void BM_ReadFrames(benchmark::State& state) {
   const auto events = RawEvents();
-  TBpfDecoder decoder = Decoder();
-  std::vector<TEventRecord> records;
+  BpfDecoder decoder = Decoder();
+  std::vector<EventRecord> records;
   for (const auto& e : events) decoder.Decode(&e, sizeof e, records);
   std::vector<std::uint8_t> bytes;
   probe::AppendRecordsFrames(records, bytes);
   for (auto _ : state) {
-    probe::TFrameReader reader;
-    std::vector<TEventRecord> out;
+    probe::FrameReader reader;
+    std::vector<EventRecord> out;
     for (std::size_t at = 0; at < bytes.size(); at += 65536) {
       reader.Feed(bytes.data() + at, std::min<std::size_t>(65536, bytes.size() - at));
-      probe::TFrame frame;
+      probe::Frame frame;
       std::string error;
-      while (reader.Next(frame) == probe::TFrameReader::TResult::Frame)
+      while (reader.Next(frame) == probe::FrameReader::Result::Frame)
         probe::ReadRecords(frame, out, error);
     }
     benchmark::DoNotOptimize(out.data());

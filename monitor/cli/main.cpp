@@ -58,7 +58,7 @@ void PrintHistoryStats(const TMonitorCore& core) {
 void PrintStats(TMonitorCore& core, double tickMs) {
   const TEventCounts& n = core.EventCounts();
   const TKernelEventTrace* trace = core.KernelTrace();
-  const platform::TEventSourceStats source = platform::EventSourceStats();
+  const platform::EventSourceState source = platform::EventSourceStats();
   std::string backend = source.Backend;
   if (!source.Reason.empty()) backend += " (" + source.Reason + ")";
   if (!core.TraceStarted()) backend += " (trace not started)";

@@ -58,16 +58,16 @@ THistoryRecorder::~THistoryRecorder() {
 
 // Taken at once, so that a second monitor knows from its start that it records nothing.
 void THistoryRecorder::Open() {
-  lock_ = std::make_unique<platform::TFileLock>(options_.Path);
+  lock_ = std::make_unique<platform::FileLock>(options_.Path);
   switch (lock_->Result()) {
-    case platform::TFileLock::TResult::Held:
+    case platform::FileLock::LockResult::Held:
       status_.State = THistoryState::Recording;
       return;
-    case platform::TFileLock::TResult::HeldByOther:
+    case platform::FileLock::LockResult::HeldByOther:
       status_.State = THistoryState::OtherRecorder;
       status_.Reason = "another Ombrix records to " + options_.Path;
       break;
-    case platform::TFileLock::TResult::Failed:
+    case platform::FileLock::LockResult::Failed:
       status_.State = THistoryState::Stopped;
       status_.Reason = "cannot open " + options_.Path + " (" + lock_->Error() + ")";
       notices_.push_back("History stopped: " + status_.Reason);
@@ -204,8 +204,8 @@ void THistoryRecorder::ReplaceDamaged() {
   Notify("History: " + options_.Path + " was damaged; it was moved aside as " + aside +
          " and a new one started");
   // The new file is held before the old one is let go, so no other monitor takes it between.
-  auto lock = std::make_unique<platform::TFileLock>(options_.Path);
-  if (lock->Result() != platform::TFileLock::TResult::Held) {
+  auto lock = std::make_unique<platform::FileLock>(options_.Path);
+  if (lock->Result() != platform::FileLock::LockResult::Held) {
     Stop("cannot hold the new " + options_.Path + " (" + lock->Error() + ")");
     return;
   }

@@ -17,7 +17,7 @@
 #include "monitor/history/HistorySample.h"
 
 namespace platform {
-class TFileLock;
+class FileLock;
 }
 
 namespace ombrix {
@@ -81,7 +81,7 @@ class THistoryRecorder {
   void Notify(const std::string& text);
 
   THistoryOptions options_;
-  std::unique_ptr<platform::TFileLock> lock_;
+  std::unique_ptr<platform::FileLock> lock_;
   std::unique_ptr<THistoryStore> store_;  // the writer thread's alone
   bool replaced_ = false;                 // a damaged file was replaced in this run
   std::int64_t lastTime_ = 0, nextFold_ = 0, nextDrop_ = 0, nextNames_ = 0;

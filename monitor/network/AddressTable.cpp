@@ -12,7 +12,7 @@ std::string DottedName(std::uint32_t address) {
          std::to_string((address >> 8) & 0xFF) + "." + std::to_string(address & 0xFF);
 }
 
-TAddressTable::TAddressTable(std::unique_ptr<platform::THostLookup> lookup,
+TAddressTable::TAddressTable(std::unique_ptr<platform::HostLookup> lookup,
                              std::recursive_mutex& lock)
     : lookup_(std::move(lookup)), lock_(lock) {
   if (lookup_) {

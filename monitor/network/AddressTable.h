@@ -27,7 +27,7 @@ struct TAddressEntry {
 class TAddressTable {
  public:
   // Owns the lookup service; its completions are taken under `lock`.
-  TAddressTable(std::unique_ptr<platform::THostLookup> lookup, std::recursive_mutex& lock);
+  TAddressTable(std::unique_ptr<platform::HostLookup> lookup, std::recursive_mutex& lock);
   ~TAddressTable();
   TAddressTable(const TAddressTable&) = delete;
   TAddressTable& operator=(const TAddressTable&) = delete;
@@ -44,7 +44,7 @@ class TAddressTable {
   const std::vector<std::unique_ptr<TAddressEntry>>& Entries() const { return entries_; }
 
  private:
-  std::unique_ptr<platform::THostLookup> lookup_;
+  std::unique_ptr<platform::HostLookup> lookup_;
   std::recursive_mutex& lock_;
   std::vector<std::unique_ptr<TAddressEntry>> entries_;  // ascending address
 };

@@ -44,10 +44,10 @@ std::uint32_t TIpHelper::TcpTable(void* buffer, std::uint32_t& size, bool sort,
                                   std::uint32_t family, std::uint32_t tableClass) const {
   if (!bound_) return Unavailable;
   if (family != AfInet || tableClass != TcpTableOwnerPidAll) return InvalidParameter;
-  std::vector<platform::TTcpRow> rows = platform::EstablishedTcpConnections();
+  std::vector<platform::TcpRow> rows = platform::EstablishedTcpConnections();
   if (sort) {
     // By local end, then remote end, each as address and port in host byte order.
-    const auto key = [](const platform::TTcpRow& r) {
+    const auto key = [](const platform::TcpRow& r) {
       using platform::NetworkToHost16;
       using platform::NetworkToHost32;
       return std::make_tuple(
@@ -57,7 +57,7 @@ std::uint32_t TIpHelper::TcpTable(void* buffer, std::uint32_t& size, bool sort,
     std::sort(rows.begin(), rows.end(),
               [&](const auto& a, const auto& b) { return key(a) < key(b); });
   }
-  const std::uint64_t needed = sizeof(std::uint32_t) + rows.size() * sizeof(platform::TTcpRow);
+  const std::uint64_t needed = sizeof(std::uint32_t) + rows.size() * sizeof(platform::TcpRow);
   if (buffer == nullptr || size < needed) {
     size = static_cast<std::uint32_t>(std::min<std::uint64_t>(needed, UINT32_MAX));
     return InsufficientBuffer;

@@ -218,11 +218,11 @@ void TMonitorCore::SeedSocketsFrom(const std::uint8_t* table, std::uint32_t size
   std::uint32_t count = 0;
   std::memcpy(&count, table, sizeof count);
   // A count larger than the rows the buffer holds is cut to what is there.
-  const std::uint32_t fits = (size - sizeof count) / sizeof(platform::TTcpRow);
+  const std::uint32_t fits = (size - sizeof count) / sizeof(platform::TcpRow);
   count = std::min(count, fits);
   std::lock_guard lock(ModelLock);
   for (std::uint32_t i = 0; i < count; ++i) {
-    platform::TTcpRow row{};
+    platform::TcpRow row{};
     std::memcpy(&row, table + sizeof count + i * sizeof row, sizeof row);
     // Owner 0 is a connection whose process we may not see (another user's, without root),
     // not the pseudo processes of id 0.
@@ -251,7 +251,7 @@ void TMonitorCore::RunTick() {
 // The event source switches to polling on its own when the probe stops serving; the user
 // hears of it once per stop.
 void TMonitorCore::ReportSourceFaults() {
-  const platform::TEventSourceStats source = platform::EventSourceStats();
+  const platform::EventSourceState source = platform::EventSourceStats();
   if (source.Faults == reportedFaults_) return;
   reportedFaults_ = source.Faults;
   errors_.Report("Kernel events: " + source.Reason + "; watching by polling from now on");

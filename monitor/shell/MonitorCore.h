@@ -73,7 +73,7 @@ class TCoreModel {
 
 class TMonitorCore : private TCoreModel, public TCounterCollection {
  public:
-  using HostLookupFactory = std::function<std::unique_ptr<platform::THostLookup>()>;
+  using HostLookupFactory = std::function<std::unique_ptr<platform::HostLookup>()>;
 
   // trace may be none: the monitor then runs on performance data and the IP helper alone.
   // The lookup factory defaults to the platform's reverse lookups.

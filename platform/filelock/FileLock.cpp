@@ -8,7 +8,7 @@
 
 namespace platform {
 
-TFileLock::TFileLock(const std::string& path) {
+FileLock::FileLock(const std::string& path) {
   fd_.Reset(open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
   if (!fd_) {
     error_ = std::strerror(errno);
@@ -17,11 +17,11 @@ TFileLock::TFileLock(const std::string& path) {
   // flock, not fcntl: a database's own fcntl byte locks on the file stay independent of it,
   // and closing this handle cannot release them.
   if (flock(fd_.Get(), LOCK_EX | LOCK_NB) == 0) {
-    result_ = TResult::Held;
+    result_ = LockResult::Held;
     return;
   }
   const int error = errno;
-  result_ = error == EWOULDBLOCK ? TResult::HeldByOther : TResult::Failed;
+  result_ = error == EWOULDBLOCK ? LockResult::HeldByOther : LockResult::Failed;
   error_ = std::strerror(error);
   fd_.Reset();
 }

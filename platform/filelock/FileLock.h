@@ -7,24 +7,24 @@
 
 namespace platform {
 
-class TFileLock {
+class FileLock {
  public:
-  enum class TResult { Held, HeldByOther, Failed };
+  enum class LockResult { Held, HeldByOther, Failed };
 
   // Opens the file, creating it with mode 0600 when it is missing, and tries the lock
   // without waiting. The lock goes with the handle (and with the program's end); it does
   // not touch the byte locks a database keeps on the same file.
-  explicit TFileLock(const std::string& path);
-  TFileLock(const TFileLock&) = delete;
-  TFileLock& operator=(const TFileLock&) = delete;
+  explicit FileLock(const std::string& path);
+  FileLock(const FileLock&) = delete;
+  FileLock& operator=(const FileLock&) = delete;
 
-  TResult Result() const { return result_; }
+  LockResult Result() const { return result_; }
   // Why the file could not be opened or locked (the system's words).
   const std::string& Error() const { return error_; }
 
  private:
   os::Fd fd_;
-  TResult result_ = TResult::Failed;
+  LockResult result_ = LockResult::Failed;
   std::string error_;
 };
 

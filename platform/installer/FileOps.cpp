@@ -87,11 +87,11 @@ bool ProcessHolds(const std::string& proc, const std::string& fileName, const st
 
 }  // namespace
 
-TFolder TFolder::Open(const std::string& folderPath, bool ownOnly, FolderRefusal* why) {
+Folder Folder::Open(const std::string& folderPath, bool ownOnly, FolderRefusal* why) {
   // A trailing "/" would make the system follow a link in the folder's place.
   std::string path = folderPath;
   while (path.size() > 1 && path.back() == '/') path.pop_back();
-  TFolder folder;
+  Folder folder;
   struct stat st {};
   FolderRefusal refusal = FolderRefusal::Missing;
   if (!path.empty() && lstat(path.c_str(), &st) == 0) {
@@ -109,17 +109,17 @@ bool IsPlainFileName(const std::string& name) {
   return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos;
 }
 
-TNewFile::~TNewFile() {
+NewFile::~NewFile() {
   Discard();
 }
 
-std::unique_ptr<TNewFile> TNewFile::Create(const TFolder& folder, const std::string& name,
-                                           mode_t mode) {
+std::unique_ptr<NewFile> NewFile::Create(const Folder& folder, const std::string& name,
+                                         mode_t mode) {
   struct stat st {};
   if (!folder.IsOpen() || !IsPlainFileName(name)) return nullptr;
   if (fstatat(folder.Fd(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode))
     return nullptr;
-  std::unique_ptr<TNewFile> file(new TNewFile);
+  std::unique_ptr<NewFile> file(new NewFile);
   file->dirFd_.Reset(fcntl(folder.Fd(), F_DUPFD_CLOEXEC, 0));
   if (!file->dirFd_) return nullptr;
   file->name_ = name;
@@ -134,7 +134,7 @@ std::unique_ptr<TNewFile> TNewFile::Create(const TFolder& folder, const std::str
   return file->fd_ ? std::move(file) : nullptr;
 }
 
-bool TNewFile::Write(const void* data, std::size_t size) {
+bool NewFile::Write(const void* data, std::size_t size) {
   const auto* bytes = static_cast<const char*>(data);
   while (size > 0 && fd_) {
     const ssize_t n = ::write(fd_.Get(), bytes, size);
@@ -146,7 +146,7 @@ bool TNewFile::Write(const void* data, std::size_t size) {
   return fd_.Valid();
 }
 
-bool TNewFile::Commit() {
+bool NewFile::Commit() {
   if (!fd_) return false;
   // A full disk may show only here: at the flush, or when the file is closed.
   const bool flushed = fsync(fd_.Get()) == 0;
@@ -160,7 +160,7 @@ bool TNewFile::Commit() {
   return true;
 }
 
-void TNewFile::Discard() {
+void NewFile::Discard() {
   fd_.Reset();
   if (!tempName_.empty() && dirFd_) unlinkat(dirFd_.Get(), tempName_.c_str(), 0);
   tempName_.clear();
@@ -168,8 +168,8 @@ void TNewFile::Discard() {
 
 bool ReplaceFile(const std::string& folder, const std::string& name, const std::string& content,
                  mode_t mode) {
-  const TFolder dir = TFolder::Open(folder, false);
-  const auto file = TNewFile::Create(dir, name, mode);
+  const Folder dir = Folder::Open(folder, false);
+  const auto file = NewFile::Create(dir, name, mode);
   return file && file->Write(content.data(), content.size()) && file->Commit();
 }
 

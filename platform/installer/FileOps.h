@@ -20,11 +20,11 @@ enum class FolderRefusal { None, Missing, Link, NotFolder, ForeignOwner };
 
 // A folder held open while files are placed in it. Names are looked up inside this very
 // folder, so a link put in the folder's place after it was opened leads nowhere.
-class TFolder {
+class Folder {
  public:
   // Opens a folder that is no symbolic link itself; with ownOnly it must also belong to
   // this user or to root. Not open (IsOpen false, the reason in *why) otherwise.
-  static TFolder Open(const std::string& path, bool ownOnly, FolderRefusal* why = nullptr);
+  static Folder Open(const std::string& path, bool ownOnly, FolderRefusal* why = nullptr);
   bool IsOpen() const { return fd_.Valid(); }
   int Fd() const { return fd_.Get(); }
 
@@ -38,16 +38,16 @@ bool IsPlainFileName(const std::string& name);
 // A new regular file that takes its name only when committed; until then whatever has the
 // name (a file, a link, nothing) stays as it was, and a file that is never committed is
 // removed again.
-class TNewFile {
+class NewFile {
  public:
-  ~TNewFile();
-  TNewFile(const TNewFile&) = delete;
-  TNewFile& operator=(const TNewFile&) = delete;
+  ~NewFile();
+  NewFile(const NewFile&) = delete;
+  NewFile& operator=(const NewFile&) = delete;
 
   // mode is the mode asked for before the umask: 0777 for a program, 0666 for other files.
   // Null when the name is not plain, a folder has it, or the file cannot be made.
-  static std::unique_ptr<TNewFile> Create(const TFolder& folder, const std::string& name,
-                                          mode_t mode);
+  static std::unique_ptr<NewFile> Create(const Folder& folder, const std::string& name,
+                                         mode_t mode);
   // Writes all of the bytes; false on any failure (a full disk included).
   bool Write(const void* data, std::size_t size);
   int Fd() const { return fd_.Get(); }
@@ -56,7 +56,7 @@ class TNewFile {
   bool Commit();
 
  private:
-  TNewFile() = default;
+  NewFile() = default;
   void Discard();
 
   os::Fd dirFd_;
@@ -65,7 +65,7 @@ class TNewFile {
   std::string tempName_;
 };
 
-// Writes a whole file through TNewFile into the folder path (which must be no link).
+// Writes a whole file through NewFile into the folder path (which must be no link).
 bool ReplaceFile(const std::string& folder, const std::string& name, const std::string& content,
                  mode_t mode);
 

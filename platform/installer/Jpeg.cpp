@@ -25,7 +25,7 @@ void OnMessage(j_common_ptr) {}  // warnings about damaged data are not worth a 
 
 // Runs the decoder proper; kept apart from setjmp's frame so that no object with a
 // destructor lives across the jump.
-bool Decode(jpeg_decompress_struct& info, TDecodedImage& image) {
+bool Decode(jpeg_decompress_struct& info, DecodedImage& image) {
   jpeg_read_header(&info, TRUE);
   info.out_color_space = JCS_RGB;
   jpeg_start_decompress(&info);
@@ -46,9 +46,9 @@ bool Decode(jpeg_decompress_struct& info, TDecodedImage& image) {
 
 }  // namespace
 
-std::optional<TDecodedImage> DecodeJpeg(const std::uint8_t* data, std::size_t size) {
+std::optional<DecodedImage> DecodeJpeg(const std::uint8_t* data, std::size_t size) {
   if (data == nullptr || size == 0) return std::nullopt;
-  TDecodedImage image;
+  DecodedImage image;
   jpeg_decompress_struct info{};
   ErrorManager err{};
   info.err = jpeg_std_error(&err.Base);
@@ -65,7 +65,7 @@ std::optional<TDecodedImage> DecodeJpeg(const std::uint8_t* data, std::size_t si
   return image;
 }
 
-std::optional<TDecodedImage> LoadJpegFile(const std::string& path) {
+std::optional<DecodedImage> LoadJpegFile(const std::string& path) {
   const auto bytes = os::ReadWholeFile(path);
   if (!bytes) return std::nullopt;
   return DecodeJpeg(reinterpret_cast<const std::uint8_t*>(bytes->data()), bytes->size());

@@ -8,15 +8,15 @@
 
 namespace platform {
 
-struct TDecodedImage {
+struct DecodedImage {
   int Width = 0;
   int Height = 0;
   std::vector<std::uint8_t> Rgb;  // Width * Height * 3 bytes, rows top to bottom
 };
 
 // Nothing when the data is not a usable JPEG image or is larger than MaxJpegPixels.
-std::optional<TDecodedImage> DecodeJpeg(const std::uint8_t* data, std::size_t size);
-std::optional<TDecodedImage> LoadJpegFile(const std::string& path);
+std::optional<DecodedImage> DecodeJpeg(const std::uint8_t* data, std::size_t size);
+std::optional<DecodedImage> LoadJpegFile(const std::string& path);
 
 // A banner or logo has no business being larger than this; it bounds the memory a
 // hostile file can make us allocate.

@@ -166,7 +166,7 @@ std::string KeyRootFolder(KeyRoot root, const std::string& systemFolder) {
   return data.empty() ? data : data + "/ombrix/keys/user";
 }
 
-std::string TKeyStore::NormalKey(const std::string& key) {
+std::string KeyStore::NormalKey(const std::string& key) {
   std::string k = ToLower(key);
   for (char& c : k)
     if (c == '/') c = '\\';
@@ -174,21 +174,21 @@ std::string TKeyStore::NormalKey(const std::string& key) {
   return k;
 }
 
-std::string TKeyStore::FileNameOf(const std::string& key) {
+std::string KeyStore::FileNameOf(const std::string& key) {
   char hash[17];
   std::snprintf(hash, sizeof hash, "%016llx",
                 static_cast<unsigned long long>(NameHash(NormalKey(key))));
   return std::string("k") + hash + kSuffix;
 }
 
-std::string TKeyStore::LegacyFileNameOf(const std::string& key) {
+std::string KeyStore::LegacyFileNameOf(const std::string& key) {
   return Encode(NormalKey(key)) + kSuffix;
 }
 
 // The values of the key from its file, or from a file of the earlier layout; foreign is set
 // when the key's file belongs to another key whose name shares the hash.
-std::optional<std::vector<KeyEntry>> TKeyStore::ReadEntries(const std::string& normal,
-                                                            bool& foreign) const {
+std::optional<std::vector<KeyEntry>> KeyStore::ReadEntries(const std::string& normal,
+                                                           bool& foreign) const {
   foreign = false;
   if (const auto text = os::ReadWholeFile(folder_ + "/" + FileNameOf(normal))) {
     foreign = HeaderKey(*text) != normal;
@@ -200,7 +200,7 @@ std::optional<std::vector<KeyEntry>> TKeyStore::ReadEntries(const std::string& n
   return ParseValues(*legacy);
 }
 
-bool TKeyStore::SetValue(const std::string& key, const std::string& name, const KeyValue& value) {
+bool KeyStore::SetValue(const std::string& key, const std::string& name, const KeyValue& value) {
   const std::string normal = NormalKey(key);
   if (folder_.empty() || normal.empty() || !ForceDirectories(folder_)) return false;
   bool foreign = false;
@@ -221,15 +221,14 @@ bool TKeyStore::SetValue(const std::string& key, const std::string& name, const 
   return true;
 }
 
-std::optional<std::vector<KeyEntry>> TKeyStore::ReadKey(const std::string& key) const {
+std::optional<std::vector<KeyEntry>> KeyStore::ReadKey(const std::string& key) const {
   const std::string normal = NormalKey(key);
   if (folder_.empty() || normal.empty()) return std::nullopt;
   bool foreign = false;
   return ReadEntries(normal, foreign);
 }
 
-std::optional<KeyValue> TKeyStore::ReadValue(const std::string& key,
-                                             const std::string& name) const {
+std::optional<KeyValue> KeyStore::ReadValue(const std::string& key, const std::string& name) const {
   const auto entries = ReadKey(key);
   if (!entries) return std::nullopt;
   for (const auto& e : *entries)
@@ -237,7 +236,7 @@ std::optional<KeyValue> TKeyStore::ReadValue(const std::string& key,
   return std::nullopt;
 }
 
-bool TKeyStore::DeleteKeyTree(const std::string& key) {
+bool KeyStore::DeleteKeyTree(const std::string& key) {
   const std::string top = NormalKey(key);
   if (folder_.empty() || top.empty()) return false;
   os::DirStream dir(folder_);

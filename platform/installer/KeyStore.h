@@ -32,9 +32,9 @@ struct KeyEntry {
   KeyValue Value;
 };
 
-class TKeyStore {
+class KeyStore {
  public:
-  explicit TKeyStore(std::string folder) : folder_(std::move(folder)) {}
+  explicit KeyStore(std::string folder) : folder_(std::move(folder)) {}
 
   // Creates the key when needed; false when its file cannot be written. The file is
   // replaced in one step, never written through a link.

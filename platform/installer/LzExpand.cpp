@@ -53,7 +53,7 @@ ssize_t ReadFully(int fd, void* buffer, std::size_t size) {
 struct HandleSystem {
   mspack_system Base;  // first, so that the expander's pointer is ours
   int SourceFd;
-  TNewFile* Out;
+  NewFile* Out;
   std::int64_t Written;
 };
 
@@ -119,7 +119,7 @@ void Copy(void* from, void* to, std::size_t bytes) {
   std::memmove(to, from, bytes);
 }
 
-HandleSystem MakeSystem(int sourceFd, TNewFile& out) {
+HandleSystem MakeSystem(int sourceFd, NewFile& out) {
   HandleSystem system{};
   system.Base = {OpenHandle, CloseHandle, ReadHandle, WriteHandle, SeekHandle, TellHandle,
                  Message,    Alloc,       Free,       Copy,        nullptr};
@@ -128,7 +128,7 @@ HandleSystem MakeSystem(int sourceFd, TNewFile& out) {
   return system;
 }
 
-std::int64_t Expand(int sourceFd, TNewFile& out) {
+std::int64_t Expand(int sourceFd, NewFile& out) {
   if (lseek(sourceFd, 0, SEEK_SET) != 0) return LzErrorRead;
   HandleSystem system = MakeSystem(sourceFd, out);
   msszdd_decompressor* szdd = mspack_create_szdd_decompressor(&system.Base);
@@ -150,7 +150,7 @@ std::int64_t Expand(int sourceFd, TNewFile& out) {
   return result;
 }
 
-std::int64_t CopyPlain(int in, TNewFile& out) {
+std::int64_t CopyPlain(int in, NewFile& out) {
   std::array<char, 64 * 1024> buf{};
   std::int64_t total = 0;
   if (lseek(in, 0, SEEK_SET) != 0) return LzErrorRead;
@@ -186,8 +186,8 @@ std::unique_ptr<LzFile> LzOpenRead(const std::string& path) {
   return file;
 }
 
-std::unique_ptr<LzFile> LzCreate(const TFolder& folder, const std::string& name, bool executable) {
-  auto out = TNewFile::Create(folder, name, executable ? 0777 : 0666);
+std::unique_ptr<LzFile> LzCreate(const Folder& folder, const std::string& name, bool executable) {
+  auto out = NewFile::Create(folder, name, executable ? 0777 : 0666);
   if (!out) return nullptr;
   std::unique_ptr<LzFile> file(new LzFile);
   file->path_ = name;

@@ -3,7 +3,7 @@
 // A source in the SZDD format (the classic "compress" format: magic "SZDD" 88 F0 27 33,
 // LZSS data) is expanded while it is copied; any other file is copied byte for byte.
 // A destination is a new file that takes its name only when a copy into it succeeded and it
-// was written to disk (TNewFile): a failed copy leaves whatever had the name as it was, and
+// was written to disk (NewFile): a failed copy leaves whatever had the name as it was, and
 // a symbolic link under the name is replaced, never written through.
 #pragma once
 #include <cstdint>
@@ -37,14 +37,14 @@ class LzFile {
 
  private:
   friend std::unique_ptr<LzFile> LzOpenRead(const std::string&);
-  friend std::unique_ptr<LzFile> LzCreate(const TFolder&, const std::string&, bool);
+  friend std::unique_ptr<LzFile> LzCreate(const Folder&, const std::string&, bool);
   friend std::int64_t LzCopy(LzFile&, LzFile&);
   friend bool LzClose(std::unique_ptr<LzFile>&);
   LzFile() = default;
 
   std::string path_;
   os::Fd fd_;  // the source
-  std::unique_ptr<TNewFile> out_;
+  std::unique_ptr<NewFile> out_;
   bool compressed_ = false;
   bool executable_ = false;
   bool copied_ = false;  // a copy into this destination succeeded
@@ -55,7 +55,7 @@ std::unique_ptr<LzFile> LzOpenRead(const std::string& path);
 // A new file for the name in the folder, with the usual mode of a new file: 0777 less the
 // umask for a program, 0666 less the umask otherwise. Null on failure, and when a folder
 // has the name.
-std::unique_ptr<LzFile> LzCreate(const TFolder& folder, const std::string& name, bool executable);
+std::unique_ptr<LzFile> LzCreate(const Folder& folder, const std::string& name, bool executable);
 // Bytes written, or one of the LzError codes. A compressed source succeeds only when it
 // yields at least the length its header gives.
 std::int64_t LzCopy(LzFile& source, LzFile& dest);

@@ -10,14 +10,14 @@
 namespace platform {
 namespace {
 
-std::atomic<TEventBackend> g_backend{TEventBackend::Automatic};
+std::atomic<EventBackend> g_backend{EventBackend::Automatic};
 
 std::mutex g_mutex;  // the probe path and the statistics
 std::string g_probePath;
 
 // The statistics of the most recently opened source; cleared when that source goes.
 const void* g_statsOwner = nullptr;
-TEventSourceStats g_stats;
+EventSourceState g_stats;
 
 std::string ProbePath() {
   std::lock_guard lock(g_mutex);
@@ -25,9 +25,9 @@ std::string ProbePath() {
 }
 
 // Takes the statistics over for owner.
-void Claim(const void* owner, const std::string& backend, const TProbeEventSource* probe) {
+void Claim(const void* owner, const std::string& backend, const ProbeEventSource* probe) {
   std::lock_guard lock(g_mutex);
-  if (g_statsOwner != owner) g_stats = TEventSourceStats{};
+  if (g_statsOwner != owner) g_stats = EventSourceState{};
   g_statsOwner = owner;
   g_stats.Backend = backend;
   g_stats.Reason = probe != nullptr ? probe->Fault() : std::string();
@@ -41,7 +41,7 @@ void PublishDropped(const void* owner, std::uint64_t dropped) {
 
 }  // namespace
 
-void SelectEventBackend(TEventBackend backend) {
+void SelectEventBackend(EventBackend backend) {
   g_backend.store(backend);
 }
 
@@ -58,27 +58,27 @@ bool ProbeBackendBuilt() {
 #endif
 }
 
-TEventSourceStats EventSourceStats() {
+EventSourceState EventSourceStats() {
   std::lock_guard lock(g_mutex);
   return g_stats;
 }
 
-TPreferredEventSource::TPreferredEventSource() = default;
+PreferredEventSource::PreferredEventSource() = default;
 
-TPreferredEventSource::~TPreferredEventSource() {
+PreferredEventSource::~PreferredEventSource() {
   std::lock_guard lock(g_mutex);
   if (g_statsOwner == this) {
     g_statsOwner = nullptr;
-    g_stats = TEventSourceStats{};
+    g_stats = EventSourceState{};
   }
 }
 
-TSourceOpenResult TPreferredEventSource::Open(std::uint32_t enableFlags) {
+SourceOpenResult PreferredEventSource::Open(std::uint32_t enableFlags) {
   enableFlags_ = enableFlags;
-  const TEventBackend backend = g_backend.load();
-  if (backend == TEventBackend::Primary) return OpenPrimary(enableFlags);
-  auto probe = std::make_unique<TProbeEventSource>(ProbePath());
-  const TSourceOpenResult opened = probe->Open(enableFlags);
+  const EventBackend backend = g_backend.load();
+  if (backend == EventBackend::Primary) return OpenPrimary(enableFlags);
+  auto probe = std::make_unique<ProbeEventSource>(ProbePath());
+  const SourceOpenResult opened = probe->Open(enableFlags);
   if (opened.Opened) {
     std::lock_guard lock(swapMutex_);
     probe_ = probe.get();
@@ -87,16 +87,16 @@ TSourceOpenResult TPreferredEventSource::Open(std::uint32_t enableFlags) {
     return opened;
   }
   const std::uint32_t error = opened.FirstError != 0 ? opened.FirstError : ENOSYS;
-  if (backend == TEventBackend::Probe) return {false, error};
-  TSourceOpenResult primary = OpenPrimary(enableFlags);
+  if (backend == EventBackend::Probe) return {false, error};
+  SourceOpenResult primary = OpenPrimary(enableFlags);
   Claim(this, "procfs", probe.get());
   primary.FirstError = error;
   return primary;
 }
 
-TSourceOpenResult TPreferredEventSource::OpenPrimary(std::uint32_t enableFlags) {
-  auto primary = std::make_unique<TLinuxEventSource>();
-  const TSourceOpenResult opened = primary->Open(enableFlags);
+SourceOpenResult PreferredEventSource::OpenPrimary(std::uint32_t enableFlags) {
+  auto primary = std::make_unique<LinuxEventSource>();
+  const SourceOpenResult opened = primary->Open(enableFlags);
   {
     std::lock_guard lock(swapMutex_);
     retired_ = std::move(chosen_);
@@ -108,8 +108,8 @@ TSourceOpenResult TPreferredEventSource::OpenPrimary(std::uint32_t enableFlags) 
 }
 
 // The probe stopped serving: the session goes on with polling, and says why.
-void TPreferredEventSource::FallBack() {
-  const TProbeEventSource* probe = probe_;
+void PreferredEventSource::FallBack() {
+  const ProbeEventSource* probe = probe_;
   if (!OpenPrimary(enableFlags_).Opened) Claim(this, "none", nullptr);
   std::lock_guard lock(g_mutex);
   if (g_statsOwner != this) return;
@@ -118,8 +118,8 @@ void TPreferredEventSource::FallBack() {
   ++g_stats.Faults;
 }
 
-void TPreferredEventSource::Poll(std::vector<TEventRecord>& out) {
-  TEventSource* source = nullptr;
+void PreferredEventSource::Poll(std::vector<EventRecord>& out) {
+  EventSource* source = nullptr;
   {
     std::lock_guard lock(swapMutex_);
     source = chosen_.get();
@@ -132,7 +132,7 @@ void TPreferredEventSource::Poll(std::vector<TEventRecord>& out) {
     FallBack();
 }
 
-void TPreferredEventSource::Wake() {
+void PreferredEventSource::Wake() {
   std::lock_guard lock(swapMutex_);
   if (chosen_) chosen_->Wake();
 }

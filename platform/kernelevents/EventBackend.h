@@ -11,22 +11,22 @@
 
 namespace platform {
 
-class TProbeEventSource;
+class ProbeEventSource;
 
-enum class TEventBackend {
+enum class EventBackend {
   Automatic,  // the probe when it serves, else the primary backend
   Primary,    // the procfs/netlink backend only
   Probe,      // the probe only; the session fails to start when it does not serve
 };
 
 // Apply to sessions started afterwards. An empty probe path means the one beside the program.
-void SelectEventBackend(TEventBackend backend);
+void SelectEventBackend(EventBackend backend);
 void SetProbePath(const std::string& path);
 
 // Whether this build has the probe (and so the kernel programs) at all.
 bool ProbeBackendBuilt();
 
-struct TEventSourceStats {
+struct EventSourceState {
   std::string Backend = "none";  // "probe", "procfs", or "none" while no session runs
   std::uint64_t Dropped = 0;     // events lost by the backend since its session started
   // Why the session does not run on the probe ("probe: not permitted (run: ...)"); empty
@@ -35,21 +35,21 @@ struct TEventSourceStats {
   std::uint32_t Status = 0;  // the errno behind Reason
   std::uint64_t Faults = 0;  // times the probe stopped serving mid-session, so far
 };
-TEventSourceStats EventSourceStats();
+EventSourceState EventSourceStats();
 
 // The source the kernel logger opens: tries the backends in the selected order. When the probe
 // was tried and failed, its errno is the open result's FirstError. A probe that stops serving is
 // replaced by the primary backend within one poll, the model's sessions going on.
-class TPreferredEventSource final : public TEventSource {
+class PreferredEventSource final : public EventSource {
  public:
-  TPreferredEventSource();
-  ~TPreferredEventSource() override;
-  TSourceOpenResult Open(std::uint32_t enableFlags) override;
-  void Poll(std::vector<TEventRecord>& out) override;
+  PreferredEventSource();
+  ~PreferredEventSource() override;
+  SourceOpenResult Open(std::uint32_t enableFlags) override;
+  void Poll(std::vector<EventRecord>& out) override;
   void Wake() override;
 
  private:
-  TSourceOpenResult OpenPrimary(std::uint32_t enableFlags);
+  SourceOpenResult OpenPrimary(std::uint32_t enableFlags);
   void FallBack();
 
   std::uint32_t enableFlags_ = 0;
@@ -57,9 +57,9 @@ class TPreferredEventSource final : public TEventSource {
   // the probe that stopped serving stays (idle) until the end, so that no Wake reaches a freed
   // source.
   std::mutex swapMutex_;
-  std::unique_ptr<TEventSource> chosen_;
-  std::unique_ptr<TEventSource> retired_;
-  TProbeEventSource* probe_ = nullptr;  // chosen_, while that is the probe
+  std::unique_ptr<EventSource> chosen_;
+  std::unique_ptr<EventSource> retired_;
+  ProbeEventSource* probe_ = nullptr;  // chosen_, while that is the probe
 };
 
 }  // namespace platform

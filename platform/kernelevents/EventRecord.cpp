@@ -52,7 +52,7 @@ char32_t NextCodePoint(std::string_view text, std::size_t& i) {
 
 }  // namespace
 
-EVENT_TRACE TEventRecord::View() const {
+EVENT_TRACE EventRecord::View() const {
   EVENT_TRACE event{};
   event.Header = Header;
   event.MofData = Data.data();
@@ -98,9 +98,9 @@ std::vector<std::uint8_t> Utf16LeZ(std::string_view utf8) {
   return out;
 }
 
-TEventRecord MakeRecord(const GUID& guid, std::uint8_t type, std::uint32_t processId,
-                        std::vector<std::uint8_t> data) {
-  TEventRecord record;
+EventRecord MakeRecord(const GUID& guid, std::uint8_t type, std::uint32_t processId,
+                       std::vector<std::uint8_t> data) {
+  EventRecord record;
   record.Header.Size = static_cast<std::uint16_t>(sizeof(EVENT_TRACE_HEADER));
   record.Header.Class.Type = type;
   record.Header.ProcessId = processId;
@@ -110,9 +110,9 @@ TEventRecord MakeRecord(const GUID& guid, std::uint8_t type, std::uint32_t proce
   return record;
 }
 
-TEventRecord DiskIoRecord(std::uint8_t type, std::uint32_t processId, std::uint32_t diskNumber,
-                          std::uint32_t bytes, std::uint32_t response, std::uint64_t byteOffset,
-                          std::uint32_t fileObject) {
+EventRecord DiskIoRecord(std::uint8_t type, std::uint32_t processId, std::uint32_t diskNumber,
+                         std::uint32_t bytes, std::uint32_t response, std::uint64_t byteOffset,
+                         std::uint32_t fileObject) {
   std::vector<std::uint8_t> data(diskio::Length, 0);
   PutU32(data, diskio::DiskNumber, diskNumber);
   PutU32(data, diskio::TransferSize, bytes);
@@ -122,8 +122,8 @@ TEventRecord DiskIoRecord(std::uint8_t type, std::uint32_t processId, std::uint3
   return MakeRecord(DiskIoGuid, type, processId, std::move(data));
 }
 
-TEventRecord FileNameRecord(std::uint32_t processId, std::uint32_t fileObject,
-                            std::string_view path) {
+EventRecord FileNameRecord(std::uint32_t processId, std::uint32_t fileObject,
+                           std::string_view path) {
   std::vector<std::uint8_t> data(fileio::FileName, 0);
   PutU32(data, fileio::FileObject, fileObject);
   const std::vector<std::uint8_t> name = Utf16LeZ(path);
@@ -131,8 +131,8 @@ TEventRecord FileNameRecord(std::uint32_t processId, std::uint32_t fileObject,
   return MakeRecord(FileIoGuid, EVENT_TYPE_FILE_NAME, processId, std::move(data));
 }
 
-TEventRecord ProcessStartRecord(std::uint32_t processId, std::uint32_t parentId, std::uint32_t uid,
-                                std::string_view image) {
+EventRecord ProcessStartRecord(std::uint32_t processId, std::uint32_t parentId, std::uint32_t uid,
+                               std::string_view image) {
   constexpr std::size_t kSubAuthorities = 2;
   const std::size_t nameAt = process::Sid + process::SidHeader + 4 * kSubAuthorities;
   std::vector<std::uint8_t> data(nameAt, 0);
@@ -149,9 +149,9 @@ TEventRecord ProcessStartRecord(std::uint32_t processId, std::uint32_t parentId,
   return MakeRecord(ProcessGuid, EVENT_TYPE_PROCESS_START, processId, std::move(data));
 }
 
-TEventRecord NetworkRecord(const GUID& guid, std::uint8_t type, std::uint32_t pid,
-                           std::uint32_t size, std::uint32_t daddr, std::uint32_t saddr,
-                           std::uint16_t dport, std::uint16_t sport) {
+EventRecord NetworkRecord(const GUID& guid, std::uint8_t type, std::uint32_t pid,
+                          std::uint32_t size, std::uint32_t daddr, std::uint32_t saddr,
+                          std::uint16_t dport, std::uint16_t sport) {
   std::vector<std::uint8_t> data(netio::Length, 0);
   const auto be32 = [](std::uint32_t v) { return __builtin_bswap32(v); };
   const auto be16 = [](std::uint16_t v) { return __builtin_bswap16(v); };
@@ -164,15 +164,15 @@ TEventRecord NetworkRecord(const GUID& guid, std::uint8_t type, std::uint32_t pi
   return MakeRecord(guid, type, pid, std::move(data));
 }
 
-void TRecordSink::AddDiskIo(std::uint8_t type, std::uint32_t processId, std::uint32_t diskNumber,
-                            std::uint32_t bytes, std::uint32_t response, std::uint64_t byteOffset,
-                            std::uint32_t fileObject) {
+void RecordSink::AddDiskIo(std::uint8_t type, std::uint32_t processId, std::uint32_t diskNumber,
+                           std::uint32_t bytes, std::uint32_t response, std::uint64_t byteOffset,
+                           std::uint32_t fileObject) {
   Add(DiskIoRecord(type, processId, diskNumber, bytes, response, byteOffset, fileObject));
 }
 
-void TRecordSink::AddNetwork(const GUID& guid, std::uint8_t type, std::uint32_t pid,
-                             std::uint32_t size, std::uint32_t daddr, std::uint32_t saddr,
-                             std::uint16_t dport, std::uint16_t sport) {
+void RecordSink::AddNetwork(const GUID& guid, std::uint8_t type, std::uint32_t pid,
+                            std::uint32_t size, std::uint32_t daddr, std::uint32_t saddr,
+                            std::uint16_t dport, std::uint16_t sport) {
   Add(NetworkRecord(guid, type, pid, size, daddr, saddr, dport, sport));
 }
 

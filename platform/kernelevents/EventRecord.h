@@ -42,7 +42,7 @@ inline constexpr std::size_t Pid = 0, Size = 4, DestAddr = 8, SourceAddr = 12, D
                              SourcePort = 18, Length = 20;
 }
 
-struct TEventRecord {
+struct EventRecord {
   EVENT_TRACE_HEADER Header{};
   std::vector<std::uint8_t> Data;
 
@@ -50,31 +50,31 @@ struct TEventRecord {
   EVENT_TRACE View() const;
 };
 
-TEventRecord MakeRecord(const GUID& guid, std::uint8_t type, std::uint32_t processId,
-                        std::vector<std::uint8_t> data);
+EventRecord MakeRecord(const GUID& guid, std::uint8_t type, std::uint32_t processId,
+                       std::vector<std::uint8_t> data);
 
 // bytes is the size of the transfer; response is its latency in microseconds, 0 when unknown.
-TEventRecord DiskIoRecord(std::uint8_t type, std::uint32_t processId, std::uint32_t diskNumber,
-                          std::uint32_t bytes, std::uint32_t response, std::uint64_t byteOffset,
-                          std::uint32_t fileObject);
+EventRecord DiskIoRecord(std::uint8_t type, std::uint32_t processId, std::uint32_t diskNumber,
+                         std::uint32_t bytes, std::uint32_t response, std::uint64_t byteOffset,
+                         std::uint32_t fileObject);
 // path is UTF-8; the record carries it as UTF-16LE (malformed bytes become U+FFFD).
-TEventRecord FileNameRecord(std::uint32_t processId, std::uint32_t fileObject,
-                            std::string_view path);
+EventRecord FileNameRecord(std::uint32_t processId, std::uint32_t fileObject,
+                           std::string_view path);
 // The user is carried as the SID S-1-22-1-uid; image is the process instance name.
-TEventRecord ProcessStartRecord(std::uint32_t processId, std::uint32_t parentId, std::uint32_t uid,
-                                std::string_view image);
+EventRecord ProcessStartRecord(std::uint32_t processId, std::uint32_t parentId, std::uint32_t uid,
+                               std::string_view image);
 // Addresses and ports in host byte order; the record stores them in network order.
-TEventRecord NetworkRecord(const GUID& guid, std::uint8_t type, std::uint32_t pid,
-                           std::uint32_t size, std::uint32_t daddr, std::uint32_t saddr,
-                           std::uint16_t dport, std::uint16_t sport);
+EventRecord NetworkRecord(const GUID& guid, std::uint8_t type, std::uint32_t pid,
+                          std::uint32_t size, std::uint32_t daddr, std::uint32_t saddr,
+                          std::uint16_t dport, std::uint16_t sport);
 
 // Where a decoder puts its records. Disk and socket records come by the hundred thousand a
 // second, so they have calls of their own: a sink that writes them straight into a stream need
 // not build a record for each.
-class TRecordSink {
+class RecordSink {
  public:
-  virtual ~TRecordSink() = default;
-  virtual void Add(TEventRecord&& record) = 0;
+  virtual ~RecordSink() = default;
+  virtual void Add(EventRecord&& record) = 0;
   virtual void AddDiskIo(std::uint8_t type, std::uint32_t processId, std::uint32_t diskNumber,
                          std::uint32_t bytes, std::uint32_t response, std::uint64_t byteOffset,
                          std::uint32_t fileObject);
@@ -84,13 +84,13 @@ class TRecordSink {
 };
 
 // The records, in a list.
-class TRecordList final : public TRecordSink {
+class RecordList final : public RecordSink {
  public:
-  explicit TRecordList(std::vector<TEventRecord>& out) : out_(out) {}
-  void Add(TEventRecord&& record) override { out_.push_back(std::move(record)); }
+  explicit RecordList(std::vector<EventRecord>& out) : out_(out) {}
+  void Add(EventRecord&& record) override { out_.push_back(std::move(record)); }
 
  private:
-  std::vector<TEventRecord>& out_;
+  std::vector<EventRecord>& out_;
 };
 
 // Little-endian field writers and UTF-8 to UTF-16LE, shared with the test record builder.

@@ -8,10 +8,10 @@
 namespace platform {
 namespace {
 
-std::atomic<TEventTracing*> g_tracing{nullptr};
+std::atomic<TraceService*> g_tracing{nullptr};
 
-TEventTracing& LinuxTracing() {
-  static TKernelLogger logger([] { return std::make_unique<TPreferredEventSource>(); });
+TraceService& LinuxTracing() {
+  static KernelLogger logger([] { return std::make_unique<PreferredEventSource>(); });
   return logger;
 }
 
@@ -27,12 +27,12 @@ std::uint32_t EnableFlagOfClass(const GUID& guid) {
   return 0;
 }
 
-void SetEventTracing(TEventTracing* tracing) {
+void SetEventTracing(TraceService* tracing) {
   g_tracing.store(tracing);
 }
 
-TEventTracing& EventTracing() {
-  TEventTracing* installed = g_tracing.load();
+TraceService& EventTracing() {
+  TraceService* installed = g_tracing.load();
   return installed != nullptr ? *installed : LinuxTracing();
 }
 

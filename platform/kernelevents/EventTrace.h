@@ -130,9 +130,9 @@ std::uint32_t EnableFlagOfClass(const GUID& guid);
 
 // The trace service as a whole; the process-wide one is the Linux kernel logger unless a test
 // installs another.
-class TEventTracing {
+class TraceService {
  public:
-  virtual ~TEventTracing() = default;
+  virtual ~TraceService() = default;
   virtual std::uint32_t StartTrace(TRACEHANDLE* session, std::string_view name,
                                    EVENT_TRACE_PROPERTIES* properties) = 0;
   virtual std::uint32_t ControlTrace(TRACEHANDLE session, std::string_view name,
@@ -146,8 +146,8 @@ class TEventTracing {
 };
 
 // nullptr restores the process-wide Linux implementation.
-void SetEventTracing(TEventTracing* tracing);
-TEventTracing& EventTracing();
+void SetEventTracing(TraceService* tracing);
+TraceService& EventTracing();
 
 std::uint32_t StartTrace(TRACEHANDLE* session, std::string_view name,
                          EVENT_TRACE_PROPERTIES* properties);

@@ -55,37 +55,37 @@ std::uint64_t BirthOf(const std::string& link, std::uint64_t inode) {
 
 }  // namespace
 
-std::optional<TFdInfo> ParseFdInfo(std::string_view text) {
+std::optional<FdInfo> ParseFdInfo(std::string_view text) {
   const auto pos = FieldOf(text, "pos", 10);
   const auto flags = FieldOf(text, "flags", 8);
   const auto mount = FieldOf(text, "mnt_id", 10);
   const auto inode = FieldOf(text, "ino", 10);
   if (!pos || !flags || !mount || !inode || *mount > UINT32_MAX || *flags > UINT32_MAX)
     return std::nullopt;
-  return TFdInfo{*pos, static_cast<std::uint32_t>(*flags), static_cast<std::uint32_t>(*mount),
-                 *inode};
+  return FdInfo{*pos, static_cast<std::uint32_t>(*flags), static_cast<std::uint32_t>(*mount),
+                *inode};
 }
 
 bool IsTrackedPath(std::string_view target) {
   return target.starts_with('/') && !target.ends_with(kDeleted);
 }
 
-TFileActivity::TFileActivity(bool diskRecords, bool nameRecords, std::string procRoot,
-                             std::string sysRoot)
+FileActivity::FileActivity(bool diskRecords, bool nameRecords, std::string procRoot,
+                           std::string sysRoot)
     : diskRecords_(diskRecords),
       nameRecords_(nameRecords),
       procRoot_(std::move(procRoot)),
       sysRoot_(std::move(sysRoot)),
       sysFd_(open(sysRoot_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {}
 
-int TFileActivity::Open() {
+int FileActivity::Open() {
   if (!os::DirStream(procRoot_).Valid()) return errno;
-  std::vector<TEventRecord> baseline;
+  std::vector<EventRecord> baseline;
   Poll(baseline);  // positions reached before we started are not ours to count
   return 0;
 }
 
-const TFileActivity::Mount* TFileActivity::FindMount(std::uint32_t mountId) {
+const FileActivity::Mount* FileActivity::FindMount(std::uint32_t mountId) {
   auto found = mounts_.find(mountId);
   if (found != mounts_.end()) return &found->second;
   // A mount we have not met yet: read the table again.
@@ -105,7 +105,7 @@ const TFileActivity::Mount* TFileActivity::FindMount(std::uint32_t mountId) {
   return &found->second;
 }
 
-std::uint32_t TFileActivity::FileObjectOf(const FileKey& key, std::uint64_t born, bool& isNew) {
+std::uint32_t FileActivity::FileObjectOf(const FileKey& key, std::uint64_t born, bool& isNew) {
   const auto [it, inserted] = fileObjects_.try_emplace(key);
   FileObject& file = it->second;
   // The same inode under the same name but born later: the file was deleted and made anew.
@@ -118,8 +118,8 @@ std::uint32_t TFileActivity::FileObjectOf(const FileKey& key, std::uint64_t born
   return file.Object;
 }
 
-void TFileActivity::Walk(std::uint32_t pid, Process& process, bool baseline, bool writesLead,
-                         std::vector<TEventRecord>& out) {
+void FileActivity::Walk(std::uint32_t pid, Process& process, bool baseline, bool writesLead,
+                        std::vector<EventRecord>& out) {
   const std::string folder = procRoot_ + "/" + std::to_string(pid);
   os::DirStream fds(folder + "/fd");
   if (!fds.Valid()) return;
@@ -171,11 +171,11 @@ void TFileActivity::Walk(std::uint32_t pid, Process& process, bool baseline, boo
   process.Files = std::move(now);
 }
 
-void TFileActivity::Poll(std::vector<TEventRecord>& out) {
+void FileActivity::Poll(std::vector<EventRecord>& out) {
   Poll(out, os::ListPids(procRoot_));
 }
 
-void TFileActivity::Poll(std::vector<TEventRecord>& out, const std::vector<std::uint32_t>& pids) {
+void FileActivity::Poll(std::vector<EventRecord>& out, const std::vector<std::uint32_t>& pids) {
   const bool baseline = generation_++ == 0;
   for (const std::uint32_t pid : pids) {
     const auto [it, inserted] = processes_.try_emplace(pid);

@@ -17,26 +17,26 @@
 namespace platform {
 
 // The fields of /proc/PID/fdinfo/FD that the scan uses.
-struct TFdInfo {
+struct FdInfo {
   std::uint64_t Pos = 0;
   std::uint32_t Flags = 0;  // open flags, octal in the file
   std::uint32_t MountId = 0;
   std::uint64_t Inode = 0;
 };
-std::optional<TFdInfo> ParseFdInfo(std::string_view text);
+std::optional<FdInfo> ParseFdInfo(std::string_view text);
 
 // Regular files only; symbolic link target and the " (deleted)" mark decide.
 bool IsTrackedPath(std::string_view target);
 
-class TFileActivity {
+class FileActivity {
  public:
   // The roots of the proc and sys file systems; tests give folders of their own.
-  TFileActivity(bool diskRecords, bool nameRecords, std::string procRoot = "/proc",
-                std::string sysRoot = "/sys");
+  FileActivity(bool diskRecords, bool nameRecords, std::string procRoot = "/proc",
+               std::string sysRoot = "/sys");
   int Open();  // 0, or the errno when /proc cannot be read
-  void Poll(std::vector<TEventRecord>& out);
+  void Poll(std::vector<EventRecord>& out);
   // The same with the pids listed by the caller.
-  void Poll(std::vector<TEventRecord>& out, const std::vector<std::uint32_t>& pids);
+  void Poll(std::vector<EventRecord>& out, const std::vector<std::uint32_t>& pids);
 
  private:
   struct Mount {
@@ -63,7 +63,7 @@ class TFileActivity {
     std::uint64_t Born = 0;  // nanoseconds since 1970; 0 when the file system does not say
   };
   void Walk(std::uint32_t pid, Process& process, bool baseline, bool writesLead,
-            std::vector<TEventRecord>& out);
+            std::vector<EventRecord>& out);
   const Mount* FindMount(std::uint32_t mountId);
   std::uint32_t FileObjectOf(const FileKey& key, std::uint64_t born, bool& isNew);
 

@@ -4,28 +4,28 @@
 
 namespace platform {
 
-struct TKernelLogger::Session {
-  std::unique_ptr<TEventSource> Source;
+struct KernelLogger::Session {
+  std::unique_ptr<EventSource> Source;
   std::uint32_t EnableFlags = 0;
   std::atomic<bool> Stopped{false};
   std::mutex PollMutex;  // one Poll at a time, whichever consumer calls it
 };
 
-struct TKernelLogger::Consumer {
+struct KernelLogger::Consumer {
   EVENT_TRACE_LOGFILE LogFile{};
   std::atomic<bool> Closed{false};
 };
 
-TKernelLogger::TKernelLogger(SourceFactory makeSource) : makeSource_(std::move(makeSource)) {}
+KernelLogger::KernelLogger(SourceFactory makeSource) : makeSource_(std::move(makeSource)) {}
 
-TKernelLogger::~TKernelLogger() {
+KernelLogger::~KernelLogger() {
   // Consumers still inside ProcessTrace would outlive us; the owner must close them first.
   std::lock_guard lock(mutex_);
   if (session_) session_->Stopped = true;
 }
 
-std::uint32_t TKernelLogger::StartTrace(TRACEHANDLE* session, std::string_view name,
-                                        EVENT_TRACE_PROPERTIES* properties) {
+std::uint32_t KernelLogger::StartTrace(TRACEHANDLE* session, std::string_view name,
+                                       EVENT_TRACE_PROPERTIES* properties) {
   if (session == nullptr || properties == nullptr) return ERROR_INVALID_PARAMETER;
   if (name != KERNEL_LOGGER_NAME) return ERROR_BAD_PATHNAME;
   if (properties->Guid != SystemTraceControlGuid ||
@@ -38,7 +38,7 @@ std::uint32_t TKernelLogger::StartTrace(TRACEHANDLE* session, std::string_view n
   auto started = std::make_shared<Session>();
   started->Source = makeSource_();
   started->EnableFlags = properties->EnableFlags;
-  const TSourceOpenResult opened = started->Source->Open(properties->EnableFlags);
+  const SourceOpenResult opened = started->Source->Open(properties->EnableFlags);
   if (!opened.Opened) return opened.FirstError != 0 ? opened.FirstError : ERROR_INVALID_PARAMETER;
   properties->SourceStatus = opened.FirstError;
   session_ = std::move(started);
@@ -47,9 +47,9 @@ std::uint32_t TKernelLogger::StartTrace(TRACEHANDLE* session, std::string_view n
   return ERROR_SUCCESS;
 }
 
-std::uint32_t TKernelLogger::ControlTrace(TRACEHANDLE session, std::string_view name,
-                                          EVENT_TRACE_PROPERTIES* properties,
-                                          std::uint32_t control) {
+std::uint32_t KernelLogger::ControlTrace(TRACEHANDLE session, std::string_view name,
+                                         EVENT_TRACE_PROPERTIES* properties,
+                                         std::uint32_t control) {
   if (properties == nullptr || control != EVENT_TRACE_CONTROL_STOP) return ERROR_INVALID_PARAMETER;
   if (name != KERNEL_LOGGER_NAME) return ERROR_BAD_PATHNAME;
   std::shared_ptr<Session> stopped;
@@ -66,7 +66,7 @@ std::uint32_t TKernelLogger::ControlTrace(TRACEHANDLE session, std::string_view 
   return ERROR_SUCCESS;
 }
 
-TRACEHANDLE TKernelLogger::OpenTrace(EVENT_TRACE_LOGFILE* logfile) {
+TRACEHANDLE KernelLogger::OpenTrace(EVENT_TRACE_LOGFILE* logfile) {
   if (logfile == nullptr || logfile->LoggerName == nullptr ||
       logfile->LoggerName != KERNEL_LOGGER_NAME ||
       (logfile->LogFileMode & EVENT_TRACE_REAL_TIME_MODE) == 0)
@@ -80,7 +80,7 @@ TRACEHANDLE TKernelLogger::OpenTrace(EVENT_TRACE_LOGFILE* logfile) {
   return handle;
 }
 
-std::uint32_t TKernelLogger::SetTraceCallback(const GUID& guid, TraceEventCallback callback) {
+std::uint32_t KernelLogger::SetTraceCallback(const GUID& guid, TraceEventCallback callback) {
   if (callback == nullptr) return ERROR_INVALID_PARAMETER;
   std::lock_guard lock(mutex_);
   for (auto& [known, existing] : callbacks_) {
@@ -93,7 +93,7 @@ std::uint32_t TKernelLogger::SetTraceCallback(const GUID& guid, TraceEventCallba
   return ERROR_SUCCESS;
 }
 
-std::uint32_t TKernelLogger::RemoveTraceCallback(const GUID& guid) {
+std::uint32_t KernelLogger::RemoveTraceCallback(const GUID& guid) {
   std::lock_guard lock(mutex_);
   for (auto it = callbacks_.begin(); it != callbacks_.end(); ++it) {
     if (it->first == guid) {
@@ -104,7 +104,7 @@ std::uint32_t TKernelLogger::RemoveTraceCallback(const GUID& guid) {
   return ERROR_WMI_INSTANCE_NOT_FOUND;
 }
 
-std::uint32_t TKernelLogger::CloseTrace(TRACEHANDLE handle) {
+std::uint32_t KernelLogger::CloseTrace(TRACEHANDLE handle) {
   std::shared_ptr<Consumer> consumer;
   std::shared_ptr<Session> session;
   {
@@ -120,21 +120,20 @@ std::uint32_t TKernelLogger::CloseTrace(TRACEHANDLE handle) {
   return ERROR_SUCCESS;
 }
 
-std::shared_ptr<TKernelLogger::Consumer> TKernelLogger::FindConsumer(TRACEHANDLE handle) {
+std::shared_ptr<KernelLogger::Consumer> KernelLogger::FindConsumer(TRACEHANDLE handle) {
   std::lock_guard lock(mutex_);
   const auto found = consumers_.find(handle);
   return found == consumers_.end() ? nullptr : found->second;
 }
 
-TraceEventCallback TKernelLogger::ClassCallback(const GUID& guid) {
+TraceEventCallback KernelLogger::ClassCallback(const GUID& guid) {
   std::lock_guard lock(mutex_);
   for (const auto& [known, callback] : callbacks_)
     if (known == guid) return callback;
   return nullptr;
 }
 
-bool TKernelLogger::Deliver(Consumer& consumer, const Session& session,
-                            const TEventRecord& record) {
+bool KernelLogger::Deliver(Consumer& consumer, const Session& session, const EventRecord& record) {
   if (consumer.Closed) return false;
   const std::uint32_t flag = EnableFlagOfClass(record.Header.Guid);
   if (flag == 0 || (session.EnableFlags & flag) == 0) return true;  // not asked for
@@ -144,7 +143,7 @@ bool TKernelLogger::Deliver(Consumer& consumer, const Session& session,
   return true;
 }
 
-std::uint32_t TKernelLogger::ProcessTrace(const TRACEHANDLE* handles, std::uint32_t count) {
+std::uint32_t KernelLogger::ProcessTrace(const TRACEHANDLE* handles, std::uint32_t count) {
   if (handles == nullptr || count != 1) return ERROR_INVALID_PARAMETER;
   const std::shared_ptr<Consumer> consumer = FindConsumer(*handles);
   if (!consumer) return ERROR_INVALID_HANDLE;
@@ -155,7 +154,7 @@ std::uint32_t TKernelLogger::ProcessTrace(const TRACEHANDLE* handles, std::uint3
   }
   if (!session) return ERROR_WMI_INSTANCE_NOT_FOUND;
 
-  std::vector<TEventRecord> batch;
+  std::vector<EventRecord> batch;
   for (;;) {
     if (consumer->Closed) return ERROR_CANCELLED;
     if (session->Stopped) return ERROR_SUCCESS;
@@ -164,7 +163,7 @@ std::uint32_t TKernelLogger::ProcessTrace(const TRACEHANDLE* handles, std::uint3
       std::lock_guard pollLock(session->PollMutex);
       session->Source->Poll(batch);
     }
-    for (const TEventRecord& record : batch)
+    for (const EventRecord& record : batch)
       if (!Deliver(*consumer, *session, record)) break;
     TraceBufferCallback bufferCallback = consumer->LogFile.BufferCallback;
     if (bufferCallback != nullptr && bufferCallback(&consumer->LogFile) == 0)

@@ -11,11 +11,11 @@
 
 namespace platform {
 
-class TKernelLogger final : public TEventTracing {
+class KernelLogger final : public TraceService {
  public:
-  using SourceFactory = std::function<std::unique_ptr<TEventSource>()>;
-  explicit TKernelLogger(SourceFactory makeSource);
-  ~TKernelLogger() override;
+  using SourceFactory = std::function<std::unique_ptr<EventSource>()>;
+  explicit KernelLogger(SourceFactory makeSource);
+  ~KernelLogger() override;
 
   std::uint32_t StartTrace(TRACEHANDLE* session, std::string_view name,
                            EVENT_TRACE_PROPERTIES* properties) override;
@@ -32,7 +32,7 @@ class TKernelLogger final : public TEventTracing {
   struct Consumer;
   std::shared_ptr<Consumer> FindConsumer(TRACEHANDLE handle);
   TraceEventCallback ClassCallback(const GUID& guid);
-  bool Deliver(Consumer& consumer, const Session& session, const TEventRecord& record);
+  bool Deliver(Consumer& consumer, const Session& session, const EventRecord& record);
 
   SourceFactory makeSource_;
   std::mutex mutex_;

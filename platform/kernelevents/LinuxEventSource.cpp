@@ -13,12 +13,12 @@ namespace platform {
 
 using os::MonotonicMs;
 
-TLinuxEventSource::TLinuxEventSource(int pollPeriodMs) : pollPeriodMs_(pollPeriodMs) {}
+LinuxEventSource::LinuxEventSource(int pollPeriodMs) : pollPeriodMs_(pollPeriodMs) {}
 
-TLinuxEventSource::~TLinuxEventSource() = default;
+LinuxEventSource::~LinuxEventSource() = default;
 
-TSourceOpenResult TLinuxEventSource::Open(std::uint32_t enableFlags) {
-  TSourceOpenResult result;
+SourceOpenResult LinuxEventSource::Open(std::uint32_t enableFlags) {
+  SourceOpenResult result;
   bool requested = false;
   const auto note = [&](int error) {
     requested = true;
@@ -29,12 +29,12 @@ TSourceOpenResult TLinuxEventSource::Open(std::uint32_t enableFlags) {
   };
   if (!wake_.Valid()) return {false, static_cast<std::uint32_t>(errno)};
   if (enableFlags & EVENT_TRACE_FLAG_PROCESS) {
-    connector_ = std::make_unique<TProcConnector>();
+    connector_ = std::make_unique<ProcConnector>();
     const int error = connector_->Open();
     if (error != 0) {
       // Without the right to listen, new processes still show up in /proc.
       connector_.reset();
-      scan_ = std::make_unique<TProcessScan>();
+      scan_ = std::make_unique<ProcessScan>();
       scan_->Open();
       note(error);
       result.Opened = true;
@@ -43,7 +43,7 @@ TSourceOpenResult TLinuxEventSource::Open(std::uint32_t enableFlags) {
     }
   }
   if (enableFlags & EVENT_TRACE_FLAG_NETWORK_TCPIP) {
-    tcp_ = std::make_unique<TTcpTraffic>();
+    tcp_ = std::make_unique<TcpTraffic>();
     const int error = tcp_->Open();
     if (error != 0) tcp_.reset();
     note(error);
@@ -51,7 +51,7 @@ TSourceOpenResult TLinuxEventSource::Open(std::uint32_t enableFlags) {
   const bool disk = enableFlags & EVENT_TRACE_FLAG_DISK_IO;
   const bool names = enableFlags & EVENT_TRACE_FLAG_DISK_FILE_IO;
   if (disk || names) {
-    files_ = std::make_unique<TFileActivity>(disk, names);
+    files_ = std::make_unique<FileActivity>(disk, names);
     const int error = files_->Open();
     if (error != 0) files_.reset();
     note(error);
@@ -63,7 +63,7 @@ TSourceOpenResult TLinuxEventSource::Open(std::uint32_t enableFlags) {
   return result;
 }
 
-void TLinuxEventSource::PollPeriodic(std::vector<TEventRecord>& out) {
+void LinuxEventSource::PollPeriodic(std::vector<EventRecord>& out) {
   // One listing of /proc serves both scans: at thousands of processes it is not cheap.
   const std::vector<std::uint32_t> pids =
       scan_ || files_ ? os::ListPids() : std::vector<std::uint32_t>{};
@@ -72,7 +72,7 @@ void TLinuxEventSource::PollPeriodic(std::vector<TEventRecord>& out) {
   if (files_) files_->Poll(out, pids);
 }
 
-void TLinuxEventSource::Poll(std::vector<TEventRecord>& out) {
+void LinuxEventSource::Poll(std::vector<EventRecord>& out) {
   pollfd fds[3] = {{wake_.Fd(), POLLIN, 0}, {-1, POLLIN, 0}, {-1, POLLIN, 0}};
   if (connector_) fds[1].fd = connector_->Fd();
   if (tcp_) fds[2].fd = tcp_->DestroyFd();
@@ -93,7 +93,7 @@ void TLinuxEventSource::Poll(std::vector<TEventRecord>& out) {
   }
 }
 
-void TLinuxEventSource::Wake() {
+void LinuxEventSource::Wake() {
   wake_.Set();
 }
 

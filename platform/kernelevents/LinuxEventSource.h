@@ -10,31 +10,31 @@
 
 namespace platform {
 
-class TProcConnector;
-class TProcessScan;
-class TTcpTraffic;
-class TFileActivity;
+class ProcConnector;
+class ProcessScan;
+class TcpTraffic;
+class FileActivity;
 
-class TLinuxEventSource final : public TEventSource {
+class LinuxEventSource final : public EventSource {
  public:
   // Polls of the diagnostics and of /proc happen every pollPeriodMs.
-  explicit TLinuxEventSource(int pollPeriodMs = 500);
-  ~TLinuxEventSource() override;  // where the sources' types are whole
+  explicit LinuxEventSource(int pollPeriodMs = 500);
+  ~LinuxEventSource() override;  // where the sources' types are whole
 
-  TSourceOpenResult Open(std::uint32_t enableFlags) override;
-  void Poll(std::vector<TEventRecord>& out) override;
+  SourceOpenResult Open(std::uint32_t enableFlags) override;
+  void Poll(std::vector<EventRecord>& out) override;
   void Wake() override;
 
  private:
-  void PollPeriodic(std::vector<TEventRecord>& out);
+  void PollPeriodic(std::vector<EventRecord>& out);
 
   int pollPeriodMs_;
   os::WakeEvent wake_;
   std::int64_t nextPollMs_ = 0;
-  std::unique_ptr<TProcConnector> connector_;
-  std::unique_ptr<TProcessScan> scan_;
-  std::unique_ptr<TTcpTraffic> tcp_;
-  std::unique_ptr<TFileActivity> files_;
+  std::unique_ptr<ProcConnector> connector_;
+  std::unique_ptr<ProcessScan> scan_;
+  std::unique_ptr<TcpTraffic> tcp_;
+  std::unique_ptr<FileActivity> files_;
 };
 
 }  // namespace platform

@@ -62,19 +62,19 @@ std::string DefaultProbePath() {
   return ProgramDir() + "ombrix-probe";
 }
 
-TProbeEventSource::TProbeEventSource(std::string probePath, int answerTimeoutMs)
+ProbeEventSource::ProbeEventSource(std::string probePath, int answerTimeoutMs)
     : path_(std::move(probePath)), answerTimeoutMs_(answerTimeoutMs) {}
 
-TProbeEventSource::~TProbeEventSource() {
+ProbeEventSource::~ProbeEventSource() {
   Stop();
 }
 
-std::string TProbeEventSource::Fault() const {
+std::string ProbeEventSource::Fault() const {
   std::lock_guard lock(faultMutex_);
   return fault_;
 }
 
-void TProbeEventSource::Fail(std::uint32_t status, const std::string& why) {
+void ProbeEventSource::Fail(std::uint32_t status, const std::string& why) {
   Stop();
   status_ = status;
   std::lock_guard lock(faultMutex_);
@@ -85,7 +85,7 @@ void TProbeEventSource::Fail(std::uint32_t status, const std::string& why) {
 // output, each a pipe of ours; it gets an empty environment and no other descriptor (every
 // other one of ours is closed on exec). The stream's pipe is made as large as a user may, so
 // that a drain's worth of records goes through in one write.
-bool TProbeEventSource::Spawn() {
+bool ProbeEventSource::Spawn() {
   os::Pipe toProbe = os::OpenPipe(O_CLOEXEC);
   os::Pipe fromProbe = toProbe.Read ? os::OpenPipe(O_CLOEXEC) : os::Pipe{};
   if (!fromProbe.Read) {
@@ -120,7 +120,7 @@ bool TProbeEventSource::Spawn() {
   return true;
 }
 
-TSourceOpenResult TProbeEventSource::Open(std::uint32_t enableFlags) {
+SourceOpenResult ProbeEventSource::Open(std::uint32_t enableFlags) {
   if (!wake_.Valid()) return {false, static_cast<std::uint32_t>(errno)};
   if (!FileExists(path_)) {
     Fail(ENOENT, "probe: not installed beside the program");
@@ -132,22 +132,22 @@ TSourceOpenResult TProbeEventSource::Open(std::uint32_t enableFlags) {
     Fail(EPIPE, "probe: stopped before it served (" + ExitText() + ")");
     return {false, EPIPE};
   }
-  TSourceOpenResult opened;
+  SourceOpenResult opened;
   if (!AwaitAnswer(opened)) return {false, status_};
   return opened;
 }
 
 // The first frame is the probe's answer to the hello: Ready, or Failure and the end.
-bool TProbeEventSource::AwaitAnswer(TSourceOpenResult& opened) {
+bool ProbeEventSource::AwaitAnswer(SourceOpenResult& opened) {
   const auto deadline = Clock::now() + std::chrono::milliseconds(answerTimeoutMs_);
-  probe::TFrame frame;
+  probe::Frame frame;
   for (;;) {
     const auto result = reader_.Next(frame);
-    if (result == probe::TFrameReader::TResult::Malformed) {
+    if (result == probe::FrameReader::Result::Malformed) {
       Fail(EPROTO, "probe: malformed stream (" + reader_.Error() + ")");
       return false;
     }
-    if (result == probe::TFrameReader::TResult::Frame) break;
+    if (result == probe::FrameReader::Result::Frame) break;
     const auto left =
         std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
     pollfd fd{fd_.Get(), POLLIN, 0};
@@ -182,7 +182,7 @@ bool TProbeEventSource::AwaitAnswer(TSourceOpenResult& opened) {
   return false;
 }
 
-void TProbeEventSource::Poll(std::vector<TEventRecord>& out) {
+void ProbeEventSource::Poll(std::vector<EventRecord>& out) {
   // Frames that came with the probe's answer are delivered before anything is waited for.
   if (fd_ && reader_.Buffered() != 0 && !TakeFrames(out)) return;
   pollfd fds[2] = {{wake_.Fd(), POLLIN, 0}, {fd_.Get(), POLLIN, 0}};
@@ -206,12 +206,12 @@ void TProbeEventSource::Poll(std::vector<TEventRecord>& out) {
 }
 
 // Hands on every whole frame the reader holds; false once the stream is found broken.
-bool TProbeEventSource::TakeFrames(std::vector<TEventRecord>& out) {
-  probe::TFrame frame;
+bool ProbeEventSource::TakeFrames(std::vector<EventRecord>& out) {
+  probe::Frame frame;
   for (;;) {
     const auto result = reader_.Next(frame);
-    if (result == probe::TFrameReader::TResult::NeedMore) return true;
-    if (result == probe::TFrameReader::TResult::Malformed) {
+    if (result == probe::FrameReader::Result::NeedMore) return true;
+    if (result == probe::FrameReader::Result::Malformed) {
       Fail(EPROTO, "probe: malformed stream (" + reader_.Error() + ")");
       return false;
     }
@@ -220,17 +220,17 @@ bool TProbeEventSource::TakeFrames(std::vector<TEventRecord>& out) {
 }
 
 // The probe's standard input now carries task table requests, from whichever thread asks.
-void TProbeEventSource::OfferTasks() {
-  tasks_ = std::make_shared<TProbeTaskChannel>(std::move(requestFd_));
+void ProbeEventSource::OfferTasks() {
+  tasks_ = std::make_shared<ProbeTaskChannel>(std::move(requestFd_));
   SetTaskTableSource(
-      this, [tasks = tasks_](TTaskTable& table) { return tasks->Request(table, kTaskAnswerMs); });
+      this, [tasks = tasks_](TaskTable& table) { return tasks->Request(table, kTaskAnswerMs); });
 }
 
-bool TProbeEventSource::HandleFrame(const probe::TFrame& frame, std::vector<TEventRecord>& out) {
+bool ProbeEventSource::HandleFrame(const probe::Frame& frame, std::vector<EventRecord>& out) {
   std::string error;
-  if (frame.Type == probe::TFrameType::Records) {
+  if (frame.Type == probe::FrameType::Records) {
     if (probe::ReadRecords(frame, out, error)) return true;
-  } else if (frame.Type == probe::TFrameType::Tasks) {
+  } else if (frame.Type == probe::FrameType::Tasks) {
     if (tasks_ && tasks_->Take(frame, error)) return true;
     if (!tasks_) error = "a task table nobody asked for";
   } else if (const auto dropped = probe::ReadDropped(frame, error)) {
@@ -241,11 +241,11 @@ bool TProbeEventSource::HandleFrame(const probe::TFrame& frame, std::vector<TEve
   return false;
 }
 
-void TProbeEventSource::Wake() {
+void ProbeEventSource::Wake() {
   wake_.Set();
 }
 
-std::string TProbeEventSource::ExitText() {
+std::string ProbeEventSource::ExitText() {
   if (exitStatus_ < 0) return "gone";
   if (WIFEXITED(exitStatus_)) return "exit status " + std::to_string(WEXITSTATUS(exitStatus_));
   if (WIFSIGNALED(exitStatus_)) return "killed by signal " + std::to_string(WTERMSIG(exitStatus_));
@@ -254,7 +254,7 @@ std::string TProbeEventSource::ExitText() {
 
 // Closes our end, which ends the probe; one that does not end at once is killed. Either way it
 // is reaped here, so that no probe outlives its source.
-void TProbeEventSource::Stop() {
+void ProbeEventSource::Stop() {
   ClearTaskTableSource(this);
   if (tasks_) tasks_->Close();
   fd_.Reset();

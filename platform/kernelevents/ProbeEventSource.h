@@ -26,15 +26,15 @@ std::string ProbeCapabilities();
 // ombrix-probe beside the running program.
 std::string DefaultProbePath();
 
-class TProbeEventSource final : public TEventSource {
+class ProbeEventSource final : public EventSource {
  public:
-  explicit TProbeEventSource(std::string probePath, int answerTimeoutMs = 10000);
-  ~TProbeEventSource() override;
-  TProbeEventSource(const TProbeEventSource&) = delete;
-  TProbeEventSource& operator=(const TProbeEventSource&) = delete;
+  explicit ProbeEventSource(std::string probePath, int answerTimeoutMs = 10000);
+  ~ProbeEventSource() override;
+  ProbeEventSource(const ProbeEventSource&) = delete;
+  ProbeEventSource& operator=(const ProbeEventSource&) = delete;
 
-  TSourceOpenResult Open(std::uint32_t enableFlags) override;
-  void Poll(std::vector<TEventRecord>& out) override;
+  SourceOpenResult Open(std::uint32_t enableFlags) override;
+  void Poll(std::vector<EventRecord>& out) override;
   void Wake() override;
 
   // While serving: nothing. After a failed Open or once the probe stopped serving: why, as a
@@ -43,15 +43,15 @@ class TProbeEventSource final : public TEventSource {
   std::uint32_t LastStatus() const { return status_; }
   bool Serving() const { return fd_.Valid(); }
   std::uint64_t Dropped() const { return dropped_; }
-  probe::TScope Scope() const { return scope_; }
+  probe::ViewScope Scope() const { return scope_; }
   pid_t ProbePid() const { return pid_; }
 
  private:
   bool Spawn();
-  bool AwaitAnswer(TSourceOpenResult& opened);
+  bool AwaitAnswer(SourceOpenResult& opened);
   void OfferTasks();
-  bool TakeFrames(std::vector<TEventRecord>& out);
-  bool HandleFrame(const probe::TFrame& frame, std::vector<TEventRecord>& out);
+  bool TakeFrames(std::vector<EventRecord>& out);
+  bool HandleFrame(const probe::Frame& frame, std::vector<EventRecord>& out);
   void Fail(std::uint32_t status, const std::string& why);
   std::string ExitText();
   void Stop();
@@ -63,13 +63,13 @@ class TProbeEventSource final : public TEventSource {
   os::WakeEvent wake_;
   pid_t pid_ = -1;
   int exitStatus_ = -1;  // as waitpid gave it, once reaped
-  probe::TFrameReader reader_;
-  probe::TScope scope_ = probe::TScope::OwnProcesses;
+  probe::FrameReader reader_;
+  probe::ViewScope scope_ = probe::ViewScope::OwnProcesses;
   std::atomic<std::uint64_t> dropped_{0};
   std::atomic<std::uint32_t> status_{0};
   mutable std::mutex faultMutex_;
   std::string fault_;
-  std::shared_ptr<TProbeTaskChannel> tasks_;  // offered to the performance data while serving
+  std::shared_ptr<ProbeTaskChannel> tasks_;  // offered to the performance data while serving
 };
 
 }  // namespace platform

@@ -42,7 +42,7 @@ void Append32(std::vector<std::uint8_t>& out, std::uint32_t value) {
 }
 
 // Starts a frame in out; FinishFrame fills in its length once the payload is appended.
-std::size_t BeginFrame(std::vector<std::uint8_t>& out, TFrameType type) {
+std::size_t BeginFrame(std::vector<std::uint8_t>& out, FrameType type) {
   const std::size_t start = out.size();
   out.resize(start + kHeaderSize);
   Store16(out.data() + start + 4, static_cast<std::uint16_t>(type));
@@ -64,9 +64,9 @@ std::uint16_t Load16(const std::uint8_t* p) {
 }
 
 // Reads fields off a payload, never past its end.
-class TCursor {
+class Cursor {
  public:
-  explicit TCursor(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}
+  explicit Cursor(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}
   bool U32(std::uint32_t& value) {
     if (Left() < 4) return false;
     value = Load32(bytes_.data() + at_);
@@ -88,7 +88,7 @@ class TCursor {
   std::size_t at_ = 0;
 };
 
-bool IsType(const TFrame& frame, TFrameType type, std::string& error) {
+bool IsType(const Frame& frame, FrameType type, std::string& error) {
   if (frame.Type == type) return true;
   error = "unexpected frame type " + std::to_string(static_cast<unsigned>(frame.Type));
   return false;
@@ -98,7 +98,7 @@ std::uint64_t Load64(const std::uint8_t* p) {
   return static_cast<std::uint64_t>(Load32(p + 4)) << 32 | Load32(p);
 }
 
-bool ReadOneRecord(TCursor& in, std::vector<TEventRecord>& out, std::string& error) {
+bool ReadOneRecord(Cursor& in, std::vector<EventRecord>& out, std::string& error) {
   if (in.Left() < kRecordPrefix) {
     error = "record cut short";
     return false;
@@ -113,7 +113,7 @@ bool ReadOneRecord(TCursor& in, std::vector<TEventRecord>& out, std::string& err
     error = "record of an unknown class";
     return false;
   }
-  TEventRecord& record = out.emplace_back();
+  EventRecord& record = out.emplace_back();
   record.Header.Size = sizeof record.Header;
   record.Header.Guid = kClasses[prefix[4]];
   record.Header.Class.Type = prefix[5];
@@ -126,7 +126,7 @@ bool ReadOneRecord(TCursor& in, std::vector<TEventRecord>& out, std::string& err
 }
 
 // A frame of its own whose payload is the words, in their order.
-std::vector<std::uint8_t> WordsFrame(TFrameType type, std::initializer_list<std::uint32_t> words) {
+std::vector<std::uint8_t> WordsFrame(FrameType type, std::initializer_list<std::uint32_t> words) {
   std::vector<std::uint8_t> out;
   const std::size_t start = BeginFrame(out, type);
   for (const std::uint32_t word : words) Append32(out, word);
@@ -136,16 +136,16 @@ std::vector<std::uint8_t> WordsFrame(TFrameType type, std::initializer_list<std:
 
 }  // namespace
 
-std::vector<std::uint8_t> HelloFrame(const THello& hello) {
-  return WordsFrame(TFrameType::Hello, {kHelloMagic, hello.EnableFlags});
+std::vector<std::uint8_t> HelloFrame(const Hello& hello) {
+  return WordsFrame(FrameType::Hello, {kHelloMagic, hello.EnableFlags});
 }
 
-std::vector<std::uint8_t> ReadyFrame(const TReady& ready) {
-  return WordsFrame(TFrameType::Ready, {ready.FirstError, static_cast<std::uint32_t>(ready.Scope)});
+std::vector<std::uint8_t> ReadyFrame(const Ready& ready) {
+  return WordsFrame(FrameType::Ready, {ready.FirstError, static_cast<std::uint32_t>(ready.Scope)});
 }
 
-std::vector<std::uint8_t> FailureFrame(const TFailure& failure) {
-  std::vector<std::uint8_t> out = WordsFrame(TFrameType::Failure, {failure.Error});
+std::vector<std::uint8_t> FailureFrame(const Failure& failure) {
+  std::vector<std::uint8_t> out = WordsFrame(FrameType::Failure, {failure.Error});
   const std::string_view reason = std::string_view(failure.Reason).substr(0, 4096);
   out.insert(out.end(), reason.begin(), reason.end());
   FinishFrame(out, 0);
@@ -154,25 +154,25 @@ std::vector<std::uint8_t> FailureFrame(const TFailure& failure) {
 
 std::vector<std::uint8_t> DroppedFrame(std::uint64_t dropped) {
   std::vector<std::uint8_t> out;
-  const std::size_t start = BeginFrame(out, TFrameType::Dropped);
+  const std::size_t start = BeginFrame(out, FrameType::Dropped);
   out.resize(out.size() + 8);
   Store64(out.data() + out.size() - 8, dropped);
   FinishFrame(out, start);
   return out;
 }
 
-void AppendRecordsFrames(const std::vector<TEventRecord>& records, std::vector<std::uint8_t>& out) {
-  TRecordsWriter writer(out, 0);
-  for (const TEventRecord& record : records) writer.Append(record);
+void AppendRecordsFrames(const std::vector<EventRecord>& records, std::vector<std::uint8_t>& out) {
+  RecordsWriter writer(out, 0);
+  for (const EventRecord& record : records) writer.Append(record);
   writer.Finish();
 }
 
-std::uint8_t* TRecordsWriter::Room(std::size_t classIndex, std::uint8_t type, std::uint32_t pid,
-                                   std::uint32_t thread, std::int64_t stamp, std::size_t dataSize) {
+std::uint8_t* RecordsWriter::Room(std::size_t classIndex, std::uint8_t type, std::uint32_t pid,
+                                  std::uint32_t thread, std::int64_t stamp, std::size_t dataSize) {
   const std::size_t size = kRecordPrefix + dataSize;
   if (open_ && out_.size() - frameStart_ - kHeaderSize + size > kMaxFrame) Finish();
   if (!open_) {
-    frameStart_ = BeginFrame(out_, TFrameType::Records);
+    frameStart_ = BeginFrame(out_, FrameType::Records);
     open_ = true;
   }
   const std::size_t at = out_.size();
@@ -188,7 +188,7 @@ std::uint8_t* TRecordsWriter::Room(std::size_t classIndex, std::uint8_t type, st
   return record + kRecordPrefix;
 }
 
-void TRecordsWriter::Append(const TEventRecord& record) {
+void RecordsWriter::Append(const EventRecord& record) {
   const std::size_t classIndex = ClassOf(record.Header.Guid);
   if (record.Data.size() > kMaxRecordData || classIndex == kClassCount) return;
   const EVENT_TRACE_HEADER& h = record.Header;
@@ -198,9 +198,9 @@ void TRecordsWriter::Append(const TEventRecord& record) {
 }
 
 // The same layout as DiskIoRecord builds.
-void TRecordsWriter::AddDiskIo(std::uint8_t type, std::uint32_t processId, std::uint32_t diskNumber,
-                               std::uint32_t bytes, std::uint32_t response,
-                               std::uint64_t byteOffset, std::uint32_t fileObject) {
+void RecordsWriter::AddDiskIo(std::uint8_t type, std::uint32_t processId, std::uint32_t diskNumber,
+                              std::uint32_t bytes, std::uint32_t response, std::uint64_t byteOffset,
+                              std::uint32_t fileObject) {
   std::uint8_t* data = Room(kDiskIoClass, type, processId, 0, stamp_, diskio::Length);
   Store32(data + diskio::DiskNumber, diskNumber);
   Store32(data + diskio::TransferSize, bytes);
@@ -210,9 +210,9 @@ void TRecordsWriter::AddDiskIo(std::uint8_t type, std::uint32_t processId, std::
 }
 
 // The same layout as NetworkRecord builds: addresses and ports in network order.
-void TRecordsWriter::AddNetwork(const GUID& guid, std::uint8_t type, std::uint32_t pid,
-                                std::uint32_t size, std::uint32_t daddr, std::uint32_t saddr,
-                                std::uint16_t dport, std::uint16_t sport) {
+void RecordsWriter::AddNetwork(const GUID& guid, std::uint8_t type, std::uint32_t pid,
+                               std::uint32_t size, std::uint32_t daddr, std::uint32_t saddr,
+                               std::uint16_t dport, std::uint16_t sport) {
   const std::size_t classIndex = guid == TcpIpGuid ? kTcpIpClass : ClassOf(guid);
   std::uint8_t* data = Room(classIndex, type, pid, 0, stamp_, netio::Length);
   Store32(data + netio::Pid, pid);
@@ -223,17 +223,17 @@ void TRecordsWriter::AddNetwork(const GUID& guid, std::uint8_t type, std::uint32
   Store16(data + netio::SourcePort, __builtin_bswap16(sport));
 }
 
-void TRecordsWriter::Finish() {
+void RecordsWriter::Finish() {
   if (!open_) return;
   FinishFrame(out_, frameStart_);
   open_ = false;
 }
 
-std::optional<THello> ReadHello(const TFrame& frame, std::string& error) {
-  if (!IsType(frame, TFrameType::Hello, error)) return std::nullopt;
-  TCursor in(frame.Payload);
+std::optional<Hello> ReadHello(const Frame& frame, std::string& error) {
+  if (!IsType(frame, FrameType::Hello, error)) return std::nullopt;
+  Cursor in(frame.Payload);
   std::uint32_t magic = 0;
-  THello hello;
+  Hello hello;
   if (!in.U32(magic) || magic != kHelloMagic || !in.U32(hello.EnableFlags) || in.Left() != 0) {
     error = "not a hello";
     return std::nullopt;
@@ -241,23 +241,23 @@ std::optional<THello> ReadHello(const TFrame& frame, std::string& error) {
   return hello;
 }
 
-std::optional<TReady> ReadReady(const TFrame& frame, std::string& error) {
-  if (!IsType(frame, TFrameType::Ready, error)) return std::nullopt;
-  TCursor in(frame.Payload);
-  TReady ready;
+std::optional<Ready> ReadReady(const Frame& frame, std::string& error) {
+  if (!IsType(frame, FrameType::Ready, error)) return std::nullopt;
+  Cursor in(frame.Payload);
+  Ready ready;
   std::uint32_t scope = 0;
   if (!in.U32(ready.FirstError) || !in.U32(scope) || in.Left() != 0 || scope > 1) {
     error = "malformed ready frame";
     return std::nullopt;
   }
-  ready.Scope = static_cast<TScope>(scope);
+  ready.Scope = static_cast<ViewScope>(scope);
   return ready;
 }
 
-std::optional<TFailure> ReadFailure(const TFrame& frame, std::string& error) {
-  if (!IsType(frame, TFrameType::Failure, error)) return std::nullopt;
-  TCursor in(frame.Payload);
-  TFailure failure;
+std::optional<Failure> ReadFailure(const Frame& frame, std::string& error) {
+  if (!IsType(frame, FrameType::Failure, error)) return std::nullopt;
+  Cursor in(frame.Payload);
+  Failure failure;
   if (!in.U32(failure.Error)) {
     error = "malformed failure frame";
     return std::nullopt;
@@ -266,9 +266,9 @@ std::optional<TFailure> ReadFailure(const TFrame& frame, std::string& error) {
   return failure;
 }
 
-std::optional<std::uint64_t> ReadDropped(const TFrame& frame, std::string& error) {
-  if (!IsType(frame, TFrameType::Dropped, error)) return std::nullopt;
-  TCursor in(frame.Payload);
+std::optional<std::uint64_t> ReadDropped(const Frame& frame, std::string& error) {
+  if (!IsType(frame, FrameType::Dropped, error)) return std::nullopt;
+  Cursor in(frame.Payload);
   std::uint64_t dropped = 0;
   if (!in.U64(dropped) || in.Left() != 0) {
     error = "malformed drop count";
@@ -277,9 +277,9 @@ std::optional<std::uint64_t> ReadDropped(const TFrame& frame, std::string& error
   return dropped;
 }
 
-bool ReadRecords(const TFrame& frame, std::vector<TEventRecord>& out, std::string& error) {
-  if (!IsType(frame, TFrameType::Records, error)) return false;
-  TCursor in(frame.Payload);
+bool ReadRecords(const Frame& frame, std::vector<EventRecord>& out, std::string& error) {
+  if (!IsType(frame, FrameType::Records, error)) return false;
+  Cursor in(frame.Payload);
   const std::size_t before = out.size();
   while (in.Left() != 0) {
     if (!ReadOneRecord(in, out, error)) {
@@ -290,12 +290,12 @@ bool ReadRecords(const TFrame& frame, std::vector<TEventRecord>& out, std::strin
   return true;
 }
 
-void TFrameReader::Feed(const std::uint8_t* bytes, std::size_t size) {
+void FrameReader::Feed(const std::uint8_t* bytes, std::size_t size) {
   if (size != 0) std::memcpy(Room(size), bytes, size);
   Commit(size);
 }
 
-std::uint8_t* TFrameReader::Room(std::size_t size) {
+std::uint8_t* FrameReader::Room(std::size_t size) {
   // What was taken goes first, so the buffer holds at most one frame and one read. The buffer
   // itself only grows: it is not cleared for every read.
   if (at_ > 0) {
@@ -307,31 +307,31 @@ std::uint8_t* TFrameReader::Room(std::size_t size) {
   return buffer_.data() + end_;
 }
 
-void TFrameReader::Commit(std::size_t size) {
+void FrameReader::Commit(std::size_t size) {
   end_ = std::min(end_ + size, buffer_.size());
   if (!error_.empty()) at_ = end_;  // a broken stream keeps nothing
 }
 
-TFrameReader::TResult TFrameReader::Next(TFrame& frame) {
-  if (!error_.empty()) return TResult::Malformed;
-  if (Buffered() < kHeaderSize) return TResult::NeedMore;
+FrameReader::Result FrameReader::Next(Frame& frame) {
+  if (!error_.empty()) return Result::Malformed;
+  if (Buffered() < kHeaderSize) return Result::NeedMore;
   const std::uint8_t* header = buffer_.data() + at_;
   const std::uint32_t length = Load32(header);  // Buffered() holds the whole header
   const std::uint16_t type = Load16(header + 4);
   const std::uint16_t version = Load16(header + 6);
   if (version != kVersion) {
     error_ = "stream version " + std::to_string(version) + ", expected " + std::to_string(kVersion);
-    return TResult::Malformed;
+    return Result::Malformed;
   }
   if (length > kMaxFrame || type < 1 || type > static_cast<std::uint16_t>(kLastFrameType)) {
     error_ = "frame of type " + std::to_string(type) + " and " + std::to_string(length) + " bytes";
-    return TResult::Malformed;
+    return Result::Malformed;
   }
-  if (Buffered() - kHeaderSize < length) return TResult::NeedMore;
-  frame.Type = static_cast<TFrameType>(type);
+  if (Buffered() - kHeaderSize < length) return Result::NeedMore;
+  frame.Type = static_cast<FrameType>(type);
   frame.Payload = {header + kHeaderSize, length};
   at_ += kHeaderSize + length;
-  return TResult::Frame;
+  return Result::Frame;
 }
 
 // --- the task table ---------------------------------------------------------------------------
@@ -349,12 +349,12 @@ void Append64(std::vector<std::uint8_t>& out, std::uint64_t value) {
   Store64(out.data() + out.size() - 8, value);
 }
 
-std::size_t ProcessSize(const TTaskProcess& p, std::uint32_t threads) {
+std::size_t ProcessSize(const TaskProcess& p, std::uint32_t threads) {
   return kProcessFixed + std::min(p.Comm.size(), kMostNameBytes) +
          std::min(p.Exe.size(), kMostNameBytes) + threads * kThreadSize;
 }
 
-void AppendProcess(const TTaskProcess& p, const TTaskTable& table, std::uint32_t threads,
+void AppendProcess(const TaskProcess& p, const TaskTable& table, std::uint32_t threads,
                    std::vector<std::uint8_t>& out) {
   for (const std::uint32_t v : {p.Pid, p.ParentId, p.Uid}) Append32(out, v);
   Append32(out, (p.KernelThread ? kKernelThread : 0) | (p.Zombie ? kZombie : 0) |
@@ -369,15 +369,15 @@ void AppendProcess(const TTaskProcess& p, const TTaskTable& table, std::uint32_t
   out.insert(out.end(), comm.begin(), comm.end());
   out.insert(out.end(), exe.begin(), exe.end());
   for (std::uint32_t k = 0; k < threads; ++k) {
-    const TTaskThread& t = table.Threads[p.FirstThread + k];
+    const TaskThread& t = table.Threads[p.FirstThread + k];
     Append32(out, t.Tid);
     Append64(out, t.RuntimeNs);
     Append64(out, t.Switches);
   }
 }
 
-bool ReadProcess(TCursor& in, TTaskTable& table, std::string& error) {
-  TTaskProcess p;
+bool ReadProcess(Cursor& in, TaskTable& table, std::string& error) {
+  TaskProcess p;
   std::uint32_t flags = 0, names = 0, threads = 0;
   if (in.Left() < kProcessFixed) return error = "process cut short", false;
   in.U32(p.Pid), in.U32(p.ParentId), in.U32(p.Uid), in.U32(flags);
@@ -397,7 +397,7 @@ bool ReadProcess(TCursor& in, TTaskTable& table, std::string& error) {
   p.FirstThread = static_cast<std::uint32_t>(table.Threads.size());
   p.ThreadCount = threads;
   for (std::uint32_t k = 0; k < threads; ++k) {
-    TTaskThread& t = table.Threads.emplace_back();
+    TaskThread& t = table.Threads.emplace_back();
     in.U32(t.Tid), in.U64(t.RuntimeNs), in.U64(t.Switches);
   }
   table.Processes.push_back(std::move(p));
@@ -408,16 +408,16 @@ bool ReadProcess(TCursor& in, TTaskTable& table, std::string& error) {
 
 std::vector<std::uint8_t> TaskRequestFrame(std::uint32_t sequence) {
   std::vector<std::uint8_t> out;
-  const std::size_t start = BeginFrame(out, TFrameType::TaskRequest);
+  const std::size_t start = BeginFrame(out, FrameType::TaskRequest);
   Append32(out, sequence);
   FinishFrame(out, start);
   return out;
 }
 
-void AppendTasksFrames(std::uint32_t sequence, const TTaskTable& table,
+void AppendTasksFrames(std::uint32_t sequence, const TaskTable& table,
                        std::vector<std::uint8_t>& out) {
   const auto begin = [&] {
-    const std::size_t start = BeginFrame(out, TFrameType::Tasks);
+    const std::size_t start = BeginFrame(out, FrameType::Tasks);
     Append32(out, sequence);
     Append32(out, 0);  // last: set on the last frame
     Append32(out, 0);  // processes: counted as they go in
@@ -431,7 +431,7 @@ void AppendTasksFrames(std::uint32_t sequence, const TTaskTable& table,
     FinishFrame(out, start);
   };
   constexpr std::size_t kRoom = kMaxFrame - kTasksPrefix;
-  for (const TTaskProcess& p : table.Processes) {
+  for (const TaskProcess& p : table.Processes) {
     const std::uint32_t fits = static_cast<std::uint32_t>(
         std::min<std::size_t>(p.ThreadCount, (kRoom - ProcessSize(p, 0)) / kThreadSize));
     if (out.size() - start - kHeaderSize - kTasksPrefix + ProcessSize(p, fits) > kRoom) {
@@ -445,9 +445,9 @@ void AppendTasksFrames(std::uint32_t sequence, const TTaskTable& table,
   finish(true);
 }
 
-std::optional<std::uint32_t> ReadTaskRequest(const TFrame& frame, std::string& error) {
-  if (!IsType(frame, TFrameType::TaskRequest, error)) return std::nullopt;
-  TCursor in(frame.Payload);
+std::optional<std::uint32_t> ReadTaskRequest(const Frame& frame, std::string& error) {
+  if (!IsType(frame, FrameType::TaskRequest, error)) return std::nullopt;
+  Cursor in(frame.Payload);
   std::uint32_t sequence = 0;
   if (!in.U32(sequence) || in.Left() != 0) {
     error = "malformed task request";
@@ -456,10 +456,10 @@ std::optional<std::uint32_t> ReadTaskRequest(const TFrame& frame, std::string& e
   return sequence;
 }
 
-bool ReadTasks(const TFrame& frame, std::uint32_t& sequence, bool& last, TTaskTable& table,
+bool ReadTasks(const Frame& frame, std::uint32_t& sequence, bool& last, TaskTable& table,
                std::string& error) {
-  if (!IsType(frame, TFrameType::Tasks, error)) return false;
-  TCursor in(frame.Payload);
+  if (!IsType(frame, FrameType::Tasks, error)) return false;
+  Cursor in(frame.Payload);
   std::uint32_t lastWord = 0, count = 0;
   if (!in.U32(sequence) || !in.U32(lastWord) || !in.U32(count) || lastWord > 1)
     return error = "malformed task table", false;

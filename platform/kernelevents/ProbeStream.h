@@ -23,7 +23,7 @@ inline constexpr std::size_t kHeaderSize = 8;             // u32 length, u16 typ
 inline constexpr std::uint32_t kMaxFrame = 1u << 20;      // payload bytes
 inline constexpr std::uint32_t kMaxRecordData = 64u << 10;
 
-enum class TFrameType : std::uint16_t {
+enum class FrameType : std::uint16_t {
   Hello = 1,        // monitor -> probe: magic, enable flags
   Ready = 2,        // probe -> monitor: sources opened, first errno, what the caller may see
   Failure = 3,      // probe -> monitor: errno and a reason; the probe ends after it
@@ -32,52 +32,52 @@ enum class TFrameType : std::uint16_t {
   TaskRequest = 6,  // monitor -> probe: the task table, please (a sequence number)
   Tasks = 7,        // probe -> monitor: part of the task table; the last part says so
 };
-inline constexpr TFrameType kLastFrameType = TFrameType::Tasks;
+inline constexpr FrameType kLastFrameType = FrameType::Tasks;
 
 // Which events the probe passes on to its caller.
-enum class TScope : std::uint32_t {
+enum class ViewScope : std::uint32_t {
   OwnProcesses = 0,  // processes whose real uid is the caller's
   Everything = 1,    // root, or a member of the group "ombrix"
 };
 
-struct THello {
+struct Hello {
   std::uint32_t EnableFlags = 0;
 };
-struct TReady {
+struct Ready {
   std::uint32_t FirstError = 0;  // errno of the first requested class that could not attach
-  TScope Scope = TScope::OwnProcesses;
+  ViewScope Scope = ViewScope::OwnProcesses;
 };
-struct TFailure {
+struct Failure {
   std::uint32_t Error = 0;
   std::string Reason;
 };
 
 // A frame as the reader found it: the payload stays in the reader's buffer, valid until the
 // next Feed.
-struct TFrame {
-  TFrameType Type{};
+struct Frame {
+  FrameType Type{};
   std::span<const std::uint8_t> Payload;
 };
 
 // Whole frames, ready to write.
-std::vector<std::uint8_t> HelloFrame(const THello& hello);
-std::vector<std::uint8_t> ReadyFrame(const TReady& ready);
-std::vector<std::uint8_t> FailureFrame(const TFailure& failure);
+std::vector<std::uint8_t> HelloFrame(const Hello& hello);
+std::vector<std::uint8_t> ReadyFrame(const Ready& ready);
+std::vector<std::uint8_t> FailureFrame(const Failure& failure);
 std::vector<std::uint8_t> DroppedFrame(std::uint64_t dropped);
 // Records frames, each within kMaxFrame, appended to out; records whose data exceed
 // kMaxRecordData, or of a class no kernel event source has, are left out (no source makes them).
 // A record read back has the header the sources build: its size, class, type, process and
 // thread ids and time stamp, every other field 0.
-void AppendRecordsFrames(const std::vector<TEventRecord>& records, std::vector<std::uint8_t>& out);
+void AppendRecordsFrames(const std::vector<EventRecord>& records, std::vector<std::uint8_t>& out);
 
 // Writes what a decoder makes straight into Records frames appended to out: disk and socket
 // records go in without a record being built for each. Finish closes the last frame.
-class TRecordsWriter final : public TRecordSink {
+class RecordsWriter final : public RecordSink {
  public:
   // stamp is the time stamp of the records written through the disk and socket calls.
-  TRecordsWriter(std::vector<std::uint8_t>& out, std::int64_t stamp) : out_(out), stamp_(stamp) {}
-  void Add(TEventRecord&& record) override { Append(record); }
-  void Append(const TEventRecord& record);
+  RecordsWriter(std::vector<std::uint8_t>& out, std::int64_t stamp) : out_(out), stamp_(stamp) {}
+  void Add(EventRecord&& record) override { Append(record); }
+  void Append(const EventRecord& record);
   void AddDiskIo(std::uint8_t type, std::uint32_t processId, std::uint32_t diskNumber,
                  std::uint32_t bytes, std::uint32_t response, std::uint64_t byteOffset,
                  std::uint32_t fileObject) override;
@@ -100,33 +100,33 @@ class TRecordsWriter final : public TRecordSink {
 std::vector<std::uint8_t> TaskRequestFrame(std::uint32_t sequence);
 // The table in Tasks frames, each within kMaxFrame, appended to out; the last one says so. A
 // process with more threads than a frame holds keeps the ones that fit.
-void AppendTasksFrames(std::uint32_t sequence, const TTaskTable& table,
+void AppendTasksFrames(std::uint32_t sequence, const TaskTable& table,
                        std::vector<std::uint8_t>& out);
 
 // Payload readers; nothing (with a reason) when the payload is not of that shape.
-std::optional<THello> ReadHello(const TFrame& frame, std::string& error);
-std::optional<TReady> ReadReady(const TFrame& frame, std::string& error);
-std::optional<TFailure> ReadFailure(const TFrame& frame, std::string& error);
-std::optional<std::uint64_t> ReadDropped(const TFrame& frame, std::string& error);
-std::optional<std::uint32_t> ReadTaskRequest(const TFrame& frame, std::string& error);
+std::optional<Hello> ReadHello(const Frame& frame, std::string& error);
+std::optional<Ready> ReadReady(const Frame& frame, std::string& error);
+std::optional<Failure> ReadFailure(const Frame& frame, std::string& error);
+std::optional<std::uint64_t> ReadDropped(const Frame& frame, std::string& error);
+std::optional<std::uint32_t> ReadTaskRequest(const Frame& frame, std::string& error);
 // Appends the frame's processes and threads to table; false when any is malformed (the table
 // may then hold part of the frame). last tells whether the table is complete with this frame.
-bool ReadTasks(const TFrame& frame, std::uint32_t& sequence, bool& last, TTaskTable& table,
+bool ReadTasks(const Frame& frame, std::uint32_t& sequence, bool& last, TaskTable& table,
                std::string& error);
 // Appends the frame's records to out; false (out unchanged) when any of them is malformed.
-bool ReadRecords(const TFrame& frame, std::vector<TEventRecord>& out, std::string& error);
+bool ReadRecords(const Frame& frame, std::vector<EventRecord>& out, std::string& error);
 
 // Cuts a byte stream into frames. Feed it what was read, then take frames until Next says it
 // needs more; once it reports a malformed stream it stays so.
-class TFrameReader {
+class FrameReader {
  public:
-  enum class TResult { NeedMore, Frame, Malformed };
+  enum class Result { NeedMore, Frame, Malformed };
   // Frames taken before are gone from the buffer after this.
   void Feed(const std::uint8_t* bytes, std::size_t size);
   // The same without a copy: room for up to size bytes to read into, then how many were read.
   std::uint8_t* Room(std::size_t size);
   void Commit(std::size_t size);
-  TResult Next(TFrame& frame);
+  Result Next(Frame& frame);
   const std::string& Error() const { return error_; }
   std::size_t Buffered() const { return end_ - at_; }
 

@@ -29,13 +29,13 @@ bool WriteQuietly(int fd, const std::vector<std::uint8_t>& bytes) {
 
 }  // namespace
 
-TProbeTaskChannel::TProbeTaskChannel(os::Fd requestFd) : requestFd_(std::move(requestFd)) {}
+ProbeTaskChannel::ProbeTaskChannel(os::Fd requestFd) : requestFd_(std::move(requestFd)) {}
 
-TProbeTaskChannel::~TProbeTaskChannel() {
+ProbeTaskChannel::~ProbeTaskChannel() {
   Close();
 }
 
-bool TProbeTaskChannel::Request(TTaskTable& table, int timeoutMs) {
+bool ProbeTaskChannel::Request(TaskTable& table, int timeoutMs) {
   std::unique_lock lock(mutex_);
   if (!requestFd_) return false;
   waiting_ = true;
@@ -52,15 +52,15 @@ bool TProbeTaskChannel::Request(TTaskTable& table, int timeoutMs) {
   return true;
 }
 
-bool TProbeTaskChannel::Take(const probe::TFrame& frame, std::string& error) {
+bool ProbeTaskChannel::Take(const probe::Frame& frame, std::string& error) {
   std::uint32_t sequence = 0;
   bool last = false;
-  TTaskTable part;
+  TaskTable part;
   if (!probe::ReadTasks(frame, sequence, last, part, error)) return false;
   std::lock_guard lock(mutex_);
   if (!waiting_ || sequence != sequence_) return true;  // the answer to a request given up
   const auto offset = static_cast<std::uint32_t>(building_.Threads.size());
-  for (TTaskProcess& p : part.Processes) {
+  for (TaskProcess& p : part.Processes) {
     p.FirstThread += offset;
     building_.Processes.push_back(std::move(p));
   }
@@ -73,7 +73,7 @@ bool TProbeTaskChannel::Take(const probe::TFrame& frame, std::string& error) {
   return true;
 }
 
-void TProbeTaskChannel::Close() {
+void ProbeTaskChannel::Close() {
   std::lock_guard lock(mutex_);
   requestFd_.Reset();
   answered_.notify_all();

@@ -13,20 +13,20 @@
 
 namespace platform {
 
-class TProbeTaskChannel {
+class ProbeTaskChannel {
  public:
   // Takes over the probe's standard input; closing it ends the probe.
-  explicit TProbeTaskChannel(os::Fd requestFd);
-  ~TProbeTaskChannel();
-  TProbeTaskChannel(const TProbeTaskChannel&) = delete;
-  TProbeTaskChannel& operator=(const TProbeTaskChannel&) = delete;
+  explicit ProbeTaskChannel(os::Fd requestFd);
+  ~ProbeTaskChannel();
+  ProbeTaskChannel(const ProbeTaskChannel&) = delete;
+  ProbeTaskChannel& operator=(const ProbeTaskChannel&) = delete;
 
   // Asks for the table and waits for it; false when the probe is gone, gave an empty table, or
   // did not answer within the time. The caller must not hold a lock the stream's reader may
   // wait for.
-  bool Request(TTaskTable& table, int timeoutMs);
+  bool Request(TaskTable& table, int timeoutMs);
   // The reader's part: one Tasks frame; false when it is malformed.
-  bool Take(const probe::TFrame& frame, std::string& error);
+  bool Take(const probe::Frame& frame, std::string& error);
   // No more requests; waiting ones return false.
   void Close();
 
@@ -37,7 +37,7 @@ class TProbeTaskChannel {
   std::uint32_t sequence_ = 0;  // of the request waited for
   bool waiting_ = false;
   bool ready_ = false;
-  TTaskTable building_, answer_;
+  TaskTable building_, answer_;
 };
 
 }  // namespace platform

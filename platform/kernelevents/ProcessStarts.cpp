@@ -22,7 +22,7 @@ constexpr int kReceiveBuffer = 4 << 20;  // bursts of forks must not overrun it
 
 }  // namespace
 
-std::optional<TEventRecord> StartRecordOf(std::uint32_t pid, bool useParentName) {
+std::optional<EventRecord> StartRecordOf(std::uint32_t pid, bool useParentName) {
   const auto stat = os::ReadProcStat(pid);
   if (!stat || stat->IsKernelThread() || stat->State == 'Z') return std::nullopt;
   std::string name;
@@ -38,7 +38,7 @@ std::optional<TEventRecord> StartRecordOf(std::uint32_t pid, bool useParentName)
   return ProcessStartRecord(pid, stat->ParentId, *uid, name);
 }
 
-int TProcConnector::Open() {
+int ProcConnector::Open() {
   os::Fd fd(socket(AF_NETLINK, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, NETLINK_CONNECTOR));
   if (!fd) return errno;
   if (setsockopt(fd.Get(), SOL_SOCKET, SO_RCVBUFFORCE, &kReceiveBuffer, sizeof kReceiveBuffer) != 0)
@@ -64,7 +64,7 @@ int TProcConnector::Open() {
   return 0;
 }
 
-void TProcConnector::Read(std::vector<TEventRecord>& out) {
+void ProcConnector::Read(std::vector<EventRecord>& out) {
   nlmsghdr buffer[16384 / sizeof(nlmsghdr)];
   for (;;) {
     const ssize_t n = recv(fd_.Get(), buffer, sizeof buffer, 0);
@@ -88,11 +88,11 @@ void TProcConnector::Read(std::vector<TEventRecord>& out) {
   }
 }
 
-void TProcConnector::Decode(const void* data, std::size_t length, std::vector<TEventRecord>& out) {
+void ProcConnector::Decode(const void* data, std::size_t length, std::vector<EventRecord>& out) {
   proc_event event{};
   if (length < offsetof(proc_event, event_data)) return;
   std::memcpy(&event, data, std::min(length, sizeof event));
-  std::optional<TEventRecord> record;
+  std::optional<EventRecord> record;
   if (event.what == proc_event::PROC_EVENT_FORK) {
     const auto& fork = event.event_data.fork;
     // A new thread of an existing process is not a start.
@@ -104,18 +104,18 @@ void TProcConnector::Decode(const void* data, std::size_t length, std::vector<TE
   if (record) out.push_back(std::move(*record));
 }
 
-void TProcessScan::Open() {
+void ProcessScan::Open() {
   const auto self = os::ReadProcStat(static_cast<std::uint32_t>(getpid()));
   since_ = self ? self->StartTime : 0;
   known_ = os::ListPids();
   std::sort(known_.begin(), known_.end());
 }
 
-void TProcessScan::Poll(std::vector<TEventRecord>& out) {
+void ProcessScan::Poll(std::vector<EventRecord>& out) {
   Poll(out, os::ListPids());
 }
 
-void TProcessScan::Poll(std::vector<TEventRecord>& out, const std::vector<std::uint32_t>& pids) {
+void ProcessScan::Poll(std::vector<EventRecord>& out, const std::vector<std::uint32_t>& pids) {
   std::vector<std::uint32_t> now(pids);
   std::sort(now.begin(), now.end());  // /proc lists in order: this costs a pass
   for (const std::uint32_t pid : now) {

@@ -14,28 +14,28 @@ namespace platform {
 
 // The start record of pid as it is now, with its parent's name for a fork that has not run a
 // new program yet; nothing for kernel threads or a process already gone.
-std::optional<TEventRecord> StartRecordOf(std::uint32_t pid, bool useParentName);
+std::optional<EventRecord> StartRecordOf(std::uint32_t pid, bool useParentName);
 
-class TProcConnector {
+class ProcConnector {
  public:
   int Open();  // 0, or the errno that stopped it
   int Fd() const { return fd_.Get(); }
   // Reads every pending message without blocking.
-  void Read(std::vector<TEventRecord>& out);
+  void Read(std::vector<EventRecord>& out);
   std::uint64_t Lost() const { return lost_; }  // overruns of the receive buffer
 
  private:
-  void Decode(const void* message, std::size_t length, std::vector<TEventRecord>& out);
+  void Decode(const void* message, std::size_t length, std::vector<EventRecord>& out);
   os::Fd fd_;
   std::uint64_t lost_ = 0;
 };
 
-class TProcessScan {
+class ProcessScan {
  public:
   void Open();  // remembers the processes that exist now and the time of this start
-  void Poll(std::vector<TEventRecord>& out);
+  void Poll(std::vector<EventRecord>& out);
   // The same with the pids listed by the caller, who lists them for others too (in order).
-  void Poll(std::vector<TEventRecord>& out, const std::vector<std::uint32_t>& pids);
+  void Poll(std::vector<EventRecord>& out, const std::vector<std::uint32_t>& pids);
 
  private:
   std::vector<std::uint32_t> known_;  // sorted

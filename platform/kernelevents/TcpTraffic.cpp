@@ -39,7 +39,7 @@ std::optional<std::uint32_t> V4Address(std::uint8_t family, const __be32 (&addre
 // is spread over at most 64 records.
 void EmitDelta(std::uint8_t type, std::uint32_t pid, std::uint64_t bytes, std::uint32_t daddr,
                std::uint32_t saddr, std::uint16_t dport, std::uint16_t sport,
-               std::vector<TEventRecord>& out) {
+               std::vector<EventRecord>& out) {
   constexpr std::uint64_t kRecordBytes = 65536, kMaxRecords = 64;
   const std::uint64_t records = std::min(kMaxRecords, (bytes + kRecordBytes - 1) / kRecordBytes);
   const std::uint64_t each = records == 0 ? 0 : (bytes + records - 1) / records;
@@ -53,14 +53,14 @@ void EmitDelta(std::uint8_t type, std::uint32_t pid, std::uint64_t bytes, std::u
 
 }  // namespace
 
-std::optional<TTcpSample> DecodeTcpDiag(const void* payload, std::size_t length) {
+std::optional<TcpSample> DecodeTcpDiag(const void* payload, std::size_t length) {
   if (length < sizeof(inet_diag_msg)) return std::nullopt;
   inet_diag_msg message{};
   std::memcpy(&message, payload, sizeof message);
   const auto local = V4Address(message.idiag_family, message.id.idiag_src);
   const auto remote = V4Address(message.idiag_family, message.id.idiag_dst);
   if (!local || !remote) return std::nullopt;
-  TTcpSample sample;
+  TcpSample sample;
   sample.Cookie =
       static_cast<std::uint64_t>(message.id.idiag_cookie[1]) << 32 | message.id.idiag_cookie[0];
   sample.Inode = message.idiag_inode;
@@ -90,7 +90,7 @@ std::optional<TTcpSample> DecodeTcpDiag(const void* payload, std::size_t length)
   return std::nullopt;
 }
 
-int TTcpTraffic::Open() {
+int TcpTraffic::Open() {
   // A dump that never ends must not hold the consumer thread for good.
   dumpFd_ = os::OpenSockDiag(1);
   if (!dumpFd_) return errno;
@@ -106,12 +106,12 @@ int TTcpTraffic::Open() {
                                     sizeof group) == 0;
     if (joined) destroyFd_ = std::move(destroy);
   }
-  std::vector<TEventRecord> baseline;
+  std::vector<EventRecord> baseline;
   Poll(baseline);  // what flowed before we started is not ours to count
   return 0;
 }
 
-void TTcpTraffic::Dump(std::uint8_t family, std::vector<TTcpSample>& samples) {
+void TcpTraffic::Dump(std::uint8_t family, std::vector<TcpSample>& samples) {
   os::SockDiagRequest request;
   request.Family = family;
   request.Protocol = IPPROTO_TCP;
@@ -123,8 +123,8 @@ void TTcpTraffic::Dump(std::uint8_t family, std::vector<TTcpSample>& samples) {
   });
 }
 
-void TTcpTraffic::Account(const TTcpSample& sample, Connection& connection,
-                          std::vector<TEventRecord>& out) {
+void TcpTraffic::Account(const TcpSample& sample, Connection& connection,
+                         std::vector<EventRecord>& out) {
   if (sample.BytesSent > connection.Sent)
     EmitDelta(EVENT_TYPE_NET_SEND, connection.Pid, sample.BytesSent - connection.Sent,
               sample.RemoteAddr, sample.LocalAddr, sample.RemotePort, sample.LocalPort, out);
@@ -135,18 +135,18 @@ void TTcpTraffic::Account(const TTcpSample& sample, Connection& connection,
   connection.Received = std::max(connection.Received, sample.BytesReceived);
 }
 
-void TTcpTraffic::ResolvePids(std::vector<TTcpSample>& fresh) {
+void TcpTraffic::ResolvePids(std::vector<TcpSample>& fresh) {
   bool unknown = false;
-  for (const TTcpSample& sample : fresh)
+  for (const TcpSample& sample : fresh)
     unknown = unknown || (sample.Inode != 0 && !owners_.contains(sample.Inode));
   if (unknown) owners_ = os::SocketOwners();  // one scan serves every new connection
-  for (const TTcpSample& sample : fresh) {
+  for (const TcpSample& sample : fresh) {
     const auto owner = owners_.find(sample.Inode);
     connections_[sample.Cookie].Pid = owner == owners_.end() ? NO_PROCESS : owner->second;
   }
 }
 
-void TTcpTraffic::Poll(std::vector<TEventRecord>& out) {
+void TcpTraffic::Poll(std::vector<EventRecord>& out) {
   if (!dumpFd_) return;
   // A dump walks the kernel's whole connection table; when no segment moved since the last one,
   // it would find the same counters.
@@ -154,14 +154,14 @@ void TTcpTraffic::Poll(std::vector<TEventRecord>& out) {
   if (segments && segments == segments_) return;
   segments_ = segments;
   const bool baseline = generation_++ == 0;
-  std::vector<TTcpSample> samples;
+  std::vector<TcpSample> samples;
   Dump(AF_INET, samples);
   Dump(AF_INET6, samples);
-  std::vector<TTcpSample> fresh;
-  for (const TTcpSample& sample : samples)
+  std::vector<TcpSample> fresh;
+  for (const TcpSample& sample : samples)
     if (!connections_.contains(sample.Cookie)) fresh.push_back(sample);
   ResolvePids(fresh);
-  for (const TTcpSample& sample : samples) {
+  for (const TcpSample& sample : samples) {
     Connection& connection = connections_[sample.Cookie];
     const bool isNew = connection.Seen == 0;
     connection.Seen = generation_;
@@ -181,7 +181,7 @@ void TTcpTraffic::Poll(std::vector<TEventRecord>& out) {
                 [&](const auto& entry) { return generation_ - entry.second.Seen > wait; });
 }
 
-void TTcpTraffic::ReadDestroyed(std::vector<TEventRecord>& out) {
+void TcpTraffic::ReadDestroyed(std::vector<EventRecord>& out) {
   if (!destroyFd_) return;
   nlmsghdr buffer[16384 / sizeof(nlmsghdr)];
   for (;;) {

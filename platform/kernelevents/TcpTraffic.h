@@ -15,7 +15,7 @@
 namespace platform {
 
 // One connection as the diagnostics report it; addresses and ports in host byte order.
-struct TTcpSample {
+struct TcpSample {
   std::uint64_t Cookie = 0;
   std::uint32_t Inode = 0;
   std::uint32_t LocalAddr = 0, RemoteAddr = 0;
@@ -25,15 +25,15 @@ struct TTcpSample {
 
 // Decodes one SOCK_DIAG_BY_FAMILY answer (the netlink payload); nothing for sockets that are
 // not IPv4 (IPv6 only when v4-mapped) or carry no TCP counters.
-std::optional<TTcpSample> DecodeTcpDiag(const void* payload, std::size_t length);
+std::optional<TcpSample> DecodeTcpDiag(const void* payload, std::size_t length);
 
-class TTcpTraffic {
+class TcpTraffic {
  public:
   int Open();  // 0, or the errno that stopped the dump socket
   // -1 when the destroy groups are not joined.
   int DestroyFd() const { return destroyFd_.Get(); }
-  void Poll(std::vector<TEventRecord>& out);
-  void ReadDestroyed(std::vector<TEventRecord>& out);
+  void Poll(std::vector<EventRecord>& out);
+  void ReadDestroyed(std::vector<EventRecord>& out);
 
  private:
   struct Connection {
@@ -43,9 +43,9 @@ class TTcpTraffic {
   };
   // Polls that a connection gone from the dump waits for its destroy notification.
   static constexpr std::uint64_t kDepartedPolls = 120;
-  void Dump(std::uint8_t family, std::vector<TTcpSample>& samples);
-  void Account(const TTcpSample& sample, Connection& connection, std::vector<TEventRecord>& out);
-  void ResolvePids(std::vector<TTcpSample>& fresh);
+  void Dump(std::uint8_t family, std::vector<TcpSample>& samples);
+  void Account(const TcpSample& sample, Connection& connection, std::vector<EventRecord>& out);
+  void ResolvePids(std::vector<TcpSample>& fresh);
 
   os::Fd dumpFd_;
   os::Fd destroyFd_;

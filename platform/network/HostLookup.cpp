@@ -36,24 +36,24 @@ namespace {
 
 // What the workers and the service share; it outlives the service while a worker is still
 // stuck in a lookup.
-struct TLookupQueue {
+struct LookupQueue {
   std::mutex lock;
   std::condition_variable wake;
   std::deque<std::pair<LookupTask, std::uint32_t>> waiting;
-  std::unordered_set<LookupTask> cancelled;       // taken by a worker, answer no longer wanted
-  QObject* receiver = nullptr;                    // none once the service is gone
-  THostLookup::Completion* completion = nullptr;  // used on the receiver's thread only
+  std::unordered_set<LookupTask> cancelled;      // taken by a worker, answer no longer wanted
+  QObject* receiver = nullptr;                   // none once the service is gone
+  HostLookup::Completion* completion = nullptr;  // used on the receiver's thread only
   bool stopping = false;
 };
 
-class TQueuedHostLookup final : public THostLookup {
+class QueuedHostLookup final : public HostLookup {
  public:
-  TQueuedHostLookup() : queue_(std::make_shared<TLookupQueue>()) {
+  QueuedHostLookup() : queue_(std::make_shared<LookupQueue>()) {
     queue_->receiver = &receiver_;
     queue_->completion = &completion_;
   }
 
-  ~TQueuedHostLookup() override {
+  ~QueuedHostLookup() override {
     {
       std::lock_guard guard(queue_->lock);
       queue_->stopping = true;
@@ -92,7 +92,7 @@ class TQueuedHostLookup final : public THostLookup {
  private:
   static constexpr std::size_t WorkerCount = 2;
 
-  static void Work(std::shared_ptr<TLookupQueue> queue) {
+  static void Work(std::shared_ptr<LookupQueue> queue) {
     std::unique_lock guard(queue->lock);
     for (;;) {
       queue->wake.wait(guard, [&] { return queue->stopping || !queue->waiting.empty(); });
@@ -115,7 +115,7 @@ class TQueuedHostLookup final : public THostLookup {
   }
 
   // On the receiver's thread; the receiver (and so the service) still exists.
-  static void Deliver(const std::shared_ptr<TLookupQueue>& queue, LookupTask task, int error,
+  static void Deliver(const std::shared_ptr<LookupQueue>& queue, LookupTask task, int error,
                       const std::string& name) {
     Completion* completion = nullptr;
     {
@@ -126,7 +126,7 @@ class TQueuedHostLookup final : public THostLookup {
     if (completion != nullptr && *completion) (*completion)(task, error, name);
   }
 
-  std::shared_ptr<TLookupQueue> queue_;
+  std::shared_ptr<LookupQueue> queue_;
   QObject receiver_;  // lives on the creating thread; completions are queued to it
   std::vector<std::thread> workers_;
   Completion completion_;
@@ -135,8 +135,8 @@ class TQueuedHostLookup final : public THostLookup {
 
 }  // namespace
 
-std::unique_ptr<THostLookup> CreateHostLookup() {
-  return std::make_unique<TQueuedHostLookup>();
+std::unique_ptr<HostLookup> CreateHostLookup() {
+  return std::make_unique<QueuedHostLookup>();
 }
 
 }  // namespace platform

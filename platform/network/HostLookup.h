@@ -10,13 +10,13 @@ namespace platform {
 // Handle of a pending lookup; 0 is none.
 using LookupTask = std::uint32_t;
 
-class THostLookup {
+class HostLookup {
  public:
   // Called on the thread that created the service, once per lookup that was not cancelled:
   // error 0 with the host name, or a non-zero error with an empty name.
   using Completion = std::function<void(LookupTask task, int error, const std::string& name)>;
 
-  virtual ~THostLookup() = default;
+  virtual ~HostLookup() = default;
   // Installs the one receiver of completions (the table that owns the service).
   virtual void SetCompletion(Completion completion) = 0;
   // Start and Cancel may come from any thread, one call at a time (the caller serialises
@@ -29,7 +29,7 @@ class THostLookup {
 // getnameinfo on worker threads, completions queued to the creating thread's event loop
 // (which must be a Qt thread with an event loop for them to arrive). Destroying it never
 // waits for a lookup in progress.
-std::unique_ptr<THostLookup> CreateHostLookup();
+std::unique_ptr<HostLookup> CreateHostLookup();
 
 // The reverse lookup itself, blocking: the host name of an IPv4 address (host byte order),
 // or an empty text when there is none. A numeric answer does not count as a name.

@@ -27,7 +27,7 @@ std::vector<std::uint32_t> LocalIPv4Addresses();
 
 // One connection in the layout of the published TCP table row with owning process:
 // addresses and ports in network byte order, a port in the low 16 bits of its field.
-struct TTcpRow {
+struct TcpRow {
   std::uint32_t State;
   std::uint32_t LocalAddr;
   std::uint32_t LocalPort;
@@ -35,28 +35,28 @@ struct TTcpRow {
   std::uint32_t RemotePort;
   std::uint32_t OwningPid;
 };
-static_assert(sizeof(TTcpRow) == 24);
+static_assert(sizeof(TcpRow) == 24);
 
 inline constexpr std::uint32_t TcpStateEstablished = 5;
 
 // Established IPv4 connections (IPv4-mapped IPv6 ones included, real IPv6 left out), from
 // the socket-diagnostics netlink interface, else from /proc/net/tcp and tcp6. A socket whose
 // process cannot be seen has owning pid 0.
-std::vector<TTcpRow> EstablishedTcpConnections();
+std::vector<TcpRow> EstablishedTcpConnections();
 
 // The two sources on their own, for tests. The netlink one sets ok false when the kernel
 // does not offer it.
-std::vector<TTcpRow> NetlinkTcpConnections(bool& ok);
-std::vector<TTcpRow> ProcTcpConnections();
+std::vector<TcpRow> NetlinkTcpConnections(bool& ok);
+std::vector<TcpRow> ProcTcpConnections();
 
 // A connection with the inode of its socket, before the owners are known.
-struct TTcpSocket {
-  TTcpRow Row;
+struct TcpSocket {
+  TcpRow Row;
   std::uint64_t Inode;
 };
 // Established rows of a /proc/net/tcp (v6 false) or /proc/net/tcp6 text; bad lines skipped.
-std::vector<TTcpSocket> ParseProcNetTcp(std::string_view text, bool v6);
+std::vector<TcpSocket> ParseProcNetTcp(std::string_view text, bool v6);
 // Keeps the first of the rows that name the same socket (inode); rows without one all stay.
-void DropRepeatedSockets(std::vector<TTcpSocket>& sockets);
+void DropRepeatedSockets(std::vector<TcpSocket>& sockets);
 
 }  // namespace platform

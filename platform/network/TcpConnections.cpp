@@ -30,8 +30,8 @@ bool MappedV4(const std::uint32_t words[4], std::uint32_t& v4) {
   return true;
 }
 
-void AddDiagRow(const inet_diag_msg& msg, std::vector<TTcpSocket>& out) {
-  TTcpSocket s{};
+void AddDiagRow(const inet_diag_msg& msg, std::vector<TcpSocket>& out) {
+  TcpSocket s{};
   s.Row.State = TcpStateEstablished;
   if (msg.idiag_family == AF_INET) {
     s.Row.LocalAddr = msg.id.idiag_src[0];
@@ -48,7 +48,7 @@ void AddDiagRow(const inet_diag_msg& msg, std::vector<TTcpSocket>& out) {
 
 // One family's dump; false when the kernel refused it. A kernel that takes the request but
 // never answers must not hold the caller up.
-bool DumpFamily(std::uint8_t family, std::vector<TTcpSocket>& out) {
+bool DumpFamily(std::uint8_t family, std::vector<TcpSocket>& out) {
   const os::Fd diag = os::OpenSockDiag(2);
   os::SockDiagRequest request;
   request.Family = family;
@@ -80,10 +80,10 @@ class SocketOwnerCache {
     const auto it = entries_.find(inode);
     return it == entries_.end() ? 0 : it->second.Pid;
   }
-  void Update(const std::vector<TTcpSocket>& sockets) {
+  void Update(const std::vector<TcpSocket>& sockets) {
     ++calls_;
     bool scan = calls_ % kOwnerScanEvery == 0;
-    for (const TTcpSocket& s : sockets) {
+    for (const TcpSocket& s : sockets) {
       const auto it = entries_.find(s.Inode);
       scan = scan || it == entries_.end() ||
              (it->second.Pid == 0 && calls_ - it->second.FirstCall == 1);
@@ -91,7 +91,7 @@ class SocketOwnerCache {
     std::unordered_map<std::uint64_t, std::uint32_t> found;
     if (scan) found = os::SocketOwners();
     std::unordered_map<std::uint64_t, OwnerEntry> next;  // the sockets gone are forgotten
-    for (const TTcpSocket& s : sockets) {
+    for (const TcpSocket& s : sockets) {
       OwnerEntry entry{0, calls_};
       if (const auto it = entries_.find(s.Inode); it != entries_.end()) entry = it->second;
       if (scan) {
@@ -108,16 +108,16 @@ class SocketOwnerCache {
   std::uint64_t calls_ = 0;
 };
 
-std::vector<TTcpRow> WithOwners(std::vector<TTcpSocket> sockets) {
+std::vector<TcpRow> WithOwners(std::vector<TcpSocket> sockets) {
   DropRepeatedSockets(sockets);
   static std::mutex lock;
   static SocketOwnerCache cache;
   const std::lock_guard hold(lock);
   cache.Update(sockets);
-  std::vector<TTcpRow> rows;
+  std::vector<TcpRow> rows;
   rows.reserve(sockets.size());
-  for (const TTcpSocket& s : sockets) {
-    TTcpRow row = s.Row;
+  for (const TcpSocket& s : sockets) {
+    TcpRow row = s.Row;
     row.OwningPid = cache.Owner(s.Inode);
     rows.push_back(row);
   }
@@ -150,8 +150,8 @@ bool ParseEndpoint(std::string_view text, bool v6, std::uint32_t& address, std::
 
 }  // namespace
 
-std::vector<TTcpSocket> ParseProcNetTcp(std::string_view text, bool v6) {
-  std::vector<TTcpSocket> out;
+std::vector<TcpSocket> ParseProcNetTcp(std::string_view text, bool v6) {
+  std::vector<TcpSocket> out;
   std::istringstream lines{std::string(text)};
   std::string line;
   std::getline(lines, line);  // column titles
@@ -162,7 +162,7 @@ std::vector<TTcpSocket> ParseProcNetTcp(std::string_view text, bool v6) {
           timeout >> inode)) {
       continue;
     }
-    TTcpSocket s{};
+    TcpSocket s{};
     if (state != "01") continue;  // established
     if (!ParseEndpoint(local, v6, s.Row.LocalAddr, s.Row.LocalPort) ||
         !ParseEndpoint(remote, v6, s.Row.RemoteAddr, s.Row.RemotePort) ||
@@ -177,14 +177,14 @@ std::vector<TTcpSocket> ParseProcNetTcp(std::string_view text, bool v6) {
 
 // Both sources are read a piece at a time while connections come and go, so one connection
 // can be read twice: once is enough. A socket not yet accepted has no inode, and stays.
-void DropRepeatedSockets(std::vector<TTcpSocket>& sockets) {
+void DropRepeatedSockets(std::vector<TcpSocket>& sockets) {
   std::unordered_set<std::uint64_t> seen;
   std::erase_if(sockets,
-                [&](const TTcpSocket& s) { return s.Inode != 0 && !seen.insert(s.Inode).second; });
+                [&](const TcpSocket& s) { return s.Inode != 0 && !seen.insert(s.Inode).second; });
 }
 
-std::vector<TTcpRow> NetlinkTcpConnections(bool& ok) {
-  std::vector<TTcpSocket> sockets;
+std::vector<TcpRow> NetlinkTcpConnections(bool& ok) {
+  std::vector<TcpSocket> sockets;
   ok = DumpFamily(AF_INET, sockets);
   if (!ok) return {};
   // Connections accepted by dual-stack listeners show up here only; a kernel without IPv6
@@ -193,10 +193,10 @@ std::vector<TTcpRow> NetlinkTcpConnections(bool& ok) {
   return WithOwners(std::move(sockets));
 }
 
-std::vector<TTcpRow> ProcTcpConnections() {
-  std::vector<TTcpSocket> sockets =
+std::vector<TcpRow> ProcTcpConnections() {
+  std::vector<TcpSocket> sockets =
       ParseProcNetTcp(os::ReadWholeFile("/proc/net/tcp").value_or(""), false);
-  const std::vector<TTcpSocket> v6 =
+  const std::vector<TcpSocket> v6 =
       ParseProcNetTcp(os::ReadWholeFile("/proc/net/tcp6").value_or(""), true);
   sockets.insert(sockets.end(), v6.begin(), v6.end());
   return WithOwners(std::move(sockets));
@@ -204,10 +204,10 @@ std::vector<TTcpRow> ProcTcpConnections() {
 
 // The connections of the last call while no TCP segment moved since: no connection can have
 // opened or closed. Read again every few calls all the same, for owners that changed hands.
-std::vector<TTcpRow> EstablishedTcpConnections() {
+std::vector<TcpRow> EstablishedTcpConnections() {
   static std::mutex lock;
   static std::optional<std::uint64_t> lastSegments;
-  static std::vector<TTcpRow> lastRows;
+  static std::vector<TcpRow> lastRows;
   static std::uint64_t calls = 0;
   const auto segments = os::TcpSegments(os::ReadWholeFile("/proc/net/snmp").value_or(""));
   {
@@ -215,7 +215,7 @@ std::vector<TTcpRow> EstablishedTcpConnections() {
     if (segments && segments == lastSegments && ++calls % kOwnerScanEvery != 0) return lastRows;
   }
   bool ok = false;
-  std::vector<TTcpRow> rows = NetlinkTcpConnections(ok);
+  std::vector<TcpRow> rows = NetlinkTcpConnections(ok);
   if (!ok) rows = ProcTcpConnections();
   const std::lock_guard hold(lock);
   lastSegments = segments;

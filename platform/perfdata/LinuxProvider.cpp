@@ -282,14 +282,14 @@ struct LinuxPerfProvider::State {
   std::uint64_t Generation = 0;
   std::size_t KeptOpen = 0, KeepOpenLimit = 0;  // schedstat descriptors
   std::int64_t SystemCpu = 0;  // kernel threads' accumulator in 100-ns units: only grows
-  TTaskTable Tasks;            // the probe's table, when it gives one
-  std::function<bool(TTaskTable&)> TaskReader;
+  TaskTable Tasks;             // the probe's table, when it gives one
+  std::function<bool(TaskTable&)> TaskReader;
   std::string ProcRoot, SysRoot;  // "/proc" and "/sys" but in tests
   os::Fd ProcFd;                  // lookups are relative to these two
   os::Fd SysFd;
-  TBitrateSource Bitrate;  // of wireless links without a speed in /sys
+  BitrateSource Bitrate;  // of wireless links without a speed in /sys
 
-  State(std::string procRoot, std::string sysRoot, TBitrateSource bitrate);
+  State(std::string procRoot, std::string sysRoot, BitrateSource bitrate);
   std::string_view ReadProc(std::uint32_t pid, const char* file);
   PerfBlockTimes Now() const;
   void ReadStat();
@@ -298,7 +298,7 @@ struct LinuxPerfProvider::State {
   void ReadProcesses(bool threads);
   void ReadProcessesFromProc(bool threads, std::int64_t& systemCpu);
   void ReadProcessesFromTable(bool threads, std::int64_t& systemCpu);
-  bool TakeTableProcess(const TTaskProcess& p, bool threads, std::int64_t& systemCpu);
+  bool TakeTableProcess(const TaskProcess& p, bool threads, std::int64_t& systemCpu);
   bool Track(std::uint32_t pid, std::uint64_t startTime, std::int64_t cpu, bool kernel,
              std::int64_t& systemCpu);
   bool ReadProcess(std::uint32_t pid, bool threads, std::int64_t& systemCpu);
@@ -328,7 +328,7 @@ std::string_view LinuxPerfProvider::State::ReadProc(std::uint32_t pid, const cha
   return File.ReadAt(ProcFd.Get(), Path);
 }
 
-LinuxPerfProvider::State::State(std::string procRoot, std::string sysRoot, TBitrateSource bitrate)
+LinuxPerfProvider::State::State(std::string procRoot, std::string sysRoot, BitrateSource bitrate)
     : ProcRoot(std::move(procRoot)), SysRoot(std::move(sysRoot)), Bitrate(std::move(bitrate)) {
   ProcFd.Reset(open(ProcRoot.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   SysFd.Reset(open(SysRoot.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
@@ -569,15 +569,15 @@ void LinuxPerfProvider::State::ReadProcessesFromProc(bool threads, std::int64_t&
 }
 
 // One process of the probe's table, as ReadProcess takes one from /proc.
-bool LinuxPerfProvider::State::TakeTableProcess(const TTaskProcess& t, bool threads,
+bool LinuxPerfProvider::State::TakeTableProcess(const TaskProcess& t, bool threads,
                                                 std::int64_t& systemCpu) {
   if (t.Zombie) return false;
   const std::int64_t cpu = ToInt64(t.RuntimeNs / 100);
   const std::uint64_t start = t.StartNs / static_cast<std::uint64_t>(Tick * 100);
-  const TTaskThread* first = Tasks.Threads.data() + t.FirstThread;
+  const TaskThread* first = Tasks.Threads.data() + t.FirstThread;
   if (!Track(t.Pid, start, cpu, t.KernelThread, systemCpu)) {
     if (t.KernelThread && threads)
-      for (const TTaskThread* k = first; k != first + t.ThreadCount; ++k)
+      for (const TaskThread* k = first; k != first + t.ThreadCount; ++k)
         KernelThreads.push_back({k->Tid, ToInt64(k->Switches)});
     return false;
   }
@@ -591,7 +591,7 @@ bool LinuxPerfProvider::State::TakeTableProcess(const TTaskProcess& t, bool thre
   p.IoBytes = ToInt64(t.ReadChars + t.WriteChars);
   if (threads) {
     p.FirstThread = Threads.size();
-    for (const TTaskThread* k = first; k != first + t.ThreadCount; ++k)
+    for (const TaskThread* k = first; k != first + t.ThreadCount; ++k)
       Threads.push_back({k->Tid, ToInt64(k->Switches)});
     p.Threads = t.ThreadCount;
   }
@@ -604,12 +604,12 @@ bool LinuxPerfProvider::State::TakeTableProcess(const TTaskProcess& t, bool thre
 void LinuxPerfProvider::State::ReadProcessesFromTable(bool threads, std::int64_t& systemCpu) {
   std::unordered_set<std::uint32_t> listed;
   listed.reserve(Tasks.Processes.size());
-  for (const TTaskProcess& t : Tasks.Processes) {
+  for (const TaskProcess& t : Tasks.Processes) {
     listed.insert(t.Pid);
     TakeTableProcess(t, threads, systemCpu);
   }
   std::unordered_set<std::uint32_t> missing;
-  for (const TTaskProcess& t : Tasks.Processes)
+  for (const TaskProcess& t : Tasks.Processes)
     if (t.ParentId != 0 && !listed.contains(t.ParentId)) missing.insert(t.ParentId);
   for (const std::uint32_t pid : missing) ReadProcess(pid, threads, systemCpu);
 }
@@ -860,13 +860,13 @@ void LinuxPerfProvider::State::WriteNet() {
 }
 
 LinuxPerfProvider::LinuxPerfProvider(std::string procRoot, std::string sysRoot,
-                                     TBitrateSource bitrate)
+                                     BitrateSource bitrate)
     : s_(std::make_unique<State>(std::move(procRoot), std::move(sysRoot), std::move(bitrate))) {
   if (s_->ProcRoot == "/proc") s_->TaskReader = ReadTaskTable;
 }
 LinuxPerfProvider::~LinuxPerfProvider() = default;
 
-void LinuxPerfProvider::SetTaskTableReader(std::function<bool(TTaskTable&)> reader) {
+void LinuxPerfProvider::SetTaskTableReader(std::function<bool(TaskTable&)> reader) {
   s_->TaskReader = std::move(reader);
 }
 

@@ -20,7 +20,7 @@ class LinuxPerfProvider {
   // The roots of the proc and sys file systems and the rates of wireless links; tests give
   // their own.
   explicit LinuxPerfProvider(std::string procRoot = "/proc", std::string sysRoot = "/sys",
-                             TBitrateSource bitrate = WirelessBitrate);
+                             BitrateSource bitrate = WirelessBitrate);
   ~LinuxPerfProvider();
   LinuxPerfProvider(const LinuxPerfProvider&) = delete;
   LinuxPerfProvider& operator=(const LinuxPerfProvider&) = delete;
@@ -32,7 +32,7 @@ class LinuxPerfProvider {
   // Where the processes and threads come from when a task table is offered: by default the
   // process-wide one (ReadTaskTable) for the real /proc, none for a made-up tree. An empty
   // reader makes the provider read /proc.
-  void SetTaskTableReader(std::function<bool(TTaskTable&)> reader);
+  void SetTaskTableReader(std::function<bool(TaskTable&)> reader);
 
  private:
   struct State;

@@ -8,14 +8,14 @@ namespace {
 
 std::mutex g_mutex;
 const void* g_owner = nullptr;
-std::shared_ptr<TTaskTableSource> g_source;
+std::shared_ptr<TaskTableSource> g_source;
 
 }  // namespace
 
-void SetTaskTableSource(const void* owner, TTaskTableSource source) {
+void SetTaskTableSource(const void* owner, TaskTableSource source) {
   std::lock_guard lock(g_mutex);
   g_owner = owner;
-  g_source = std::make_shared<TTaskTableSource>(std::move(source));
+  g_source = std::make_shared<TaskTableSource>(std::move(source));
 }
 
 void ClearTaskTableSource(const void* owner) {
@@ -25,8 +25,8 @@ void ClearTaskTableSource(const void* owner) {
   g_source.reset();
 }
 
-bool ReadTaskTable(TTaskTable& table) {
-  std::shared_ptr<TTaskTableSource> source;
+bool ReadTaskTable(TaskTable& table) {
+  std::shared_ptr<TaskTableSource> source;
   {
     std::lock_guard lock(g_mutex);
     source = g_source;

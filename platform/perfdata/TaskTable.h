@@ -9,13 +9,13 @@
 
 namespace platform {
 
-struct TTaskThread {
+struct TaskThread {
   std::uint32_t Tid = 0;
   std::uint64_t RuntimeNs = 0;  // CPU time
   std::uint64_t Switches = 0;   // times it was switched to
 };
 
-struct TTaskProcess {
+struct TaskProcess {
   std::uint32_t Pid = 0;
   std::uint32_t ParentId = 0;
   std::uint32_t Uid = 0;  // real uid
@@ -29,13 +29,13 @@ struct TTaskProcess {
   std::uint64_t ReadChars = 0, WriteChars = 0, ReadCalls = 0, WriteCalls = 0;
   std::string Comm;               // as the kernel keeps it, at most 15 bytes
   std::string Exe;                // the executable's base name, given when Comm may have been cut
-  std::uint32_t FirstThread = 0;  // its threads in TTaskTable::Threads
+  std::uint32_t FirstThread = 0;  // its threads in TaskTable::Threads
   std::uint32_t ThreadCount = 0;
 };
 
-struct TTaskTable {
-  std::vector<TTaskProcess> Processes;
-  std::vector<TTaskThread> Threads;
+struct TaskTable {
+  std::vector<TaskProcess> Processes;
+  std::vector<TaskThread> Threads;
   void Clear() {
     Processes.clear();
     Threads.clear();
@@ -44,10 +44,10 @@ struct TTaskTable {
 
 // Where the provider gets the table: a function that fills it and says whether it could. One
 // source at a time; its owner takes it away again before it goes.
-using TTaskTableSource = std::function<bool(TTaskTable& table)>;
-void SetTaskTableSource(const void* owner, TTaskTableSource source);
+using TaskTableSource = std::function<bool(TaskTable& table)>;
+void SetTaskTableSource(const void* owner, TaskTableSource source);
 void ClearTaskTableSource(const void* owner);
 // False, the table unchanged or partly filled, when no source is set or it could not answer.
-bool ReadTaskTable(TTaskTable& table);
+bool ReadTaskTable(TaskTable& table);
 
 }  // namespace platform

@@ -11,7 +11,7 @@ namespace platform {
 // Bits per second of an interface's wireless link: the larger of its send and receive rates
 // (with several stations, as an access point has, the fastest link); 0 when the interface
 // has no link or the kernel gives no rate.
-using TBitrateSource = std::function<std::int64_t(const std::string& interfaceName)>;
+using BitrateSource = std::function<std::int64_t(const std::string& interfaceName)>;
 
 // The kernel's answer, asked over generic netlink. Needs no privilege.
 std::int64_t WirelessBitrate(const std::string& interfaceName);

@@ -8,28 +8,28 @@
 namespace {
 
 using namespace ombrix::probe;
-using platform::probe::TScope;
+using platform::probe::ViewScope;
 
 TEST(ProbeAccess, ScopeFollowsUidGroupAndTheProcMount) {
   struct Case {
     const char* what;
-    TCallerFacts caller;
-    TScope scope;
+    CallerFacts caller;
+    ViewScope scope;
   };
   const Case cases[] = {
-      {"root", {0, {0}, std::nullopt, "rw,hidepid=invisible"}, TScope::Everything},
-      {"a user", {1000, {1000, 27}, 990, "rw"}, TScope::OwnProcesses},
-      {"no such group", {1000, {1000}, std::nullopt, "rw"}, TScope::OwnProcesses},
-      {"in the group", {1000, {1000, 990}, 990, "rw,relatime"}, TScope::Everything},
-      {"group as primary gid", {1000, {990}, 990, "rw"}, TScope::Everything},
-      {"hidepid=0 hides nothing", {1000, {990}, 990, "rw,hidepid=0"}, TScope::Everything},
-      {"hidepid=2", {1000, {990}, 990, "rw,hidepid=2"}, TScope::OwnProcesses},
-      {"hidepid=invisible", {1000, {990}, 990, "rw,hidepid=invisible"}, TScope::OwnProcesses},
-      {"gid= of another group", {1000, {990}, 990, "rw,hidepid=2,gid=4"}, TScope::OwnProcesses},
+      {"root", {0, {0}, std::nullopt, "rw,hidepid=invisible"}, ViewScope::Everything},
+      {"a user", {1000, {1000, 27}, 990, "rw"}, ViewScope::OwnProcesses},
+      {"no such group", {1000, {1000}, std::nullopt, "rw"}, ViewScope::OwnProcesses},
+      {"in the group", {1000, {1000, 990}, 990, "rw,relatime"}, ViewScope::Everything},
+      {"group as primary gid", {1000, {990}, 990, "rw"}, ViewScope::Everything},
+      {"hidepid=0 hides nothing", {1000, {990}, 990, "rw,hidepid=0"}, ViewScope::Everything},
+      {"hidepid=2", {1000, {990}, 990, "rw,hidepid=2"}, ViewScope::OwnProcesses},
+      {"hidepid=invisible", {1000, {990}, 990, "rw,hidepid=invisible"}, ViewScope::OwnProcesses},
+      {"gid= of another group", {1000, {990}, 990, "rw,hidepid=2,gid=4"}, ViewScope::OwnProcesses},
       {"gid= of a group it is in",
        {1000, {990, 4}, 990, "rw,gid=4,hidepid=ptraceable"},
-       TScope::Everything},
-      {"gid= not a number", {1000, {990, 4}, 990, "rw,hidepid=2,gid=x4"}, TScope::OwnProcesses},
+       ViewScope::Everything},
+      {"gid= not a number", {1000, {990, 4}, 990, "rw,hidepid=2,gid=x4"}, ViewScope::OwnProcesses},
   };
   for (const Case& c : cases) EXPECT_EQ(ScopeOf(c.caller), c.scope) << c.what;
 }

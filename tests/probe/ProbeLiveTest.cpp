@@ -56,7 +56,7 @@ constexpr std::int64_t kFileBytes = 4 << 20;
 
 std::string WhyNoProbe() {
   if (geteuid() != 0) return "the probe's live tests need root";
-  TProbeEventSource probe(DefaultProbePath());
+  ProbeEventSource probe(DefaultProbePath());
   if (!probe.Open(EVENT_TRACE_FLAG_NETWORK_TCPIP).Opened)
     return "the probe does not serve here: " + probe.Fault();
   return {};
@@ -65,11 +65,11 @@ std::string WhyNoProbe() {
 TEST(ProbeChoice, TheDefaultChoiceRunsOnTheProbeAndSaysSo) {
   static const std::string why = WhyNoProbe();
   if (!why.empty()) GTEST_SKIP() << why;
-  for (const auto& [backend, name] : {std::pair{TEventBackend::Automatic, "probe"},
-                                      std::pair{TEventBackend::Primary, "procfs"}}) {
+  for (const auto& [backend, name] :
+       {std::pair{EventBackend::Automatic, "probe"}, std::pair{EventBackend::Primary, "procfs"}}) {
     const ScopedProbe probe("", backend);
     {
-      TKernelLogger logger([] { return std::make_unique<TPreferredEventSource>(); });
+      KernelLogger logger([] { return std::make_unique<PreferredEventSource>(); });
       EVENT_TRACE_PROPERTIES properties{};
       properties.Guid = SystemTraceControlGuid;
       properties.LogFileMode = EVENT_TRACE_REAL_TIME_MODE;
@@ -101,14 +101,14 @@ TEST(ProbeChoice, WithoutItsCapabilitiesThePollingSaysHowToGrantThem) {
     __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
     __user_cap_data_struct none[2]{};
     if (syscall(SYS_capset, &header, none) != 0) return "capabilities kept";
-    TKernelLogger logger([] { return std::make_unique<TPreferredEventSource>(); });
+    KernelLogger logger([] { return std::make_unique<PreferredEventSource>(); });
     EVENT_TRACE_PROPERTIES properties{};
     properties.Guid = SystemTraceControlGuid;
     properties.LogFileMode = EVENT_TRACE_REAL_TIME_MODE;
     properties.EnableFlags = EVENT_TRACE_FLAG_NETWORK_TCPIP;  // needs no privilege on procfs
     TRACEHANDLE session = INVALID_TRACE_HANDLE;
     if (logger.StartTrace(&session, KERNEL_LOGGER_NAME, &properties) != 0) return "no session";
-    const TEventSourceStats stats = EventSourceStats();
+    const EventSourceState stats = EventSourceStats();
     std::string found;
     if (stats.Backend != "procfs") found += "backend " + stats.Backend + "; ";
     if (properties.SourceStatus != EPERM) found += "status not EPERM; ";
@@ -176,13 +176,13 @@ class ProbeAsUser : public ::testing::Test {
 struct Session {
   Session(const std::string& probePath) {
     SetProbePath(probePath);
-    SelectEventBackend(TEventBackend::Probe);
+    SelectEventBackend(EventBackend::Probe);
     handlers.Install(trace);
     started = trace.Start();
   }
   ~Session() {
     trace.Stop();
-    SelectEventBackend(TEventBackend::Automatic);
+    SelectEventBackend(EventBackend::Automatic);
     SetProbePath("");
   }
   bool WaitFor(const std::function<bool()>& done) {
@@ -313,11 +313,11 @@ TEST_F(ProbeAsUser, TheTaskTableShowsOtherUsersProcessesWithoutTheirIo) {
     if (!BecomeUser()) return "could not become the user";
     Session session(probe);
     if (!session.started) return "no session: " + EventSourceStats().Reason;
-    TTaskTable table;
+    TaskTable table;
     if (!ReadTaskTable(table)) return "no task table";
     std::string found;
     bool own = false, parent = false;
-    for (const TTaskProcess& p : table.Processes) {
+    for (const TaskProcess& p : table.Processes) {
       if (p.Pid == static_cast<std::uint32_t>(getpid())) own = p.IoKnown && p.ReadChars > 0;
       if (p.Pid == static_cast<std::uint32_t>(getppid()))  // root's test program
         parent = !p.IoKnown && p.ReadChars == 0 && p.RuntimeNs > 0;

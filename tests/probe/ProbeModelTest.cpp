@@ -38,7 +38,7 @@ using ombrix::ModelLock;
 
 std::string WhyNoProbe() {
   if (geteuid() != 0) return "the probe model test needs root";
-  platform::TProbeEventSource probe(platform::DefaultProbePath());
+  platform::ProbeEventSource probe(platform::DefaultProbePath());
   if (!probe.Open(platform::EVENT_TRACE_FLAG_NETWORK_TCPIP).Opened)
     return "the probe does not serve here: " + probe.Fault();
   return {};
@@ -47,7 +47,7 @@ std::string WhyNoProbe() {
 // Whether received datagrams carry their own source on this kernel (see the BPF source).
 bool DatagramSourcesHere() {
   static const bool sources = [] {
-    platform::TBpfEventSource source;
+    platform::BpfEventSource source;
     return source.Open(platform::EVENT_TRACE_FLAG_NETWORK_TCPIP).Opened && source.DatagramSources();
   }();
   return sources;
@@ -58,14 +58,14 @@ class ProbeModel : public ::testing::Test {
   void SetUp() override {
     static const std::string why = WhyNoProbe();
     if (!why.empty()) GTEST_SKIP() << why;
-    platform::SelectEventBackend(platform::TEventBackend::Probe);
+    platform::SelectEventBackend(platform::EventBackend::Probe);
     handlers.Install(trace);
     ASSERT_TRUE(trace.Start()) << "status " << trace.LastStatus;
     EXPECT_EQ(platform::EventSourceStats().Backend, "probe");
   }
   void TearDown() override {
     trace.Stop();
-    platform::SelectEventBackend(platform::TEventBackend::Automatic);
+    platform::SelectEventBackend(platform::EventBackend::Automatic);
   }
 
   bool WaitFor(const std::function<bool()>& done) {

@@ -19,21 +19,21 @@ using namespace ombrix::probe;
 using namespace platform;
 using namespace platform::probe;
 
-class FakeSource final : public TServedSource {
+class FakeSource final : public ServedSource {
  public:
-  TSourceOpenResult Narrow(std::uint32_t flags) override {
+  SourceOpenResult Narrow(std::uint32_t flags) override {
     asked = flags;
     return result;
   }
-  void Drain(TRecordSink& out) override {
+  void Drain(RecordSink& out) override {
     std::lock_guard lock(mutex);
-    for (TEventRecord& record : pending) out.Add(std::move(record));
+    for (EventRecord& record : pending) out.Add(std::move(record));
     pending.clear();
   }
   std::uint64_t Dropped() const override { return 3; }
-  bool ReadTasks(TTaskTable& table) override {
+  bool ReadTasks(TaskTable& table) override {
     if (!tasks) return false;
-    table = TTaskTable{};
+    table = TaskTable{};
     table.Processes.push_back({});
     table.Processes[0].Pid = 77;
     table.Processes[0].Comm = "worker";
@@ -41,10 +41,10 @@ class FakeSource final : public TServedSource {
   }
   bool tasks = true;
 
-  TSourceOpenResult result{true, 0};
+  SourceOpenResult result{true, 0};
   std::uint32_t asked = 0;
   std::mutex mutex;
-  std::vector<TEventRecord> pending;
+  std::vector<EventRecord> pending;
 };
 
 class ProbeServer : public ::testing::Test {
@@ -55,9 +55,9 @@ class ProbeServer : public ::testing::Test {
     close(ends[1]);
   }
   std::future<int> Start() {
-    TServeOptions options;
+    ServeOptions options;
     options.In = options.Out = ends[1];
-    options.Scope = TScope::Everything;
+    options.Scope = ViewScope::Everything;
     options.DrainPeriodMs = 10;
     return std::async(std::launch::async, [this, options] { return Serve(source, options); });
   }
@@ -65,13 +65,13 @@ class ProbeServer : public ::testing::Test {
     ASSERT_EQ(write(ends[0], bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
   }
   // The next frame from the server; a Failure-typed empty frame when the stream ended.
-  TFrame NextFrame() {
-    TFrame frame;
+  Frame NextFrame() {
+    Frame frame;
     for (;;) {
-      if (reader.Next(frame) == TFrameReader::TResult::Frame) return frame;
+      if (reader.Next(frame) == FrameReader::Result::Frame) return frame;
       std::uint8_t buffer[4096];
       const ssize_t n = read(ends[0], buffer, sizeof buffer);
-      if (n <= 0) return {TFrameType::Failure, {}};
+      if (n <= 0) return {FrameType::Failure, {}};
       reader.Feed(buffer, static_cast<std::size_t>(n));
     }
   }
@@ -82,7 +82,7 @@ class ProbeServer : public ::testing::Test {
 
   int ends[2] = {-1, -1};
   FakeSource source;
-  TFrameReader reader;
+  FrameReader reader;
 };
 
 TEST_F(ProbeServer, AnswersTheHelloThenStreamsUntilTheCallerCloses) {
@@ -92,9 +92,9 @@ TEST_F(ProbeServer, AnswersTheHelloThenStreamsUntilTheCallerCloses) {
   std::string error;
   const auto ready = ReadReady(NextFrame(), error);
   ASSERT_TRUE(ready) << error;
-  EXPECT_EQ(ready->Scope, TScope::Everything);
+  EXPECT_EQ(ready->Scope, ViewScope::Everything);
   EXPECT_EQ(source.asked, EVENT_TRACE_FLAG_DISK_FILE_IO);
-  std::vector<TEventRecord> records;
+  std::vector<EventRecord> records;
   EXPECT_TRUE(ReadRecords(NextFrame(), records, error)) << error;
   ASSERT_EQ(records.size(), 1u);
   EXPECT_EQ(records[0].Header.Guid, FileIoGuid);
@@ -111,12 +111,12 @@ TEST_F(ProbeServer, TaskTablesAreAnsweredInTheStreamAndAnEmptyOneWhenUnreadable)
   for (const bool readable : {true, false}) {
     source.tasks = readable;
     Send(TaskRequestFrame(readable ? 5 : 6));
-    TFrame frame;
+    Frame frame;
     do frame = NextFrame();
-    while (frame.Type == TFrameType::Dropped);
+    while (frame.Type == FrameType::Dropped);
     std::uint32_t sequence = 0;
     bool last = false;
-    TTaskTable table;
+    TaskTable table;
     ASSERT_TRUE(ReadTasks(frame, sequence, last, table, error)) << error;
     EXPECT_EQ(sequence, readable ? 5u : 6u);
     EXPECT_TRUE(last);

@@ -35,7 +35,7 @@ class ServingProbe {
   explicit ServingProbe(const std::string& path) : source_(path) {
     opened_ = source_.Open(EVENT_TRACE_FLAG_NETWORK_TCPIP).Opened;
     reader_ = std::thread([this] {
-      std::vector<TEventRecord> records;
+      std::vector<EventRecord> records;
       while (!stop_) {
         records.clear();
         source_.Poll(records);
@@ -51,13 +51,13 @@ class ServingProbe {
   std::string Fault() const { return source_.Fault(); }
 
  private:
-  TProbeEventSource source_;
+  ProbeEventSource source_;
   bool opened_ = false;
   std::atomic<bool> stop_{false};
   std::thread reader_;
 };
 
-const TTaskProcess* Find(const TTaskTable& table, std::uint32_t pid) {
+const TaskProcess* Find(const TaskTable& table, std::uint32_t pid) {
   for (const auto& p : table.Processes)
     if (p.Pid == pid) return &p;
   return nullptr;
@@ -121,7 +121,7 @@ TEST(ProbeTasks, TheTableAgreesWithProcForAChildAtRest) {
     waitpid(child, nullptr, 0);
     GTEST_SKIP() << "the probe does not serve here: " << probe.Fault();
   }
-  TTaskTable table;
+  TaskTable table;
   ASSERT_TRUE(ReadTaskTable(table));
   const std::string proc = "/proc/" + std::to_string(child);
   const auto stat = Numbers(proc + "/stat", 1);  // from field 3, the state, on
@@ -130,7 +130,7 @@ TEST(ProbeTasks, TheTableAgreesWithProcForAChildAtRest) {
   kill(child, SIGKILL);
   waitpid(child, nullptr, 0);
 
-  const TTaskProcess* p = Find(table, static_cast<std::uint32_t>(child));
+  const TaskProcess* p = Find(table, static_cast<std::uint32_t>(child));
   ASSERT_NE(p, nullptr);
   const double tick = 1e9 / static_cast<double>(sysconf(_SC_CLK_TCK));
   const double procCpu = static_cast<double>(stat[11] + stat[12]) * tick;  // utime, stime
@@ -147,7 +147,7 @@ TEST(ProbeTasks, TheTableAgreesWithProcForAChildAtRest) {
   EXPECT_EQ(p->ThreadCount, taskCount);
   EXPECT_TRUE(p->IoKnown);
   EXPECT_FALSE(p->KernelThread);
-  const TTaskProcess* kthreadd = Find(table, 2);
+  const TaskProcess* kthreadd = Find(table, 2);
   ASSERT_NE(kthreadd, nullptr);
   EXPECT_TRUE(kthreadd->KernelThread);
 }

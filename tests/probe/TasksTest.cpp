@@ -12,7 +12,7 @@
 namespace {
 
 using namespace ombrix::probe;
-using platform::TTaskTable;
+using platform::TaskTable;
 
 void Put(std::vector<std::uint8_t>& out, const void* record, std::size_t size) {
   const auto* bytes = static_cast<const std::uint8_t*>(record);
@@ -55,7 +55,7 @@ TEST(TaskTable, GroupsGatherTheirThreadsAndTheEndedOnesShare) {
   const auto other = Leader(200, 0, "root-daemon");
   Put(records, &other, sizeof other);
 
-  TTaskTable table;
+  TaskTable table;
   ASSERT_TRUE(BuildTaskTable(records, table));
   ASSERT_EQ(table.Processes.size(), 2u);
   const auto& p = table.Processes[0];
@@ -78,7 +78,7 @@ TEST(TaskTable, RecordsCutShortEndTheReadingThere) {
   Put(records, &leader, sizeof leader);
   records.resize(records.size() + sizeof(ombrix_leader_record) / 2, 0);
   records[sizeof leader] = OMBRIX_TASK_LEADER;  // a leader record cut in half
-  TTaskTable table;
+  TaskTable table;
   EXPECT_FALSE(BuildTaskTable(records, table));
   EXPECT_EQ(table.Processes.size(), 1u);
   std::vector<std::uint8_t> unknown(sizeof(ombrix_thread_record), 0);
@@ -93,13 +93,13 @@ TEST(TaskTable, ACallerOfOneUserLosesTheOthersIoAndWhereHiddenTheOthers) {
     Put(records, &r, sizeof r);
   const auto thread = Thread(201, 200, 5);
   Put(records, &thread, sizeof thread);
-  TTaskTable table;
+  TaskTable table;
   ASSERT_TRUE(BuildTaskTable(records, table));
-  TTaskTable all = table;
+  TaskTable all = table;
   NarrowTaskTable({true, 1000, true}, all);
   EXPECT_TRUE(all.Processes[1].IoKnown) << "root and the group see everything";
 
-  TTaskTable own = table;
+  TaskTable own = table;
   NarrowTaskTable({false, 1000, false}, own);
   ASSERT_EQ(own.Processes.size(), 2u);
   EXPECT_TRUE(own.Processes[0].IoKnown);
@@ -108,7 +108,7 @@ TEST(TaskTable, ACallerOfOneUserLosesTheOthersIoAndWhereHiddenTheOthers) {
   EXPECT_EQ(own.Processes[1].ReadChars, 0u);
   EXPECT_EQ(own.Processes[1].RuntimeNs, table.Processes[1].RuntimeNs) << "as /proc shows it";
 
-  TTaskTable hidden = table;
+  TaskTable hidden = table;
   NarrowTaskTable({false, 1000, true}, hidden);
   ASSERT_EQ(hidden.Processes.size(), 1u);
   EXPECT_EQ(hidden.Processes[0].Pid, 100u);

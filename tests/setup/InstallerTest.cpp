@@ -60,7 +60,7 @@ TEST_F(Install, InstallsFilesUninstallerShortcutsAndEntry) {
   EXPECT_TRUE(Exists("start/App.desktop"));
   EXPECT_NE(tmp.Read("start/App.desktop").find("Exec=\"" + Dir() + "app\""), std::string::npos);
 
-  const auto values = platform::TKeyStore(tmp.File("keys")).ReadKey(installer.UninstallKey());
+  const auto values = platform::KeyStore(tmp.File("keys")).ReadKey(installer.UninstallKey());
   ASSERT_TRUE(values.has_value());
   std::vector<std::string> names;
   for (const auto& v : *values) names.push_back(v.Name);

@@ -217,7 +217,7 @@ TEST_F(SafeInstall, LongNamesInAnyScriptMakeTheirEntry) {
   for (int i = 0; i < 37; ++i) script.AppName += "\xD0\x96";  // 37 Cyrillic letters
   ASSERT_TRUE(installer.RunInstall(tmp.File("inst")));
   const auto name =
-      platform::TKeyStore(tmp.File("keys")).ReadValue(installer.UninstallKey(), "DisplayName");
+      platform::KeyStore(tmp.File("keys")).ReadValue(installer.UninstallKey(), "DisplayName");
   ASSERT_TRUE(name.has_value());
   EXPECT_EQ(std::get<std::string>(*name), script.AppName);
 }

@@ -67,7 +67,7 @@ TEST_F(Uninstall, RemovesEverythingAndReportsEachStep) {
   EXPECT_FALSE(Exists("inst"));
   EXPECT_FALSE(Exists("menu/App"));
   EXPECT_FALSE(Exists("start/App.desktop"));
-  EXPECT_FALSE(platform::TKeyStore(tmp.File("keys")).ReadKey(installer.UninstallKey()));
+  EXPECT_FALSE(platform::KeyStore(tmp.File("keys")).ReadKey(installer.UninstallKey()));
 }
 
 TEST_F(Uninstall, AFileGoneByHandAndNoStartupShortcutEndWithErrors) {
@@ -141,7 +141,7 @@ TEST_F(Uninstall, ShortcutsForAllUsersAreFoundAfterTheUsersOwn) {
 }
 
 TEST_F(Uninstall, TheEntryIsRemovedWithoutReachingOtherKeysOrFiles) {
-  platform::TKeyStore store(tmp.File("keys"));
+  platform::KeyStore store(tmp.File("keys"));
   const std::string root = ombrix::setup::TInstaller::UninstallRoot;
   ASSERT_TRUE(store.SetValue(root + "\\Other", "DisplayName", std::string("Other")));
   tmp.Write("victim", "keep");

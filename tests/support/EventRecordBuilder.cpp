@@ -8,16 +8,16 @@ std::uint32_t Ip(std::uint8_t a, std::uint8_t b, std::uint8_t c, std::uint8_t d)
   return std::uint32_t{a} << 24 | std::uint32_t{b} << 16 | std::uint32_t{c} << 8 | d;
 }
 
-TEventRecord DiskIo(std::uint32_t pid, std::uint32_t fileObject, std::uint32_t bytes,
-                    std::uint32_t response, std::uint32_t disk, std::uint8_t type) {
+EventRecord DiskIo(std::uint32_t pid, std::uint32_t fileObject, std::uint32_t bytes,
+                   std::uint32_t response, std::uint32_t disk, std::uint8_t type) {
   return DiskIoRecord(type, pid, disk, bytes, response, 0, fileObject);
 }
 
-TEventRecord FileName(std::uint32_t fileObject, std::string_view utf8Name) {
+EventRecord FileName(std::uint32_t fileObject, std::string_view utf8Name) {
   return FileNameRecord(0, fileObject, utf8Name);
 }
 
-TEventRecord FileNameUnits(std::uint32_t fileObject, std::u16string_view units, bool terminated) {
+EventRecord FileNameUnits(std::uint32_t fileObject, std::u16string_view units, bool terminated) {
   std::vector<std::uint8_t> data(fileio::FileName, 0);
   PutU32(data, fileio::FileObject, fileObject);
   for (const char16_t unit : units) {
@@ -28,14 +28,14 @@ TEventRecord FileNameUnits(std::uint32_t fileObject, std::u16string_view units, 
   return MakeRecord(FileIoGuid, EVENT_TYPE_FILE_NAME, 0, std::move(data));
 }
 
-TEventRecord ProcessStart(std::uint32_t pid, std::string_view image, std::uint32_t parent,
-                          std::uint32_t uid) {
+EventRecord ProcessStart(std::uint32_t pid, std::string_view image, std::uint32_t parent,
+                         std::uint32_t uid) {
   return ProcessStartRecord(pid, parent, uid, image);
 }
 
-TEventRecord ProcessStartWithSid(std::uint32_t pid, std::string_view image,
-                                 std::uint8_t subAuthorities, bool emptySidPointer,
-                                 bool terminated) {
+EventRecord ProcessStartWithSid(std::uint32_t pid, std::string_view image,
+                                std::uint8_t subAuthorities, bool emptySidPointer,
+                                bool terminated) {
   const std::size_t sidLength = emptySidPointer ? 0 : process::SidHeader + 4u * subAuthorities;
   std::vector<std::uint8_t> data(process::Sid + sidLength, 0);
   PutU32(data, process::ProcessId, pid);
@@ -53,48 +53,48 @@ TEventRecord ProcessStartWithSid(std::uint32_t pid, std::string_view image,
   return MakeRecord(ProcessGuid, EVENT_TYPE_PROCESS_START, pid, std::move(data));
 }
 
-TEventRecord ProcessEnd(std::uint32_t pid) {
-  TEventRecord record = ProcessStartRecord(pid, 1, 0, "ended");
+EventRecord ProcessEnd(std::uint32_t pid) {
+  EventRecord record = ProcessStartRecord(pid, 1, 0, "ended");
   record.Header.Class.Type = 2;
   return record;
 }
 
-TEventRecord Tcp(std::uint8_t type, std::uint32_t pid, std::uint32_t size, std::uint32_t daddr,
-                 std::uint32_t saddr, std::uint16_t dport, std::uint16_t sport) {
+EventRecord Tcp(std::uint8_t type, std::uint32_t pid, std::uint32_t size, std::uint32_t daddr,
+                std::uint32_t saddr, std::uint16_t dport, std::uint16_t sport) {
   return NetworkRecord(TcpIpGuid, type, pid, size, daddr, saddr, dport, sport);
 }
 
-TEventRecord Udp(std::uint8_t type, std::uint32_t pid, std::uint32_t size, std::uint32_t daddr,
-                 std::uint32_t saddr, std::uint16_t dport, std::uint16_t sport) {
+EventRecord Udp(std::uint8_t type, std::uint32_t pid, std::uint32_t size, std::uint32_t daddr,
+                std::uint32_t saddr, std::uint16_t dport, std::uint16_t sport) {
   return NetworkRecord(UdpIpGuid, type, pid, size, daddr, saddr, dport, sport);
 }
 
-TEventRecord Registry(std::uint32_t pid) {
+EventRecord Registry(std::uint32_t pid) {
   return MakeRecord(RegistryGuid, 10, pid, {});
 }
 
-TEventRecord Raw(const GUID& guid, std::uint8_t type, std::uint32_t headerPid,
-                 std::vector<std::uint8_t> data) {
+EventRecord Raw(const GUID& guid, std::uint8_t type, std::uint32_t headerPid,
+                std::vector<std::uint8_t> data) {
   return MakeRecord(guid, type, headerPid, std::move(data));
 }
 
-TEventRecord Truncated(TEventRecord record, std::size_t length) {
+EventRecord Truncated(EventRecord record, std::size_t length) {
   if (record.Data.size() > length) record.Data.resize(length);
   return record;
 }
 
-std::uint32_t RecordU32(const TEventRecord& r, std::size_t at) {
+std::uint32_t RecordU32(const EventRecord& r, std::size_t at) {
   std::uint32_t v = 0;
   for (std::size_t i = 0; i < 4 && at + 4 <= r.Data.size(); ++i)
     v |= static_cast<std::uint32_t>(r.Data[at + i]) << (8 * i);
   return v;
 }
 
-std::uint16_t RecordPort(const TEventRecord& r, std::size_t at) {
+std::uint16_t RecordPort(const EventRecord& r, std::size_t at) {
   return static_cast<std::uint16_t>(r.Data.at(at) << 8 | r.Data.at(at + 1));
 }
 
-std::string RecordName(const TEventRecord& r) {
+std::string RecordName(const EventRecord& r) {
   std::string name;
   for (std::size_t at = 4; at + 1 < r.Data.size(); at += 2) {
     const unsigned unit = r.Data[at] | r.Data[at + 1] << 8;

@@ -7,11 +7,11 @@ using namespace platform;
 namespace {
 
 // The logger owns its session's source; the test keeps the replay itself.
-class TSharedSource final : public TEventSource {
+class TSharedSource final : public EventSource {
  public:
   explicit TSharedSource(std::shared_ptr<TReplayEventSource> source) : source_(std::move(source)) {}
-  TSourceOpenResult Open(std::uint32_t enableFlags) override { return source_->Open(enableFlags); }
-  void Poll(std::vector<TEventRecord>& out) override { source_->Poll(out); }
+  SourceOpenResult Open(std::uint32_t enableFlags) override { return source_->Open(enableFlags); }
+  void Poll(std::vector<EventRecord>& out) override { source_->Poll(out); }
   void Wake() override { source_->Wake(); }
 
  private:
@@ -52,7 +52,7 @@ bool TReplayEventSource::Drained() const {
   return pending_.empty();
 }
 
-TSourceOpenResult TReplayEventSource::Open(std::uint32_t enableFlags) {
+SourceOpenResult TReplayEventSource::Open(std::uint32_t enableFlags) {
   std::lock_guard lock(mutex_);
   openedFlags_ = enableFlags;
   const std::uint32_t failing = enableFlags & failFlags_;
@@ -81,8 +81,8 @@ void TReplayEventSource::Wake() {
   changed_.notify_all();
 }
 
-std::unique_ptr<TKernelLogger> ReplayLogger(std::shared_ptr<TReplayEventSource> source) {
-  return std::make_unique<TKernelLogger>(
+std::unique_ptr<KernelLogger> ReplayLogger(std::shared_ptr<TReplayEventSource> source) {
+  return std::make_unique<KernelLogger>(
       [source] { return std::make_unique<TSharedSource>(source); });
 }
 

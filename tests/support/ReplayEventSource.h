@@ -13,9 +13,9 @@
 
 namespace ombrix::testing {
 
-class TReplayEventSource final : public platform::TEventSource {
+class TReplayEventSource final : public platform::EventSource {
  public:
-  using Batch = std::vector<platform::TEventRecord>;
+  using Batch = std::vector<platform::EventRecord>;
 
   // Batches are handed out in order; with repeat they start over when all have gone, so that
   // events keep flowing.
@@ -29,7 +29,7 @@ class TReplayEventSource final : public platform::TEventSource {
   int Polls() const;
   bool Drained() const;  // every batch handed out
 
-  platform::TSourceOpenResult Open(std::uint32_t enableFlags) override;
+  platform::SourceOpenResult Open(std::uint32_t enableFlags) override;
   void Poll(Batch& out) override;
   void Wake() override;
 
@@ -45,6 +45,6 @@ class TReplayEventSource final : public platform::TEventSource {
 };
 
 // A kernel logger whose every session replays this source (shared with the test).
-std::unique_ptr<platform::TKernelLogger> ReplayLogger(std::shared_ptr<TReplayEventSource> source);
+std::unique_ptr<platform::KernelLogger> ReplayLogger(std::shared_ptr<TReplayEventSource> source);
 
 }  // namespace ombrix::testing

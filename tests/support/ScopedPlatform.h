@@ -11,7 +11,7 @@ namespace ombrix::testing {
 // The event tracing service the kernel logger sessions go to.
 class ScopedEventTracing {
  public:
-  explicit ScopedEventTracing(platform::TEventTracing* tracing) {
+  explicit ScopedEventTracing(platform::TraceService* tracing) {
     platform::SetEventTracing(tracing);
   }
   ~ScopedEventTracing() { platform::SetEventTracing(nullptr); }
@@ -23,12 +23,12 @@ class ScopedEventTracing {
 class ScopedProbe {
  public:
   explicit ScopedProbe(const std::string& path,
-                       platform::TEventBackend backend = platform::TEventBackend::Automatic) {
+                       platform::EventBackend backend = platform::EventBackend::Automatic) {
     platform::SetProbePath(path);
     platform::SelectEventBackend(backend);
   }
   ~ScopedProbe() {
-    platform::SelectEventBackend(platform::TEventBackend::Automatic);
+    platform::SelectEventBackend(platform::EventBackend::Automatic);
     platform::SetProbePath("");
   }
   ScopedProbe(const ScopedProbe&) = delete;

@@ -53,24 +53,24 @@ std::map<std::uint32_t, std::string> ParseMountPoints(std::string_view mountinfo
   return points;
 }
 
-TBpfSystem TBpfSystem::Running() {
+BpfSystem BpfSystem::Running() {
   return {RunningMountPoint, RunningDiskNumber, ProcessInstanceName};
 }
 
-bool TBpfViewer::Sees(std::uint32_t uid, std::uint32_t pid) const {
+bool BpfViewer::Sees(std::uint32_t uid, std::uint32_t pid) const {
   return Everything || (uid == Uid && pid != SYSTEM_PROCESS && pid != NO_PROCESS);
 }
 
-TBpfDecoder::TBpfDecoder(TBpfSystem system, std::uint32_t enableFlags, TBpfViewer viewer)
+BpfDecoder::BpfDecoder(BpfSystem system, std::uint32_t enableFlags, BpfViewer viewer)
     : system_(std::move(system)), flags_(enableFlags), viewer_(viewer) {}
 
-std::uint32_t TBpfDecoder::FileObjectOf(const TFileKey& file) {
+std::uint32_t BpfDecoder::FileObjectOf(const FileKey& file) {
   const auto [it, inserted] = fileObjects_.try_emplace(file, nextFileObject_);
   if (inserted && ++nextFileObject_ == OTHER_FILE_OBJECT) nextFileObject_ = 1;
   return it->second;
 }
 
-std::string TBpfDecoder::PathOf(std::uint32_t device, const ombrix_name_event& name) {
+std::string BpfDecoder::PathOf(std::uint32_t device, const ombrix_name_event& name) {
   auto mount = mounts_.find(device);
   if (mount == mounts_.end())
     mount = mounts_.emplace(device, system_.MountPoint ? system_.MountPoint(device) : std::string())
@@ -88,7 +88,7 @@ std::string TBpfDecoder::PathOf(std::uint32_t device, const ombrix_name_event& n
   return path;
 }
 
-void TBpfDecoder::DecodeName(const ombrix_name_event& e, TRecordSink& out) {
+void BpfDecoder::DecodeName(const ombrix_name_event& e, RecordSink& out) {
   if ((flags_ & EVENT_TRACE_FLAG_DISK_FILE_IO) == 0 || e.depth == 0) return;
   if (!viewer_.Sees(e.uid, e.pid)) return HoldName(e);
   if (!viewer_.Everything) namesPassed_.insert({e.file_dev, e.ino, e.gen});
@@ -96,15 +96,15 @@ void TBpfDecoder::DecodeName(const ombrix_name_event& e, TRecordSink& out) {
   out.Add(FileNameRecord(e.pid, object, PathOf(e.file_dev, e)));
 }
 
-void TBpfDecoder::HoldName(const ombrix_name_event& e) {
+void BpfDecoder::HoldName(const ombrix_name_event& e) {
   constexpr std::size_t kMostHeld = 65536;  // as many as the kernel remembers as named
   if (heldNames_.size() >= kMostHeld) heldNames_.erase(heldNames_.begin());
   heldNames_.insert_or_assign({e.file_dev, e.ino, e.gen}, e);
 }
 
 // Passes on a held name when the viewer's own I/O first touches its file, as its own.
-void TBpfDecoder::ReleaseName(const ombrix_disk_event& e, TRecordSink& out) {
-  const TFileKey file{e.file_dev, e.ino, e.gen};
+void BpfDecoder::ReleaseName(const ombrix_disk_event& e, RecordSink& out) {
+  const FileKey file{e.file_dev, e.ino, e.gen};
   if (viewer_.Everything || !e.has_file || namesPassed_.contains(file)) return;
   const auto held = heldNames_.find(file);
   if (held == heldNames_.end()) return;
@@ -115,7 +115,7 @@ void TBpfDecoder::ReleaseName(const ombrix_disk_event& e, TRecordSink& out) {
   DecodeName(name, out);
 }
 
-void TBpfDecoder::DecodeDisk(const ombrix_disk_event& e, TRecordSink& out) {
+void BpfDecoder::DecodeDisk(const ombrix_disk_event& e, RecordSink& out) {
   if ((flags_ & EVENT_TRACE_FLAG_DISK_IO) == 0 || !viewer_.Sees(e.uid, e.pid)) return;
   ReleaseName(e, out);
   const std::uint32_t object =
@@ -128,13 +128,13 @@ void TBpfDecoder::DecodeDisk(const ombrix_disk_event& e, TRecordSink& out) {
                 e.bytes, e.response_us, e.offset, object);
 }
 
-void TBpfDecoder::DecodeNet(const ombrix_net_event& e, TRecordSink& out) {
+void BpfDecoder::DecodeNet(const ombrix_net_event& e, RecordSink& out) {
   if ((flags_ & EVENT_TRACE_FLAG_NETWORK_TCPIP) == 0 || !viewer_.Sees(e.uid, e.pid)) return;
   out.AddNetwork(e.udp ? UdpIpGuid : TcpIpGuid, e.recv ? EVENT_TYPE_NET_RECV : EVENT_TYPE_NET_SEND,
                  e.pid, e.size, ntohl(e.daddr), ntohl(e.saddr), ntohs(e.dport), ntohs(e.sport));
 }
 
-void TBpfDecoder::DecodeProc(const ombrix_proc_event& e, TRecordSink& out) {
+void BpfDecoder::DecodeProc(const ombrix_proc_event& e, RecordSink& out) {
   if ((flags_ & EVENT_TRACE_FLAG_PROCESS) == 0 || !viewer_.Sees(e.uid, e.pid)) return;
   const std::string_view comm = FieldText(e.comm, sizeof e.comm);
   const std::string_view image = FieldText(e.image, sizeof e.image);
@@ -146,12 +146,12 @@ void TBpfDecoder::DecodeProc(const ombrix_proc_event& e, TRecordSink& out) {
   out.Add(ProcessStartRecord(e.pid, e.ppid, e.uid, name));
 }
 
-bool TBpfDecoder::Decode(const void* data, std::size_t size, std::vector<TEventRecord>& out) {
-  TRecordList list(out);
+bool BpfDecoder::Decode(const void* data, std::size_t size, std::vector<EventRecord>& out) {
+  RecordList list(out);
   return Decode(data, size, list);
 }
 
-bool TBpfDecoder::Decode(const void* data, std::size_t size, TRecordSink& out) {
+bool BpfDecoder::Decode(const void* data, std::size_t size, RecordSink& out) {
   std::uint32_t kind = 0;
   if (data == nullptr || size < sizeof kind) return false;
   std::memcpy(&kind, data, sizeof kind);
@@ -164,13 +164,13 @@ bool TBpfDecoder::Decode(const void* data, std::size_t size, TRecordSink& out) {
   };
   switch (kind) {
     case OMBRIX_EV_DISK:
-      return as(&TBpfDecoder::DecodeDisk, ombrix_disk_event{});
+      return as(&BpfDecoder::DecodeDisk, ombrix_disk_event{});
     case OMBRIX_EV_NAME:
-      return as(&TBpfDecoder::DecodeName, ombrix_name_event{});
+      return as(&BpfDecoder::DecodeName, ombrix_name_event{});
     case OMBRIX_EV_NET:
-      return as(&TBpfDecoder::DecodeNet, ombrix_net_event{});
+      return as(&BpfDecoder::DecodeNet, ombrix_net_event{});
     case OMBRIX_EV_PROC:
-      return as(&TBpfDecoder::DecodeProc, ombrix_proc_event{});
+      return as(&BpfDecoder::DecodeProc, ombrix_proc_event{});
     default:
       return false;
   }

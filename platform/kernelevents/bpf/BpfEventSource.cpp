@@ -25,10 +25,10 @@ int ErrnoOf(long result) {
 
 }  // namespace
 
-TBpfEventSource::TBpfEventSource(int drainPeriodMs, TBpfSystem system, TBpfViewer viewer)
+BpfEventSource::BpfEventSource(int drainPeriodMs, BpfSystem system, BpfViewer viewer)
     : drainPeriodMs_(drainPeriodMs), system_(std::move(system)), viewer_(viewer) {}
 
-TBpfEventSource::~TBpfEventSource() {
+BpfEventSource::~BpfEventSource() {
   if (taskIterator_ != nullptr) bpf_link__destroy(taskIterator_);
   for (bpf_link* link : links_) bpf_link__destroy(link);
   if (ring_ != nullptr) ring_buffer__free(ring_);
@@ -37,7 +37,7 @@ TBpfEventSource::~TBpfEventSource() {
 
 // Attaches every program of one event class; on a failure the class is given up whole, so
 // that no class is delivered half (a completion without its start, say).
-int TBpfEventSource::AttachClass(const std::vector<bpf_program*>& programs) {
+int BpfEventSource::AttachClass(const std::vector<bpf_program*>& programs) {
   std::vector<bpf_link*> attached;
   for (bpf_program* program : programs) {
     errno = 0;
@@ -53,7 +53,7 @@ int TBpfEventSource::AttachClass(const std::vector<bpf_program*>& programs) {
   return 0;
 }
 
-std::vector<std::pair<std::uint32_t, std::vector<bpf_program*>>> TBpfEventSource::Classes() const {
+std::vector<std::pair<std::uint32_t, std::vector<bpf_program*>>> BpfEventSource::Classes() const {
   auto& p = skeleton_->progs;
   return {
       {EVENT_TRACE_FLAG_DISK_IO | EVENT_TRACE_FLAG_DISK_FILE_IO,
@@ -67,7 +67,7 @@ std::vector<std::pair<std::uint32_t, std::vector<bpf_program*>>> TBpfEventSource
 // Opens and loads the programs of the wanted classes. The program on received datagrams hooks a
 // kernel function, which not every kernel lets a program do: when the whole will not load with
 // it, it loads without, and received datagrams keep their socket's remote end.
-int TBpfEventSource::Load(std::uint32_t enableFlags) {
+int BpfEventSource::Load(std::uint32_t enableFlags) {
   const bool net = (enableFlags & EVENT_TRACE_FLAG_NETWORK_TCPIP) != 0;
   for (const bool arriving : {true, false}) {
     if (skeleton_ != nullptr) ombrix_events__destroy(skeleton_);
@@ -84,7 +84,7 @@ int TBpfEventSource::Load(std::uint32_t enableFlags) {
   return EINVAL;
 }
 
-TSourceOpenResult TBpfEventSource::Open(std::uint32_t enableFlags) {
+SourceOpenResult BpfEventSource::Open(std::uint32_t enableFlags) {
   if (!wake_.Valid()) return {false, static_cast<std::uint32_t>(errno)};
   libbpf_set_print(Quiet);
   constexpr std::uint32_t kTraced = EVENT_TRACE_FLAG_DISK_IO | EVENT_TRACE_FLAG_DISK_FILE_IO |
@@ -99,7 +99,7 @@ TSourceOpenResult TBpfEventSource::Open(std::uint32_t enableFlags) {
   for (const auto& [flags, programs] : Classes())
     // A kernel without one of the tracepoints loses that class only.
     if (enableFlags & flags) classErrors_.emplace_back(flags, AttachClass(programs));
-  const TSourceOpenResult opened = Narrow(enableFlags);
+  const SourceOpenResult opened = Narrow(enableFlags);
   if (!opened.Opened) return opened;
   errno = 0;
   ring_ = ring_buffer__new(bpf_map__fd(skeleton_->maps.events), OnEvent, this, nullptr);
@@ -108,8 +108,8 @@ TSourceOpenResult TBpfEventSource::Open(std::uint32_t enableFlags) {
   return opened;
 }
 
-TSourceOpenResult TBpfEventSource::Narrow(std::uint32_t enableFlags) {
-  TSourceOpenResult opened;
+SourceOpenResult BpfEventSource::Narrow(std::uint32_t enableFlags) {
+  SourceOpenResult opened;
   for (const auto& [flags, error] : classErrors_) {
     if ((enableFlags & flags) == 0) continue;
     if (error == 0)
@@ -117,17 +117,17 @@ TSourceOpenResult TBpfEventSource::Narrow(std::uint32_t enableFlags) {
     else if (opened.FirstError == 0)
       opened.FirstError = static_cast<std::uint32_t>(error);
   }
-  decoder_ = std::make_unique<TBpfDecoder>(system_, enableFlags, viewer_);
+  decoder_ = std::make_unique<BpfDecoder>(system_, enableFlags, viewer_);
   return opened;
 }
 
-int TBpfEventSource::OnEvent(void* context, void* data, std::size_t size) {
-  auto* self = static_cast<TBpfEventSource*>(context);
+int BpfEventSource::OnEvent(void* context, void* data, std::size_t size) {
+  auto* self = static_cast<BpfEventSource*>(context);
   if (self->sink_ != nullptr) self->decoder_->Decode(data, size, *self->sink_);
   return 0;
 }
 
-void TBpfEventSource::Poll(std::vector<TEventRecord>& out) {
+void BpfEventSource::Poll(std::vector<EventRecord>& out) {
   // Opened for nothing, the source waits for the stop like any other.
   const int period = ring_ == nullptr ? drainPeriodMs_ : 0;
   const auto wait = std::max<std::int64_t>(period, nextDrainMs_ - os::MonotonicMs());
@@ -136,23 +136,23 @@ void TBpfEventSource::Poll(std::vector<TEventRecord>& out) {
     wake_.Clear();
     return;
   }
-  TRecordList list(out);
+  RecordList list(out);
   Drain(list);
   nextDrainMs_ = os::MonotonicMs() + drainPeriodMs_;
 }
 
-void TBpfEventSource::Drain(TRecordSink& out) {
+void BpfEventSource::Drain(RecordSink& out) {
   if (ring_ == nullptr) return;
   sink_ = &out;
   ring_buffer__consume(ring_);
   sink_ = nullptr;
 }
 
-void TBpfEventSource::Wake() {
+void BpfEventSource::Wake() {
   wake_.Set();
 }
 
-bool TBpfEventSource::ReadTaskRecords(std::vector<std::uint8_t>& out) const {
+bool BpfEventSource::ReadTaskRecords(std::vector<std::uint8_t>& out) const {
   out.clear();
   if (taskIterator_ == nullptr) return false;
   const os::Fd fd(bpf_iter_create(bpf_link__fd(taskIterator_)));
@@ -168,7 +168,7 @@ bool TBpfEventSource::ReadTaskRecords(std::vector<std::uint8_t>& out) const {
   return n == 0;
 }
 
-std::uint64_t TBpfEventSource::Dropped() const {
+std::uint64_t BpfEventSource::Dropped() const {
   if (skeleton_ == nullptr || skeleton_->bss == nullptr) return 0;
   return __atomic_load_n(&skeleton_->bss->dropped_events, __ATOMIC_RELAXED);
 }

@@ -18,23 +18,23 @@ struct bpf_program;
 
 namespace platform {
 
-class TBpfEventSource final : public TEventSource {
+class BpfEventSource final : public EventSource {
  public:
   // The ring is drained every drainPeriodMs (50 to 100 keeps the buffer far from full at
   // hundreds of thousands of events per second, at a fraction of the cost of a wake-up each).
-  explicit TBpfEventSource(int drainPeriodMs = 75, TBpfSystem system = TBpfSystem::Running(),
-                           TBpfViewer viewer = {});
-  ~TBpfEventSource() override;
+  explicit BpfEventSource(int drainPeriodMs = 75, BpfSystem system = BpfSystem::Running(),
+                          BpfViewer viewer = {});
+  ~BpfEventSource() override;
 
-  TSourceOpenResult Open(std::uint32_t enableFlags) override;
-  void Poll(std::vector<TEventRecord>& out) override;
+  SourceOpenResult Open(std::uint32_t enableFlags) override;
+  void Poll(std::vector<EventRecord>& out) override;
   void Wake() override;
 
   // After an Open for more classes than are wanted now: what opening only these would have
   // given, and from now on records of these classes only.
-  TSourceOpenResult Narrow(std::uint32_t enableFlags);
+  SourceOpenResult Narrow(std::uint32_t enableFlags);
   // Takes what the ring holds now, without waiting.
-  void Drain(TRecordSink& out);
+  void Drain(RecordSink& out);
 
   // Events the kernel side could not write because the ring was full, since Open.
   std::uint64_t Dropped() const;
@@ -52,18 +52,18 @@ class TBpfEventSource final : public TEventSource {
   int AttachClass(const std::vector<bpf_program*>& programs);
 
   int drainPeriodMs_;
-  TBpfSystem system_;
-  TBpfViewer viewer_;
+  BpfSystem system_;
+  BpfViewer viewer_;
   std::vector<std::pair<std::uint32_t, int>> classErrors_;  // enable flags, errno (0: attached)
   os::WakeEvent wake_;
   std::int64_t nextDrainMs_ = 0;
   ombrix_events* skeleton_ = nullptr;
   bool datagramSources_ = false;  // received datagrams carry their own source
   ring_buffer* ring_ = nullptr;
-  std::unique_ptr<TBpfDecoder> decoder_;
+  std::unique_ptr<BpfDecoder> decoder_;
   std::vector<bpf_link*> links_;
   bpf_link* taskIterator_ = nullptr;
-  TRecordSink* sink_ = nullptr;
+  RecordSink* sink_ = nullptr;
 };
 
 }  // namespace platform

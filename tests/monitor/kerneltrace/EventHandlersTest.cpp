@@ -15,19 +15,19 @@ namespace {
 
 using namespace ombrix::testing;
 using ombrix::TEntityTables;
-using platform::TEventRecord;
+using platform::EventRecord;
 
 class EventHandlers : public ::testing::Test {
  protected:
   EventHandlers() : handlers(tables, ip) { ip.LocalAddresses = {Ip(192, 0, 2, 2)}; }
 
-  void Disk(const TEventRecord& r) { Deliver(r, &ombrix::TEventHandlers::DiskIoEvent); }
-  void File(const TEventRecord& r) { Deliver(r, &ombrix::TEventHandlers::FileIoEvent); }
-  void Start(const TEventRecord& r) { Deliver(r, &ombrix::TEventHandlers::ProcessEvent); }
-  void Net(const TEventRecord& r) { Deliver(r, &ombrix::TEventHandlers::NetworkEvent); }
-  void Reg(const TEventRecord& r) { Deliver(r, &ombrix::TEventHandlers::RegistryEvent); }
+  void Disk(const EventRecord& r) { Deliver(r, &ombrix::TEventHandlers::DiskIoEvent); }
+  void File(const EventRecord& r) { Deliver(r, &ombrix::TEventHandlers::FileIoEvent); }
+  void Start(const EventRecord& r) { Deliver(r, &ombrix::TEventHandlers::ProcessEvent); }
+  void Net(const EventRecord& r) { Deliver(r, &ombrix::TEventHandlers::NetworkEvent); }
+  void Reg(const EventRecord& r) { Deliver(r, &ombrix::TEventHandlers::RegistryEvent); }
 
-  void Deliver(const TEventRecord& r,
+  void Deliver(const EventRecord& r,
                void (ombrix::TEventHandlers::*handler)(const platform::EVENT_TRACE*)) {
     const platform::EVENT_TRACE e = r.View();
     (handlers.*handler)(&e);

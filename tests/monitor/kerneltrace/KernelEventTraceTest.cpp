@@ -19,9 +19,9 @@ using namespace ombrix;
 using namespace ombrix::testing;
 
 // Forwards to a replaying kernel logger and notes every platform call.
-class TRecordingTracing final : public TEventTracing {
+class TRecordingTracing final : public TraceService {
  public:
-  explicit TRecordingTracing(TEventTracing& inner) : inner_(inner) {}
+  explicit TRecordingTracing(TraceService& inner) : inner_(inner) {}
 
   std::uint32_t StartTrace(TRACEHANDLE* session, std::string_view name,
                            EVENT_TRACE_PROPERTIES* properties) override {
@@ -75,7 +75,7 @@ class TRecordingTracing final : public TEventTracing {
     std::lock_guard lock(mutex_);
     calls_.emplace_back(call);
   }
-  TEventTracing& inner_;
+  TraceService& inner_;
   std::mutex mutex_;
   std::vector<std::string> calls_;
 };
@@ -121,7 +121,7 @@ class KernelEventTraceTest : public ::testing::Test {
   }
 
   std::shared_ptr<TReplayEventSource> source = std::make_shared<TReplayEventSource>();
-  std::unique_ptr<TKernelLogger> logger = ReplayLogger(source);
+  std::unique_ptr<KernelLogger> logger = ReplayLogger(source);
   TRecordingTracing recorder{*logger};
   THandlerLog log;
   std::unique_ptr<TKernelEventTrace> trace = std::make_unique<TKernelEventTrace>();

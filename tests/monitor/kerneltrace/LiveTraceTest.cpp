@@ -33,13 +33,13 @@ class LiveTrace : public ::testing::Test {
     if (geteuid() != 0) GTEST_SKIP() << "the live trace test needs root";
     // These cases are written for the procfs backend's view (logical file positions); the
     // BPF backend has its own model-level test.
-    platform::SelectEventBackend(platform::TEventBackend::Primary);
+    platform::SelectEventBackend(platform::EventBackend::Primary);
     handlers.Install(trace);
     ASSERT_TRUE(trace.Start()) << "status " << trace.LastStatus;
   }
   void TearDown() override {
     trace.Stop();
-    platform::SelectEventBackend(platform::TEventBackend::Automatic);
+    platform::SelectEventBackend(platform::EventBackend::Automatic);
   }
 
   // Waits up to ten seconds for the model to satisfy done, asked under the model lock.

@@ -17,7 +17,7 @@ using ombrix::TAddressTable;
 using platform::LookupTask;
 
 // Lookups that the test answers by hand.
-class FakeLookup : public platform::THostLookup {
+class FakeLookup : public platform::HostLookup {
  public:
   void SetCompletion(Completion c) override { completion = std::move(c); }
   LookupTask Start(std::uint32_t address) override {

@@ -183,16 +183,15 @@ TEST_F(CoreFixture, ATraceRequestWritesTheSampleAndTheMemoryReportOnce) {
 }
 
 // A table of rows in the 24-byte layout, addresses and ports in network byte order.
-std::vector<std::uint8_t> TcpTable(const std::vector<platform::TTcpRow>& rows,
-                                   std::uint32_t count) {
-  std::vector<std::uint8_t> b(4 + rows.size() * sizeof(platform::TTcpRow));
+std::vector<std::uint8_t> TcpTable(const std::vector<platform::TcpRow>& rows, std::uint32_t count) {
+  std::vector<std::uint8_t> b(4 + rows.size() * sizeof(platform::TcpRow));
   std::memcpy(b.data(), &count, 4);
   if (!rows.empty()) std::memcpy(b.data() + 4, rows.data(), rows.size() * sizeof rows[0]);
   return b;
 }
 
-platform::TTcpRow Row(std::uint32_t state, std::uint32_t remote, std::uint16_t port,
-                      std::uint32_t pid) {
+platform::TcpRow Row(std::uint32_t state, std::uint32_t remote, std::uint16_t port,
+                     std::uint32_t pid) {
   return {state, 0, 0, platform::HostToNetwork32(remote), platform::HostToNetwork16(port), pid};
 }
 
@@ -302,9 +301,9 @@ TEST_F(CoreFixture, AProbeThatStopsServingIsReportedOnceAtTheNextTick) {
   Start({10});
   FakeProbes probes;
   std::optional<ScopedProbe> probe(std::in_place, probes.Path("exits"));
-  platform::TPreferredEventSource events;
+  platform::PreferredEventSource events;
   ASSERT_TRUE(events.Open(platform::EVENT_TRACE_FLAG_NETWORK_TCPIP).Opened);
-  std::vector<platform::TEventRecord> records;
+  std::vector<platform::EventRecord> records;
   ASSERT_TRUE(WaitUntil([&] {
     events.Poll(records);
     return platform::EventSourceStats().Faults == 1;

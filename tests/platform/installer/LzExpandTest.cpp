@@ -16,7 +16,7 @@ using ombrix::testing::SzddLiterals;
 using ombrix::testing::TempDir;
 
 std::int64_t CopyFile(const TempDir& dir, const std::string& from, const std::string& to) {
-  const auto folder = platform::TFolder::Open(dir.Path(), true);
+  const auto folder = platform::Folder::Open(dir.Path(), true);
   auto in = platform::LzOpenRead(dir.File(from));
   auto out = in ? platform::LzCreate(folder, to, in->Executable()) : nullptr;
   if (!in || !out) return -100;
@@ -90,19 +90,19 @@ TEST(LzExpand, RefusesWhatCannotBeOpenedOrWritten) {
   EXPECT_EQ(platform::LzOpenRead(dir.File("missing")), nullptr);
   EXPECT_EQ(platform::LzOpenRead(dir.Path()), nullptr);  // a folder
   EXPECT_EQ(platform::LzOpenRead(dir.Path() + "/"), nullptr);
-  const auto folder = platform::TFolder::Open(dir.Path(), true);
+  const auto folder = platform::Folder::Open(dir.Path(), true);
   for (const std::string name : {"", ".", "..", "a/b"})
     EXPECT_EQ(platform::LzCreate(folder, name, false), nullptr) << name;
   std::filesystem::create_directory(dir.File("sub"));
   EXPECT_EQ(platform::LzCreate(folder, "sub", false), nullptr);  // a folder has the name
-  EXPECT_EQ(platform::LzCreate(platform::TFolder(), "file", false), nullptr);
+  EXPECT_EQ(platform::LzCreate(platform::Folder(), "file", false), nullptr);
 }
 
 TEST(LzExpand, ADestinationTakesItsNameOnlyAfterACopySucceeded) {
   TempDir dir;
   dir.Write("old", "old content");
   dir.Write("new", "new content");
-  const auto folder = platform::TFolder::Open(dir.Path(), true);
+  const auto folder = platform::Folder::Open(dir.Path(), true);
   auto in = platform::LzOpenRead(dir.File("new"));
   auto out = platform::LzCreate(folder, "old", false);
   ASSERT_TRUE(in && out);

@@ -162,19 +162,19 @@ TEST(FileOps, FoldersAreTakenOnlyWhenRealAndOwned) {
   fs::create_symlink(dir.File("mine"), dir.File("link"));
   dir.Write("file", "x");
   platform::FolderRefusal why{};
-  EXPECT_TRUE(platform::TFolder::Open(dir.File("mine") + "/", true, &why).IsOpen());
+  EXPECT_TRUE(platform::Folder::Open(dir.File("mine") + "/", true, &why).IsOpen());
   EXPECT_EQ(why, platform::FolderRefusal::None);
-  EXPECT_FALSE(platform::TFolder::Open(dir.File("link"), true, &why).IsOpen());
+  EXPECT_FALSE(platform::Folder::Open(dir.File("link"), true, &why).IsOpen());
   EXPECT_EQ(why, platform::FolderRefusal::Link);
-  EXPECT_FALSE(platform::TFolder::Open(dir.File("file"), true, &why).IsOpen());
+  EXPECT_FALSE(platform::Folder::Open(dir.File("file"), true, &why).IsOpen());
   EXPECT_EQ(why, platform::FolderRefusal::NotFolder);
-  EXPECT_FALSE(platform::TFolder::Open(dir.File("none"), true, &why).IsOpen());
+  EXPECT_FALSE(platform::Folder::Open(dir.File("none"), true, &why).IsOpen());
   EXPECT_EQ(why, platform::FolderRefusal::Missing);
   if (geteuid() != 0) GTEST_SKIP() << "handing a folder to another user needs root";
   ASSERT_EQ(chown(dir.File("mine").c_str(), 65534, 65534), 0);
-  EXPECT_FALSE(platform::TFolder::Open(dir.File("mine"), true, &why).IsOpen());
+  EXPECT_FALSE(platform::Folder::Open(dir.File("mine"), true, &why).IsOpen());
   EXPECT_EQ(why, platform::FolderRefusal::ForeignOwner);
-  EXPECT_TRUE(platform::TFolder::Open(dir.File("mine"), false).IsOpen());
+  EXPECT_TRUE(platform::Folder::Open(dir.File("mine"), false).IsOpen());
 }
 
 TEST(FileOps, FolderObtainableMakesNothing) {
@@ -291,14 +291,14 @@ TEST(FileOps, DeleteAtRestartFailsWithoutTheRight) {
 
 TEST(KeyStore, KeepsStringAndNumberValuesPerKey) {
   TempDir dir;
-  platform::TKeyStore store(dir.File("keys"));
+  platform::KeyStore store(dir.File("keys"));
   const std::string key = R"(Software\MicroSoft\Windows\CurrentVersion\Uninstall\My App)";
   ASSERT_TRUE(store.SetValue(key, "DisplayName", std::string("My App")));
   ASSERT_TRUE(store.SetValue(key, "UninstallString", std::string("\"/opt/x y/uninstall.exe\"")));
   ASSERT_TRUE(store.SetValue(key, "NoRepair", std::uint32_t{1}));
   ASSERT_TRUE(store.SetValue(key, "Odd\tName=", std::string("line\nbreak%\t")));
   ASSERT_TRUE(store.SetValue(key, "displayname", std::string("Renamed")));
-  const auto values = platform::TKeyStore(dir.File("keys")).ReadKey(key);
+  const auto values = platform::KeyStore(dir.File("keys")).ReadKey(key);
   ASSERT_TRUE(values.has_value());
   ASSERT_EQ(values->size(), 4u);
   EXPECT_EQ((*values)[0].Name, "DisplayName");
@@ -315,11 +315,11 @@ TEST(KeyStore, KeepsStringAndNumberValuesPerKey) {
 
 TEST(KeyStore, KeysOfAnyLengthAndScriptGetShortFileNames) {
   TempDir dir;
-  platform::TKeyStore store(dir.File("keys"));
+  platform::KeyStore store(dir.File("keys"));
   std::string name = "Uninstall\\";
   for (int i = 0; i < 300; ++i) name += "\xD0\x96";
   ASSERT_TRUE(store.SetValue(name, "DisplayName", std::string("long")));
-  EXPECT_EQ(platform::TKeyStore::FileNameOf(name).size(), 21u);
+  EXPECT_EQ(platform::KeyStore::FileNameOf(name).size(), 21u);
   EXPECT_EQ(std::get<std::string>(*store.ReadValue(name, "displayname")), "long");
   EXPECT_FALSE(store.ReadKey("Uninstall\\other").has_value());
   EXPECT_TRUE(store.DeleteKeyTree("uninstall"));
@@ -330,11 +330,11 @@ TEST(KeyStore, AKeyWrittenInTheEarlierLayoutIsReadMovedAndDeleted) {
   TempDir dir;
   const std::string key = "Software\\Uninstall\\Old App";
   fs::create_directory(dir.File("keys"));
-  const std::string legacy = platform::TKeyStore::LegacyFileNameOf(key);
+  const std::string legacy = platform::KeyStore::LegacyFileNameOf(key);
   EXPECT_EQ(legacy, "software%5Cuninstall%5Cold%20app.key");
   dir.Write("keys/" + legacy, "DisplayName\ts\tOld%20App\nNoRepair\td\t1\n");
   dir.Write("keys/software%5Cuninstall%5Cother.key", "DisplayName\ts\tOther\n");
-  platform::TKeyStore store(dir.File("keys"));
+  platform::KeyStore store(dir.File("keys"));
   EXPECT_EQ(std::get<std::string>(*store.ReadValue(key, "DisplayName")), "Old App");
   ASSERT_TRUE(store.SetValue(key, "Publisher", std::string("Acme")));
   EXPECT_FALSE(fs::exists(dir.File("keys/" + legacy)));
@@ -348,10 +348,10 @@ TEST(KeyStore, AKeyWrittenInTheEarlierLayoutIsReadMovedAndDeleted) {
 
 TEST(KeyStore, AFileOfAnotherKeyIsNeitherReadNorOverwritten) {
   TempDir dir;
-  platform::TKeyStore store(dir.File("keys"));
+  platform::KeyStore store(dir.File("keys"));
   ASSERT_TRUE(store.SetValue("A", "v", std::string("a")));
   // As if another key's name had the same hash: its file names that other key.
-  const std::string file = "keys/" + platform::TKeyStore::FileNameOf("B");
+  const std::string file = "keys/" + platform::KeyStore::FileNameOf("B");
   dir.Write(file, "[c]\nv\ts\tc\n");
   EXPECT_FALSE(store.ReadKey("B").has_value());
   EXPECT_FALSE(store.SetValue("B", "v", std::string("b")));
@@ -376,7 +376,7 @@ TEST(KeyStore, ChoosingTheFolderMakesNothing) {
 
 TEST(KeyStore, DeletesAKeyWithItsSubkeysOnly) {
   TempDir dir;
-  platform::TKeyStore store(dir.File("keys"));
+  platform::KeyStore store(dir.File("keys"));
   ASSERT_TRUE(store.SetValue("Root\\App", "a", std::string("1")));
   ASSERT_TRUE(store.SetValue("Root\\App\\Sub", "b", std::string("2")));
   ASSERT_TRUE(store.SetValue("Root\\Application", "c", std::string("3")));
@@ -389,10 +389,10 @@ TEST(KeyStore, DeletesAKeyWithItsSubkeysOnly) {
 
 TEST(KeyStore, KeyNamesNeverBecomePathsOutOfTheFolder) {
   TempDir dir;
-  platform::TKeyStore store(dir.File("keys"));
+  platform::KeyStore store(dir.File("keys"));
   dir.Write("victim", "keep");
   for (const std::string name : {"../victim", "..", "../../etc/x", "a/../../victim"}) {
-    const std::string file = platform::TKeyStore::FileNameOf("Uninstall\\" + name);
+    const std::string file = platform::KeyStore::FileNameOf("Uninstall\\" + name);
     EXPECT_EQ(file.find('/'), std::string::npos) << name;
     EXPECT_EQ(file.find(".."), std::string::npos) << name;
     EXPECT_TRUE(store.SetValue("Uninstall\\" + name, "v", std::string("x")));
@@ -401,7 +401,7 @@ TEST(KeyStore, KeyNamesNeverBecomePathsOutOfTheFolder) {
   EXPECT_EQ(dir.Read("victim"), "keep");
   for (const auto& entry : fs::directory_iterator(dir.Path()))
     EXPECT_TRUE(entry.path().filename() == "victim" || entry.path().filename() == "keys");
-  EXPECT_FALSE(platform::TKeyStore("").SetValue("K", "v", std::string("x")));
+  EXPECT_FALSE(platform::KeyStore("").SetValue("K", "v", std::string("x")));
 }
 
 }  // namespace

@@ -10,11 +10,11 @@ namespace {
 
 using namespace platform;
 
-std::uint32_t U32At(const TEventRecord& r, std::size_t at) {
+std::uint32_t U32At(const EventRecord& r, std::size_t at) {
   return r.Data.at(at) | r.Data.at(at + 1) << 8 | r.Data.at(at + 2) << 16 |
          std::uint32_t{r.Data.at(at + 3)} << 24;
 }
-std::uint16_t U16At(const TEventRecord& r, std::size_t at) {
+std::uint16_t U16At(const EventRecord& r, std::size_t at) {
   return static_cast<std::uint16_t>(r.Data.at(at) | r.Data.at(at + 1) << 8);
 }
 const std::uint8_t* HeaderBytes(const EVENT_TRACE& e) {
@@ -22,7 +22,7 @@ const std::uint8_t* HeaderBytes(const EVENT_TRACE& e) {
 }
 
 TEST(EventRecord, HeaderCarriesTypeAndProcessAtPublishedOffsets) {
-  const TEventRecord r = DiskIoRecord(EVENT_TYPE_DISK_WRITE, 4321, 0, 1, 0, 0, 7);
+  const EventRecord r = DiskIoRecord(EVENT_TYPE_DISK_WRITE, 4321, 0, 1, 0, 0, 7);
   const EVENT_TRACE e = r.View();
   EXPECT_EQ(HeaderBytes(e)[4], EVENT_TYPE_DISK_WRITE);
   std::uint32_t pid = 0;
@@ -34,7 +34,7 @@ TEST(EventRecord, HeaderCarriesTypeAndProcessAtPublishedOffsets) {
 }
 
 TEST(EventRecord, DiskIoFields) {
-  const TEventRecord r =
+  const EventRecord r =
       DiskIoRecord(EVENT_TYPE_DISK_READ, 9, 3, 65536, 1500, 0x1'0000'0200ull, 0xABCDEF);
   EXPECT_EQ(U32At(r, 0), 3u);
   EXPECT_EQ(U32At(r, 4), 0u);
@@ -49,7 +49,7 @@ TEST(EventRecord, DiskIoFields) {
 TEST(EventRecord, NetworkFieldsInNetworkByteOrder) {
   const std::uint32_t peer = ombrix::testing::Ip(192, 168, 1, 20);
   const std::uint32_t local = ombrix::testing::Ip(10, 0, 0, 5);
-  const TEventRecord r =
+  const EventRecord r =
       NetworkRecord(TcpIpGuid, EVENT_TYPE_NET_SEND, 77, 1460, peer, local, 443, 50000);
   ASSERT_EQ(r.Data.size(), 20u);
   EXPECT_EQ(U32At(r, 0), 77u);
@@ -64,7 +64,7 @@ TEST(EventRecord, NetworkFieldsInNetworkByteOrder) {
 }
 
 TEST(EventRecord, ProcessStartSidAndImageOffsets) {
-  const TEventRecord r = ProcessStartRecord(1234, 99, 1000, "bash");
+  const EventRecord r = ProcessStartRecord(1234, 99, 1000, "bash");
   EXPECT_EQ(U32At(r, 4), 1234u);
   EXPECT_EQ(U32At(r, 8), 99u);
   EXPECT_EQ(U32At(r, 20), 1u) << "the SID pointer is never empty";
@@ -84,7 +84,7 @@ TEST(EventRecord, ProcessStartSidAndImageOffsets) {
   EXPECT_EQ(r.Header.Class.Type, EVENT_TYPE_PROCESS_START);
 }
 
-std::u16string NameOf(const TEventRecord& r) {
+std::u16string NameOf(const EventRecord& r) {
   std::u16string name;
   for (std::size_t at = 4; at + 1 < r.Data.size(); at += 2) {
     const char16_t unit = static_cast<char16_t>(U16At(r, at));
@@ -96,7 +96,7 @@ std::u16string NameOf(const TEventRecord& r) {
 }
 
 TEST(EventRecord, FileNameIsUtf16LittleEndianTerminated) {
-  const TEventRecord r =
+  const EventRecord r =
       FileNameRecord(5, 42, "/home/ana/caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80.txt");
   EXPECT_EQ(U32At(r, 0), 42u);
   EXPECT_EQ(r.Header.Class.Type, EVENT_TYPE_FILE_NAME);
@@ -115,14 +115,14 @@ TEST(EventRecord, MalformedUtf8BecomesReplacementCharacters) {
 
 TEST(EventRecordBuilder, SidVariantsPlaceTheImageWhereTheSidEnds) {
   using namespace ombrix::testing;
-  const TEventRecord common = ProcessStartWithSid(8, "svc", 5);
+  const EventRecord common = ProcessStartWithSid(8, "svc", 5);
   EXPECT_EQ(common.Data[29], 5);
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(common.Data.data() + 56)), "svc");
-  const TEventRecord empty = ProcessStartWithSid(8, "svc", 0, true);
+  const EventRecord empty = ProcessStartWithSid(8, "svc", 0, true);
   EXPECT_EQ(U32At(empty, 20), 0u);
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(empty.Data.data() + 28)), "svc");
   EXPECT_EQ(Truncated(common, 30).Data.size(), 30u);
-  const TEventRecord units = FileNameUnits(3, u"ab", false);
+  const EventRecord units = FileNameUnits(3, u"ab", false);
   EXPECT_EQ(units.Data.size(), 8u);
 }
 

@@ -61,14 +61,13 @@ class FileTree : public ::testing::Test {
   }
   TRecords Poll() {
     if (!files) {
-      files =
-          std::make_unique<TFileActivity>(true, true, dir.Path() + "/proc", dir.Path() + "/sys");
+      files = std::make_unique<FileActivity>(true, true, dir.Path() + "/proc", dir.Path() + "/sys");
       EXPECT_EQ(files->Open(), 0);
     }
-    std::vector<TEventRecord> out;
+    std::vector<EventRecord> out;
     files->Poll(out);
     TRecords seen;
-    for (const TEventRecord& r : out) {
+    for (const EventRecord& r : out) {
       if (r.Header.Guid == FileIoGuid) seen.Names.emplace_back(U32(r, 0), NameOf(r));
       if (r.Header.Guid != DiskIoGuid) continue;
       seen.Io.emplace_back(U32(r, 24), U32(r, 0));
@@ -78,7 +77,7 @@ class FileTree : public ::testing::Test {
   }
 
   ombrix::testing::TempDir dir;
-  std::unique_ptr<TFileActivity> files;
+  std::unique_ptr<FileActivity> files;
   int writes = 0;
 };
 

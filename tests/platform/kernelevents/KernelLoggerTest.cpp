@@ -80,7 +80,7 @@ class KernelLoggerTest : public ::testing::Test {
 
   Seen seen;
   std::shared_ptr<TReplayEventSource> source = std::make_shared<TReplayEventSource>();
-  std::unique_ptr<TKernelLogger> logger = ReplayLogger(source);
+  std::unique_ptr<KernelLogger> logger = ReplayLogger(source);
   std::uint32_t sourceStatus = 0;
 };
 

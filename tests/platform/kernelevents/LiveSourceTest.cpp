@@ -30,10 +30,10 @@ constexpr auto U32 = ombrix::testing::RecordU32;
 constexpr auto Utf16Name = ombrix::testing::RecordName;
 
 std::mutex g_mutex;
-std::vector<TEventRecord> g_records;
+std::vector<EventRecord> g_records;
 
 void Collect(EVENT_TRACE* event) {
-  TEventRecord copy;
+  EventRecord copy;
   copy.Header = event->Header;
   const auto* data = static_cast<const std::uint8_t*>(event->MofData);
   copy.Data.assign(data, data + event->MofLength);
@@ -42,7 +42,7 @@ void Collect(EVENT_TRACE* event) {
 }
 
 // Waits up to ten seconds for the collected records to satisfy done.
-bool WaitFor(const std::function<bool(const std::vector<TEventRecord>&)>& done) {
+bool WaitFor(const std::function<bool(const std::vector<EventRecord>&)>& done) {
   return ombrix::testing::WaitUntil([&] {
     std::lock_guard lock(g_mutex);
     return done(g_records);
@@ -55,9 +55,9 @@ struct FileTotals {
   std::uint64_t Read = 0, Written = 0;
 };
 
-FileTotals TotalsFor(const std::vector<TEventRecord>& records, const std::string& path) {
+FileTotals TotalsFor(const std::vector<EventRecord>& records, const std::string& path) {
   FileTotals totals;
-  for (const TEventRecord& r : records) {
+  for (const EventRecord& r : records) {
     if (r.Header.Guid == FileIoGuid && Utf16Name(r) == path) totals.Object = U32(r, 0);
     if (r.Header.Guid != DiskIoGuid || U32(r, 24) != totals.Object) continue;
     totals.NamedFirst = true;  // the name record came before this one
@@ -94,7 +94,7 @@ class LiveSource : public ::testing::Test {
     logger.ControlTrace(session, KERNEL_LOGGER_NAME, &properties, EVENT_TRACE_CONTROL_STOP);
   }
 
-  TKernelLogger logger{[] { return std::make_unique<TLinuxEventSource>(200); }};
+  KernelLogger logger{[] { return std::make_unique<LinuxEventSource>(200); }};
   TRACEHANDLE session = INVALID_TRACE_HANDLE, consumer = INVALID_TRACE_HANDLE;
   std::thread consumerThread;
 };
@@ -135,10 +135,10 @@ TEST_F(LiveSource, LoopbackTransferShowsAsSocketBytes) {
   const auto self = static_cast<std::uint32_t>(getpid());
   std::uint64_t sent = 0, received = 0;
   std::uint32_t largest = 0;
-  const bool seen = WaitFor([&](const std::vector<TEventRecord>& records) {
+  const bool seen = WaitFor([&](const std::vector<EventRecord>& records) {
     sent = received = 0;
     largest = 0;
-    for (const TEventRecord& r : records) {
+    for (const EventRecord& r : records) {
       if (r.Header.Guid != TcpIpGuid || U32(r, 0) != self) continue;
       const std::uint16_t dport = ntohs(static_cast<std::uint16_t>(r.Data[16] | r.Data[17] << 8));
       const std::uint16_t sport = ntohs(static_cast<std::uint16_t>(r.Data[18] | r.Data[19] << 8));
@@ -208,8 +208,8 @@ TEST_F(LiveSource, ChildProcessStartCarriesItsImageName) {
   char* argv[] = {program, argument, nullptr};
   ASSERT_EQ(posix_spawn(&child, program, nullptr, nullptr, argv, environ), 0);
   std::string image;
-  const bool seen = WaitFor([&](const std::vector<TEventRecord>& records) {
-    for (const TEventRecord& r : records) {
+  const bool seen = WaitFor([&](const std::vector<EventRecord>& records) {
+    for (const EventRecord& r : records) {
       if (r.Header.Guid != ProcessGuid || U32(r, 4) != static_cast<std::uint32_t>(child)) continue;
       const std::size_t nameAt = 28 + 8 + 4u * r.Data.at(29);
       image = reinterpret_cast<const char*>(r.Data.data() + nameAt);

@@ -30,7 +30,7 @@ namespace {
 
 using namespace platform;
 
-std::uint32_t U32(const TEventRecord& r, std::size_t at) {
+std::uint32_t U32(const EventRecord& r, std::size_t at) {
   std::uint32_t v = 0;
   std::memcpy(&v, r.Data.data() + at, 4);
   return v;
@@ -61,11 +61,11 @@ class FileActivityTest : public ::testing::Test {
 
   // One poll, keeping what concerns our file: its name record fixes the file object.
   TFileRecords Poll() {
-    std::vector<TEventRecord> out;
+    std::vector<EventRecord> out;
     files.Poll(out);
     TFileRecords seen;
     const auto self = static_cast<std::uint32_t>(getpid());
-    for (const TEventRecord& r : out) {
+    for (const EventRecord& r : out) {
       if (r.Header.ProcessId != self) continue;
       if (r.Header.Guid == FileIoGuid && NameOf(r) == path) {
         object = U32(r, 0);
@@ -77,7 +77,7 @@ class FileActivityTest : public ::testing::Test {
     }
     return seen;
   }
-  static std::string NameOf(const TEventRecord& r) {
+  static std::string NameOf(const EventRecord& r) {
     std::string name;
     for (std::size_t at = 4; at + 1 < r.Data.size() && (r.Data[at] | r.Data[at + 1]); at += 2)
       name.push_back(static_cast<char>(r.Data[at]));
@@ -90,7 +90,7 @@ class FileActivityTest : public ::testing::Test {
 
   std::string folder, path;
   std::uint32_t object = OTHER_FILE_OBJECT;
-  TFileActivity files{true, true};
+  FileActivity files{true, true};
 };
 
 TEST_F(FileActivityTest, GrowthOfAnOpenFileIsNamedOnceThenCounted) {
@@ -184,9 +184,9 @@ TEST_F(FileActivityTest, RewindReopenAndDuplicates) {
 }
 
 // Bytes of the send records of this process from one local port.
-std::uint64_t SentFrom(const std::vector<TEventRecord>& records, std::uint16_t port) {
+std::uint64_t SentFrom(const std::vector<EventRecord>& records, std::uint16_t port) {
   std::uint64_t bytes = 0;
-  for (const TEventRecord& r : records) {
+  for (const EventRecord& r : records) {
     std::uint16_t sport = 0;
     std::memcpy(&sport, r.Data.data() + 18, 2);
     if (r.Header.Guid == TcpIpGuid && r.Header.Class.Type == EVENT_TYPE_NET_SEND &&
@@ -197,7 +197,7 @@ std::uint64_t SentFrom(const std::vector<TEventRecord>& records, std::uint16_t p
 }
 
 TEST(TcpTraffic, AConnectionGoneFromTheDumpGetsItsLastBytesWhenItsSocketGoes) {
-  TTcpTraffic traffic;
+  TcpTraffic traffic;
   ASSERT_EQ(traffic.Open(), 0);
   if (traffic.DestroyFd() < 0) GTEST_SKIP() << "this kernel sends no destroy notifications";
   ombrix::testing::LoopbackTcp tcp;
@@ -206,7 +206,7 @@ TEST(TcpTraffic, AConnectionGoneFromTheDumpGetsItsLastBytesWhenItsSocketGoes) {
   ASSERT_EQ(getsockname(tcp.ClientFd(), reinterpret_cast<sockaddr*>(&local), &length), 0);
   const std::uint16_t port = ntohs(local.sin_port);
   ASSERT_TRUE(tcp.Transfer(100000));
-  std::vector<TEventRecord> out;
+  std::vector<EventRecord> out;
   traffic.Poll(out);
   // More data, then the connection ends while the client still holds its socket: the
   // connection leaves the dump and the socket's counters wait for its destruction.
@@ -229,7 +229,7 @@ TEST(TcpTraffic, AConnectionGoneFromTheDumpGetsItsLastBytesWhenItsSocketGoes) {
 }
 
 TEST(ProcessScan, NewProcessShowsWithItsName) {
-  TProcessScan scan;
+  ProcessScan scan;
   scan.Open();
   pid_t child = 0;
   char program[] = "/bin/sleep";
@@ -237,18 +237,18 @@ TEST(ProcessScan, NewProcessShowsWithItsName) {
   char* argv[] = {program, argument, nullptr};
   ASSERT_EQ(posix_spawn(&child, program, nullptr, nullptr, argv, environ), 0);
   // posix_spawn returns once the child runs the new program, so its name is settled.
-  std::vector<TEventRecord> out;
+  std::vector<EventRecord> out;
   scan.Poll(out);
   std::string image;
-  for (const TEventRecord& r : out)
+  for (const EventRecord& r : out)
     if (U32(r, 4) == static_cast<std::uint32_t>(child))
       image = reinterpret_cast<const char*>(r.Data.data() + 44);
-  std::vector<TEventRecord> again;
+  std::vector<EventRecord> again;
   scan.Poll(again);
   kill(child, SIGTERM);
   waitpid(child, nullptr, 0);
   EXPECT_EQ(image, "sleep");
-  for (const TEventRecord& r : again)
+  for (const EventRecord& r : again)
     EXPECT_NE(U32(r, 4), static_cast<std::uint32_t>(child)) << "reported once";
 }
 
@@ -260,8 +260,8 @@ namespace {
 // that errno, and process starts come from the /proc listing. Returns the failing step, 0 when
 // all went as expected.
 int UnprivilegedProcessStarts() {
-  TLinuxEventSource source(50);
-  const TSourceOpenResult opened =
+  LinuxEventSource source(50);
+  const SourceOpenResult opened =
       source.Open(EVENT_TRACE_FLAG_PROCESS | EVENT_TRACE_FLAG_NETWORK_TCPIP);
   if (!opened.Opened) return 1;
   if (opened.FirstError != EPERM) return 2;
@@ -272,9 +272,9 @@ int UnprivilegedProcessStarts() {
   if (posix_spawn(&child, program, nullptr, nullptr, argv, environ) != 0) return 3;
   bool seen = false;
   for (int poll = 0; poll < 100 && !seen; ++poll) {
-    std::vector<TEventRecord> out;
+    std::vector<EventRecord> out;
     source.Poll(out);
-    for (const TEventRecord& r : out)
+    for (const EventRecord& r : out)
       seen =
           seen || (r.Header.Guid == ProcessGuid && U32(r, 4) == static_cast<std::uint32_t>(child));
   }

@@ -22,8 +22,8 @@ using ombrix::testing::FakeProbes;
 constexpr std::uint32_t kFlags = EVENT_TRACE_FLAG_NETWORK_TCPIP | EVENT_TRACE_FLAG_DISK_FILE_IO;
 
 // Polls until the source stops serving or holds the records; a bounded number of polls.
-std::vector<TEventRecord> PollUntil(TProbeEventSource& source, std::size_t records) {
-  std::vector<TEventRecord> out;
+std::vector<EventRecord> PollUntil(ProbeEventSource& source, std::size_t records) {
+  std::vector<EventRecord> out;
   for (int k = 0; k < 100 && source.Serving() && out.size() < records; ++k) source.Poll(out);
   return out;
 }
@@ -36,8 +36,8 @@ TEST(ProbeSource, ServedRecordsAndDropsArriveAndTheProbeEndsWithTheSource) {
   FakeProbes probes;
   pid_t pid = -1;
   {
-    TProbeEventSource source(probes.Path("serves"));
-    const TSourceOpenResult opened = source.Open(kFlags);
+    ProbeEventSource source(probes.Path("serves"));
+    const SourceOpenResult opened = source.Open(kFlags);
     ASSERT_TRUE(opened.Opened) << source.Fault();
     pid = source.ProbePid();
     const auto records = PollUntil(source, 2);
@@ -45,7 +45,7 @@ TEST(ProbeSource, ServedRecordsAndDropsArriveAndTheProbeEndsWithTheSource) {
     EXPECT_EQ(records[0].Header.Guid, TcpIpGuid);
     EXPECT_EQ(records[1].Header.Guid, FileIoGuid);
     EXPECT_TRUE(ombrix::testing::WaitUntil([&] {
-      std::vector<TEventRecord> more;
+      std::vector<EventRecord> more;
       source.Poll(more);
       return source.Dropped() == 5;
     }));
@@ -73,8 +73,8 @@ TEST(ProbeSource, EveryFailureEndsInAFaultThatSaysWhy) {
       {"exits", true, EPIPE, "probe: stopped (exit status 7)"},
   };
   for (const Case& c : cases) {
-    TProbeEventSource source(probes.Path(c.behaviour), 300);
-    const TSourceOpenResult opened = source.Open(kFlags);
+    ProbeEventSource source(probes.Path(c.behaviour), 300);
+    const SourceOpenResult opened = source.Open(kFlags);
     EXPECT_EQ(opened.Opened, c.opens) << c.behaviour;
     if (opened.Opened) {
       const auto records = PollUntil(source, 99);
@@ -93,16 +93,16 @@ TEST(ProbeSource, EveryFailureEndsInAFaultThatSaysWhy) {
 TEST(ProbeSource, AStoppedProbeIsReplacedByPollingWithinTheSession) {
   FakeProbes probes;
   const ombrix::testing::ScopedProbe probe(probes.Path("exits"));
-  std::vector<TEventRecord> delivered;
+  std::vector<EventRecord> delivered;
   {
-    TPreferredEventSource source;
+    PreferredEventSource source;
     ASSERT_TRUE(source.Open(kFlags).Opened);
     EXPECT_EQ(EventSourceStats().Backend, "probe");
     EXPECT_TRUE(ombrix::testing::WaitUntil([&] {
       source.Poll(delivered);
       return EventSourceStats().Faults == 1;
     }));
-    const TEventSourceStats stats = EventSourceStats();
+    const EventSourceState stats = EventSourceStats();
     EXPECT_EQ(stats.Backend, "procfs");
     EXPECT_EQ(stats.Reason, "probe: stopped (exit status 7)");
     EXPECT_EQ(stats.Status, static_cast<std::uint32_t>(EPIPE));
@@ -110,7 +110,7 @@ TEST(ProbeSource, AStoppedProbeIsReplacedByPollingWithinTheSession) {
     EXPECT_EQ(EventSourceStats().Faults, 1u);
   }
   const auto ours = std::count_if(delivered.begin(), delivered.end(),
-                                  [](const TEventRecord& r) { return r.Header.ProcessId == 42; });
+                                  [](const EventRecord& r) { return r.Header.ProcessId == 42; });
   EXPECT_EQ(ours, 2);
 }
 
@@ -118,8 +118,8 @@ TEST(ProbeSource, ARefusingProbeLeavesTheSessionOnPollingWithTheCommandToRun) {
   FakeProbes probes;
   const ombrix::testing::ScopedProbe probe(probes.Path("refuses"));
   {
-    TPreferredEventSource source;
-    const TSourceOpenResult opened = source.Open(EVENT_TRACE_FLAG_NETWORK_TCPIP);
+    PreferredEventSource source;
+    const SourceOpenResult opened = source.Open(EVENT_TRACE_FLAG_NETWORK_TCPIP);
     EXPECT_TRUE(opened.Opened);
     EXPECT_EQ(opened.FirstError, static_cast<std::uint32_t>(EPERM));
     EXPECT_EQ(EventSourceStats().Backend, "procfs");
@@ -127,9 +127,9 @@ TEST(ProbeSource, ARefusingProbeLeavesTheSessionOnPollingWithTheCommandToRun) {
               std::string::npos);
     EXPECT_EQ(EventSourceStats().Faults, 0u) << "a refusal at the start is no stop";
   }
-  SelectEventBackend(TEventBackend::Probe);
+  SelectEventBackend(EventBackend::Probe);
   {
-    TPreferredEventSource source;
+    PreferredEventSource source;
     EXPECT_FALSE(source.Open(EVENT_TRACE_FLAG_NETWORK_TCPIP).Opened) << "the probe or nothing";
   }
 }

@@ -15,25 +15,25 @@ using namespace platform::probe;
 using ombrix::testing::FileName;
 using ombrix::testing::Ip;
 using ombrix::testing::Tcp;
-using platform::TTaskProcess;
-using platform::TTaskTable;
+using platform::TaskProcess;
+using platform::TaskTable;
 
 // A frame with a payload of its own, outliving the reader.
 struct OwnedFrame {
-  TFrameType Type;
+  FrameType Type;
   std::vector<std::uint8_t> Payload;
-  operator TFrame() const { return {Type, Payload}; }
+  operator Frame() const { return {Type, Payload}; }
 };
 
 std::vector<OwnedFrame> ReadAll(const std::vector<std::uint8_t>& bytes, std::size_t chunk,
-                                TFrameReader::TResult* last = nullptr) {
-  TFrameReader reader;
+                                FrameReader::Result* last = nullptr) {
+  FrameReader reader;
   std::vector<OwnedFrame> frames;
-  TFrameReader::TResult result = TFrameReader::TResult::NeedMore;
+  FrameReader::Result result = FrameReader::Result::NeedMore;
   for (std::size_t at = 0; at < bytes.size(); at += chunk) {
     reader.Feed(bytes.data() + at, std::min(chunk, bytes.size() - at));
-    TFrame frame;
-    while ((result = reader.Next(frame)) == TFrameReader::TResult::Frame)
+    Frame frame;
+    while ((result = reader.Next(frame)) == FrameReader::Result::Frame)
       frames.push_back({frame.Type, {frame.Payload.begin(), frame.Payload.end()}});
   }
   if (last != nullptr) *last = result;
@@ -41,11 +41,11 @@ std::vector<OwnedFrame> ReadAll(const std::vector<std::uint8_t>& bytes, std::siz
 }
 
 TEST(ProbeStream, FramesSurviveAnyCutOfTheStream) {
-  const std::vector<TEventRecord> records = {
+  const std::vector<EventRecord> records = {
       Tcp(10, 42, 1500, Ip(10, 0, 0, 2), Ip(10, 0, 0, 1), 443, 50000),
       FileName(7, "/home/ann/Документы/report.odt")};
   std::vector<std::uint8_t> bytes = HelloFrame({0x10301});
-  const auto ready = ReadyFrame({EPERM, TScope::Everything});
+  const auto ready = ReadyFrame({EPERM, ViewScope::Everything});
   bytes.insert(bytes.end(), ready.begin(), ready.end());
   AppendRecordsFrames(records, bytes);
   const auto dropped = DroppedFrame(0x1'0000'0005);
@@ -57,8 +57,8 @@ TEST(ProbeStream, FramesSurviveAnyCutOfTheStream) {
     std::string error;
     EXPECT_EQ(ReadHello(frames[0], error)->EnableFlags, 0x10301u);
     EXPECT_EQ(ReadReady(frames[1], error)->FirstError, static_cast<std::uint32_t>(EPERM));
-    EXPECT_EQ(ReadReady(frames[1], error)->Scope, TScope::Everything);
-    std::vector<TEventRecord> read;
+    EXPECT_EQ(ReadReady(frames[1], error)->Scope, ViewScope::Everything);
+    std::vector<EventRecord> read;
     ASSERT_TRUE(ReadRecords(frames[2], read, error)) << error;
     ASSERT_EQ(read.size(), 2u);
     for (std::size_t k = 0; k < 2; ++k) {
@@ -71,7 +71,7 @@ TEST(ProbeStream, FramesSurviveAnyCutOfTheStream) {
 }
 
 TEST(ProbeStream, ManyRecordsSpreadOverFramesWithinTheLimit) {
-  std::vector<TEventRecord> records;
+  std::vector<EventRecord> records;
   for (int k = 0; k < 12000; ++k) records.push_back(FileName(k, std::string(40, 'n')));
   std::vector<std::uint8_t> bytes;
   AppendRecordsFrames(records, bytes);
@@ -80,7 +80,7 @@ TEST(ProbeStream, ManyRecordsSpreadOverFramesWithinTheLimit) {
   std::size_t total = 0;
   for (const OwnedFrame& frame : frames) {
     EXPECT_LE(frame.Payload.size(), kMaxFrame);
-    std::vector<TEventRecord> read;
+    std::vector<EventRecord> read;
     std::string error;
     ASSERT_TRUE(ReadRecords(frame, read, error)) << error;
     total += read.size();
@@ -91,13 +91,13 @@ TEST(ProbeStream, ManyRecordsSpreadOverFramesWithinTheLimit) {
 // The probe writes disk and socket records straight into its frames; they must read back
 // exactly as the records the other sources build.
 TEST(ProbeStream, RecordsWrittenDirectlyMatchTheBuiltOnes) {
-  std::vector<TEventRecord> built = {
+  std::vector<EventRecord> built = {
       DiskIoRecord(EVENT_TYPE_DISK_WRITE, 77, 2, 65536, 1234, 0x1'2345'6000, 9),
       NetworkRecord(UdpIpGuid, EVENT_TYPE_NET_RECV, 88, 1400, Ip(10, 1, 2, 3), Ip(127, 0, 0, 1), 53,
                     40000)};
-  for (TEventRecord& record : built) record.Header.TimeStamp = 5555;
+  for (EventRecord& record : built) record.Header.TimeStamp = 5555;
   std::vector<std::uint8_t> direct, fromBuilt;
-  TRecordsWriter writer(direct, 5555);
+  RecordsWriter writer(direct, 5555);
   writer.AddDiskIo(EVENT_TYPE_DISK_WRITE, 77, 2, 65536, 1234, 0x1'2345'6000, 9);
   writer.AddNetwork(UdpIpGuid, EVENT_TYPE_NET_RECV, 88, 1400, Ip(10, 1, 2, 3), Ip(127, 0, 0, 1), 53,
                     40000);
@@ -106,10 +106,10 @@ TEST(ProbeStream, RecordsWrittenDirectlyMatchTheBuiltOnes) {
   EXPECT_EQ(direct, fromBuilt);
 }
 
-TTaskTable SomeTasks(std::uint32_t processes, std::uint32_t threadsEach) {
-  TTaskTable table;
+TaskTable SomeTasks(std::uint32_t processes, std::uint32_t threadsEach) {
+  TaskTable table;
   for (std::uint32_t k = 0; k < processes; ++k) {
-    TTaskProcess& p = table.Processes.emplace_back();
+    TaskProcess& p = table.Processes.emplace_back();
     p.Pid = 100 + k;
     p.ParentId = 1;
     p.Uid = k % 2 ? 1000 : 0;
@@ -130,16 +130,16 @@ TTaskTable SomeTasks(std::uint32_t processes, std::uint32_t threadsEach) {
 
 TEST(ProbeStream, TaskTablesComeBackWholeOverAsManyFramesAsTheyNeed) {
   for (const auto& [processes, threads] : {std::pair{3u, 2u}, std::pair{9000u, 4u}}) {
-    const TTaskTable sent = SomeTasks(processes, threads);
+    const TaskTable sent = SomeTasks(processes, threads);
     std::vector<std::uint8_t> bytes;
     AppendTasksFrames(42, sent, bytes);
-    TTaskTable got;
+    TaskTable got;
     bool last = false;
     std::size_t frames = 0;
     for (const OwnedFrame& frame : ReadAll(bytes, 65536)) {
       std::uint32_t sequence = 0;
       std::string error;
-      TTaskTable part;
+      TaskTable part;
       ASSERT_TRUE(ReadTasks(frame, sequence, last, part, error)) << error;
       EXPECT_EQ(sequence, 42u);
       for (auto& p : part.Processes) {
@@ -171,9 +171,9 @@ TEST(ProbeStream, TaskTablesClaimingMoreThanTheirFrameAreRefused) {
   const auto refused = [](std::vector<std::uint8_t> p) {
     std::uint32_t sequence = 0;
     bool last = false;
-    TTaskTable table;
+    TaskTable table;
     std::string error;
-    return !ReadTasks(OwnedFrame{TFrameType::Tasks, std::move(p)}, sequence, last, table, error) &&
+    return !ReadTasks(OwnedFrame{FrameType::Tasks, std::move(p)}, sequence, last, table, error) &&
            !error.empty();
   };
   auto moreProcesses = payload;
@@ -210,26 +210,26 @@ TEST(ProbeStream, HeadersOutsideTheLimitsEndTheStream) {
       {"type zero", Header(0, 0, kVersion)},
   };
   for (const Case& c : cases) {
-    TFrameReader::TResult last{};
+    FrameReader::Result last{};
     std::vector<std::uint8_t> bytes = c.bytes;
     const auto good = DroppedFrame(1);
     bytes.insert(bytes.end(), good.begin(), good.end());
     EXPECT_TRUE(ReadAll(bytes, bytes.size(), &last).empty()) << c.what;
-    EXPECT_EQ(last, TFrameReader::TResult::Malformed) << c.what;
+    EXPECT_EQ(last, FrameReader::Result::Malformed) << c.what;
   }
 }
 
 TEST(ProbeStream, RecordsClaimingMoreThanTheirFrameAreRefusedWhole) {
   std::vector<std::uint8_t> good;
   AppendRecordsFrames({FileName(1, "/a")}, good);
-  const OwnedFrame frame{TFrameType::Records, {good.begin() + kHeaderSize, good.end()}};
-  std::vector<TEventRecord> out;
+  const OwnedFrame frame{FrameType::Records, {good.begin() + kHeaderSize, good.end()}};
+  std::vector<EventRecord> out;
   std::string error;
   ASSERT_TRUE(ReadRecords(frame, out, error));
 
   const auto refused = [&](std::vector<std::uint8_t> payload) {
-    const OwnedFrame bad{TFrameType::Records, std::move(payload)};
-    std::vector<TEventRecord> kept(1);
+    const OwnedFrame bad{FrameType::Records, std::move(payload)};
+    std::vector<EventRecord> kept(1);
     std::string why;
     const bool read = ReadRecords(bad, kept, why);
     return !read && kept.size() == 1 && !why.empty();
@@ -258,17 +258,17 @@ TEST(ProbeStream, RecordsClaimingMoreThanTheirFrameAreRefusedWhole) {
 
 TEST(ProbeStream, SmallFramesOfTheWrongShapeAreRefused) {
   std::string error;
-  OwnedFrame hello{TFrameType::Hello, {0x4F, 0x4D, 0x42, 0x58, 1, 0, 0, 0}};
+  OwnedFrame hello{FrameType::Hello, {0x4F, 0x4D, 0x42, 0x58, 1, 0, 0, 0}};
   EXPECT_TRUE(ReadHello(hello, error));
   hello.Payload[0] = 0;
   EXPECT_FALSE(ReadHello(hello, error)) << "wrong magic";
-  const OwnedFrame longHello{TFrameType::Hello, {0x4F, 0x4D, 0x42, 0x58, 1, 0, 0, 0, 0}};
+  const OwnedFrame longHello{FrameType::Hello, {0x4F, 0x4D, 0x42, 0x58, 1, 0, 0, 0, 0}};
   EXPECT_FALSE(ReadHello(longHello, error));
-  EXPECT_FALSE(ReadReady(OwnedFrame{TFrameType::Ready, {0, 0, 0, 0, 2, 0, 0, 0}}, error))
+  EXPECT_FALSE(ReadReady(OwnedFrame{FrameType::Ready, {0, 0, 0, 0, 2, 0, 0, 0}}, error))
       << "no scope 2";
-  EXPECT_FALSE(ReadDropped(OwnedFrame{TFrameType::Dropped, {1, 2, 3}}, error));
-  EXPECT_FALSE(ReadDropped(OwnedFrame{TFrameType::Ready, std::vector<std::uint8_t>(8)}, error));
-  EXPECT_FALSE(ReadFailure(OwnedFrame{TFrameType::Failure, {1, 0}}, error));
+  EXPECT_FALSE(ReadDropped(OwnedFrame{FrameType::Dropped, {1, 2, 3}}, error));
+  EXPECT_FALSE(ReadDropped(OwnedFrame{FrameType::Ready, std::vector<std::uint8_t>(8)}, error));
+  EXPECT_FALSE(ReadFailure(OwnedFrame{FrameType::Failure, {1, 0}}, error));
 }
 
 }  // namespace

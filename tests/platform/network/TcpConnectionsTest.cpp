@@ -13,8 +13,8 @@
 namespace {
 
 using platform::ParseProcNetTcp;
-using platform::TTcpRow;
-using platform::TTcpSocket;
+using platform::TcpRow;
+using platform::TcpSocket;
 
 // A TCP connection over the loopback that this test process owns at both ends; with
 // dualStack the server listens on "::" and the connection is IPv4-mapped on its side.
@@ -65,9 +65,9 @@ class LoopbackConnection {
   bool ok() const { return server_ >= 0 && clientPort != 0; }
 
   // How many of the rows are an end of this connection, checking each such row.
-  int EndsIn(const std::vector<TTcpRow>& rows) const {
+  int EndsIn(const std::vector<TcpRow>& rows) const {
     int ends = 0;
-    for (const TTcpRow& r : rows) {
+    for (const TcpRow& r : rows) {
       const auto local = ntohs(static_cast<std::uint16_t>(r.LocalPort));
       const auto remote = ntohs(static_cast<std::uint16_t>(r.RemotePort));
       if (!((local == clientPort && remote == serverPort) ||
@@ -93,9 +93,9 @@ class LoopbackConnection {
 };
 
 // The rows as text, for the message of a failed expectation.
-std::string Describe(const std::vector<TTcpRow>& rows) {
+std::string Describe(const std::vector<TcpRow>& rows) {
   std::string text;
-  for (const TTcpRow& r : rows) {
+  for (const TcpRow& r : rows) {
     text += std::to_string(ntohs(static_cast<std::uint16_t>(r.LocalPort))) + "->" +
             std::to_string(ntohs(static_cast<std::uint16_t>(r.RemotePort))) + " pid " +
             std::to_string(r.OwningPid) + "\n";
@@ -106,7 +106,7 @@ std::string Describe(const std::vector<TTcpRow>& rows) {
 TEST(TcpConnections, ProcFilesShowBothEndsOfOurConnection) {
   LoopbackConnection connection;
   ASSERT_TRUE(connection.ok());
-  const std::vector<TTcpRow> rows = platform::ProcTcpConnections();
+  const std::vector<TcpRow> rows = platform::ProcTcpConnections();
   EXPECT_EQ(connection.EndsIn(rows), 2)
       << "ports " << connection.clientPort << "->" << connection.serverPort << "\n"
       << Describe(rows);
@@ -116,7 +116,7 @@ TEST(TcpConnections, NetlinkShowsBothEndsOfOurConnection) {
   LoopbackConnection connection;
   ASSERT_TRUE(connection.ok());
   bool ok = false;
-  const std::vector<TTcpRow> rows = platform::NetlinkTcpConnections(ok);
+  const std::vector<TcpRow> rows = platform::NetlinkTcpConnections(ok);
   if (!ok) GTEST_SKIP() << "no socket-diagnostics netlink here";
   EXPECT_EQ(connection.EndsIn(rows), 2);
 }
@@ -130,7 +130,7 @@ TEST(TcpConnections, ANewConnectionIsOwnedAtOnceAndKnownOnesKeepTheirOwner) {
   for (int call = 0; call < 20; ++call) {
     LoopbackConnection next;
     ASSERT_TRUE(next.ok());
-    const std::vector<TTcpRow> rows = platform::EstablishedTcpConnections();
+    const std::vector<TcpRow> rows = platform::EstablishedTcpConnections();
     EXPECT_EQ(next.EndsIn(rows), 2) << "call " << call;
     EXPECT_EQ(first.EndsIn(rows), 2) << "call " << call;
   }
@@ -177,7 +177,7 @@ TEST(TcpConnections, ParsesProcNetTcpLines) {
 // A connection read twice while the table changed counts once; sockets not yet accepted (no
 // inode) are each their own.
 TEST(TcpConnections, ARowReadTwiceCountsOnce) {
-  std::vector<TTcpSocket> sockets = {{{}, 7}, {{}, 0}, {{}, 9}, {{}, 7}, {{}, 0}, {{}, 9}};
+  std::vector<TcpSocket> sockets = {{{}, 7}, {{}, 0}, {{}, 9}, {{}, 7}, {{}, 0}, {{}, 9}};
   sockets[3].Row.LocalPort = 1;  // the second read of 7 is dropped, not the first
   platform::DropRepeatedSockets(sockets);
   ASSERT_EQ(sockets.size(), 4U);

@@ -29,7 +29,7 @@ void Send(const std::vector<std::uint8_t>& bytes) {
 }
 
 void SendReadyAndRecords() {
-  Send(probe::ReadyFrame({0, probe::TScope::OwnProcesses}));
+  Send(probe::ReadyFrame({0, probe::ViewScope::OwnProcesses}));
   std::vector<std::uint8_t> bytes;
   probe::AppendRecordsFrames(
       {NetworkRecord(TcpIpGuid, EVENT_TYPE_NET_SEND, 42, 1000, 0x7F000001, 0x7F000001, 80, 4000),

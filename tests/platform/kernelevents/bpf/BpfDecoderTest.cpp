@@ -14,8 +14,8 @@ using namespace platform;
 constexpr std::uint32_t kRootDev = 8u << 20 | 1;   // sda1, mounted on "/"
 constexpr std::uint32_t kDataDev = 8u << 20 | 17;  // sdb1, mounted on "/srv/my data"
 
-TBpfSystem FakeSystem(int* mountLookups = nullptr) {
-  TBpfSystem system;
+BpfSystem FakeSystem(int* mountLookups = nullptr) {
+  BpfSystem system;
   system.MountPoint = [mountLookups](std::uint32_t dev) -> std::string {
     if (mountLookups != nullptr) ++*mountLookups;
     if (dev == kRootDev) return "";
@@ -30,13 +30,13 @@ TBpfSystem FakeSystem(int* mountLookups = nullptr) {
 constexpr std::uint32_t kAll = EVENT_TRACE_FLAG_PROCESS | EVENT_TRACE_FLAG_NETWORK_TCPIP |
                                EVENT_TRACE_FLAG_DISK_IO | EVENT_TRACE_FLAG_DISK_FILE_IO;
 
-std::uint32_t U32(const TEventRecord& r, std::size_t at) {
+std::uint32_t U32(const EventRecord& r, std::size_t at) {
   std::uint32_t v = 0;
   std::memcpy(&v, r.Data.data() + at, 4);
   return v;
 }
 
-std::string Utf16Name(const TEventRecord& r) {
+std::string Utf16Name(const EventRecord& r) {
   std::string name;
   for (std::size_t at = fileio::FileName; at + 1 < r.Data.size(); at += 2) {
     const unsigned unit = r.Data[at] | r.Data[at + 1] << 8;
@@ -76,14 +76,14 @@ ombrix_disk_event Disk(std::uint32_t dev, std::uint64_t ino, bool hasFile, std::
 }
 
 template <typename Event>
-std::vector<TEventRecord> Feed(TBpfDecoder& decoder, const Event& e) {
-  std::vector<TEventRecord> out;
+std::vector<EventRecord> Feed(BpfDecoder& decoder, const Event& e) {
+  std::vector<EventRecord> out;
   EXPECT_TRUE(decoder.Decode(&e, sizeof e, out));
   return out;
 }
 
 TEST(BpfDecoder, FileNameComesWithTheIdItsDiskRecordsUse) {
-  TBpfDecoder decoder(FakeSystem(), kAll);
+  BpfDecoder decoder(FakeSystem(), kAll);
   const auto named = Feed(decoder, Name(kDataDev, 42, {"file.bin", "b", "a"}, true));
   ASSERT_EQ(named.size(), 1u);
   EXPECT_EQ(named[0].Header.Guid, FileIoGuid);
@@ -100,7 +100,7 @@ TEST(BpfDecoder, FileNameComesWithTheIdItsDiskRecordsUse) {
 }
 
 TEST(BpfDecoder, FilesAreToldApartByDeviceAndInode) {
-  TBpfDecoder decoder(FakeSystem(), kAll);
+  BpfDecoder decoder(FakeSystem(), kAll);
   const auto id = [&](std::uint32_t dev, std::uint64_t ino) {
     return U32(Feed(decoder, Disk(dev, ino, true, 512)).at(0), diskio::FileObject);
   };
@@ -122,13 +122,13 @@ TEST(BpfDecoder, FilesAreToldApartByDeviceAndInode) {
 }
 
 TEST(BpfDecoder, IoWithoutAFileIsOther) {
-  TBpfDecoder decoder(FakeSystem(), kAll);
+  BpfDecoder decoder(FakeSystem(), kAll);
   EXPECT_EQ(U32(Feed(decoder, Disk(0, 0, false, 4096)).at(0), diskio::FileObject),
             OTHER_FILE_OBJECT);
 }
 
 TEST(BpfDecoder, PathsOnTheRootMountAndCutWalks) {
-  TBpfDecoder decoder(FakeSystem(), kAll);
+  BpfDecoder decoder(FakeSystem(), kAll);
   EXPECT_EQ(Utf16Name(Feed(decoder, Name(kRootDev, 1, {"passwd", "etc"}, true)).at(0)),
             "/etc/passwd");
   EXPECT_EQ(Utf16Name(Feed(decoder, Name(kRootDev, 2, {"x", "deep"}, false)).at(0)), "/.../deep/x")
@@ -138,14 +138,14 @@ TEST(BpfDecoder, PathsOnTheRootMountAndCutWalks) {
 
 TEST(BpfDecoder, MountPointIsLookedUpOncePerDevice) {
   int lookups = 0;
-  TBpfDecoder decoder(FakeSystem(&lookups), kAll);
+  BpfDecoder decoder(FakeSystem(&lookups), kAll);
   Feed(decoder, Name(kDataDev, 1, {"a"}, true));
   Feed(decoder, Name(kDataDev, 2, {"b"}, true));
   EXPECT_EQ(lookups, 1);
 }
 
 TEST(BpfDecoder, UnterminatedNamesStayInsideTheirFields) {
-  TBpfDecoder decoder(FakeSystem(), kAll);
+  BpfDecoder decoder(FakeSystem(), kAll);
   ombrix_name_event e = Name(kRootDev, 9, {}, true);
   e.depth = 1000;  // more than the event holds
   std::memset(e.parts, 'z', sizeof e.parts);
@@ -167,8 +167,8 @@ TEST(BpfDecoder, UnterminatedNamesStayInsideTheirFields) {
 }
 
 TEST(BpfDecoder, ShortAndUnknownEventsYieldNothing) {
-  TBpfDecoder decoder(FakeSystem(), kAll);
-  std::vector<TEventRecord> out;
+  BpfDecoder decoder(FakeSystem(), kAll);
+  std::vector<EventRecord> out;
   const ombrix_disk_event disk = Disk(kRootDev, 1, true, 512);
   EXPECT_FALSE(decoder.Decode(&disk, sizeof disk - 1, out));
   EXPECT_FALSE(decoder.Decode(&disk, 3, out));
@@ -179,7 +179,7 @@ TEST(BpfDecoder, ShortAndUnknownEventsYieldNothing) {
 }
 
 TEST(BpfDecoder, SocketEventsKeepNetworkOrderAndTheirClass) {
-  TBpfDecoder decoder(FakeSystem(), kAll);
+  BpfDecoder decoder(FakeSystem(), kAll);
   ombrix_net_event e{};
   e.kind = OMBRIX_EV_NET;
   e.pid = 321;
@@ -192,7 +192,7 @@ TEST(BpfDecoder, SocketEventsKeepNetworkOrderAndTheirClass) {
   e.recv = 1;
   const auto out = Feed(decoder, e);
   ASSERT_EQ(out.size(), 1u);
-  const TEventRecord& r = out[0];
+  const EventRecord& r = out[0];
   EXPECT_EQ(r.Header.Guid, UdpIpGuid);
   EXPECT_EQ(r.Header.Class.Type, EVENT_TYPE_NET_RECV);
   EXPECT_EQ(r.Header.ProcessId, 321u);
@@ -209,13 +209,13 @@ TEST(BpfDecoder, SocketEventsKeepNetworkOrderAndTheirClass) {
   EXPECT_EQ(tcp.at(0).Header.Class.Type, EVENT_TYPE_NET_SEND);
 }
 
-std::string ImageOf(const TEventRecord& r) {
+std::string ImageOf(const EventRecord& r) {
   const std::size_t at = process::Sid + process::SidHeader + 4u * r.Data.at(process::Sid + 1);
   return reinterpret_cast<const char*>(r.Data.data() + at);
 }
 
 TEST(BpfDecoder, ProcessStartsNameTheProcessByTheListsRule) {
-  TBpfDecoder decoder(FakeSystem(), kAll);
+  BpfDecoder decoder(FakeSystem(), kAll);
   ombrix_proc_event e{};
   e.kind = OMBRIX_EV_PROC;
   e.pid = 500;
@@ -245,7 +245,7 @@ TEST(BpfDecoder, ProcessStartsNameTheProcessByTheListsRule) {
 }
 
 TEST(BpfDecoder, OnlyTheClassesAskedForComeOut) {
-  TBpfDecoder decoder(FakeSystem(), EVENT_TRACE_FLAG_DISK_IO);
+  BpfDecoder decoder(FakeSystem(), EVENT_TRACE_FLAG_DISK_IO);
   EXPECT_TRUE(Feed(decoder, Name(kRootDev, 1, {"a"}, true)).empty());
   ombrix_net_event net{};
   net.kind = OMBRIX_EV_NET;
@@ -256,7 +256,7 @@ TEST(BpfDecoder, OnlyTheClassesAskedForComeOut) {
 }
 
 TEST(BpfDecoder, ForkNamesComeFromTheExecutableTheKernelSent) {
-  TBpfDecoder decoder(FakeSystem(), kAll);
+  BpfDecoder decoder(FakeSystem(), kAll);
   ombrix_proc_event e{};
   e.kind = OMBRIX_EV_PROC;
   e.pid = 501;
@@ -269,10 +269,10 @@ TEST(BpfDecoder, ForkNamesComeFromTheExecutableTheKernelSent) {
 // A viewer of uid 1000: its own processes' events only, never the kernel's own I/O, and a file's
 // name (which the kernel sends once, with whoever touched the file first) only with its own I/O.
 TEST(BpfDecoder, AViewerOfOneUserSeesThatUsersProcessesOnly) {
-  TBpfViewer viewer;
+  BpfViewer viewer;
   viewer.Everything = false;
   viewer.Uid = 1000;
-  TBpfDecoder decoder(FakeSystem(), kAll, viewer);
+  BpfDecoder decoder(FakeSystem(), kAll, viewer);
   ombrix_net_event net{};
   net.kind = OMBRIX_EV_NET;
   net.pid = 300;
@@ -306,7 +306,7 @@ TEST(BpfDecoder, AViewerOfOneUserSeesThatUsersProcessesOnly) {
 }
 
 TEST(BpfDecoder, AViewerOfEverythingSeesEveryone) {
-  TBpfDecoder decoder(FakeSystem(), kAll);
+  BpfDecoder decoder(FakeSystem(), kAll);
   ombrix_disk_event writeback = Disk(kRootDev, 5, false, 4096);
   writeback.pid = SYSTEM_PROCESS;
   EXPECT_EQ(Feed(decoder, writeback).size(), 1u);

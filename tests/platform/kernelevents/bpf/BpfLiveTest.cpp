@@ -34,10 +34,10 @@ constexpr std::uint32_t kAll = EVENT_TRACE_FLAG_PROCESS | EVENT_TRACE_FLAG_NETWO
                                EVENT_TRACE_FLAG_DISK_IO | EVENT_TRACE_FLAG_DISK_FILE_IO;
 
 std::mutex g_mutex;
-std::vector<TEventRecord> g_records;
+std::vector<EventRecord> g_records;
 
 void Collect(EVENT_TRACE* event) {
-  TEventRecord copy;
+  EventRecord copy;
   copy.Header = event->Header;
   const auto* data = static_cast<const std::uint8_t*>(event->MofData);
   copy.Data.assign(data, data + event->MofLength);
@@ -45,7 +45,7 @@ void Collect(EVENT_TRACE* event) {
   g_records.push_back(std::move(copy));
 }
 
-bool WaitFor(const std::function<bool(const std::vector<TEventRecord>&)>& done) {
+bool WaitFor(const std::function<bool(const std::vector<EventRecord>&)>& done) {
   return ombrix::testing::WaitUntil([&] {
     std::lock_guard lock(g_mutex);
     return done(g_records);
@@ -55,8 +55,8 @@ bool WaitFor(const std::function<bool(const std::vector<TEventRecord>&)>& done) 
 // Why the BPF backend cannot run here; empty when it can.
 std::string WhyNoBpf() {
   if (geteuid() != 0) return "the BPF event source test needs root";
-  TBpfEventSource probe;
-  const TSourceOpenResult opened = probe.Open(kAll);
+  BpfEventSource probe;
+  const SourceOpenResult opened = probe.Open(kAll);
   if (!opened.Opened)
     return "BPF programs cannot load here: " + std::string(std::strerror(opened.FirstError));
   return {};
@@ -75,7 +75,7 @@ std::string DiskFolder() {
 // function, which not every kernel allows.
 bool DatagramSourcesHere() {
   static const bool sources = [] {
-    TBpfEventSource source;
+    BpfEventSource source;
     return source.Open(EVENT_TRACE_FLAG_NETWORK_TCPIP).Opened && source.DatagramSources();
   }();
   return sources;
@@ -126,7 +126,7 @@ class BpfLive : public ::testing::Test {
     logger.ControlTrace(session, KERNEL_LOGGER_NAME, &properties, EVENT_TRACE_CONTROL_STOP);
   }
 
-  TKernelLogger logger{[] { return std::make_unique<TBpfEventSource>(); }};
+  KernelLogger logger{[] { return std::make_unique<BpfEventSource>(); }};
   TRACEHANDLE session = INVALID_TRACE_HANDLE, consumer = INVALID_TRACE_HANDLE;
   std::thread consumerThread;
 };
@@ -161,9 +161,9 @@ TEST_F(BpfLive, UdpDatagramsAreCountedOnTheirSockets) {
 
   const auto self = static_cast<std::uint32_t>(getpid());
   std::uint64_t sent = 0, received = 0;
-  WaitFor([&](const std::vector<TEventRecord>& records) {
+  WaitFor([&](const std::vector<EventRecord>& records) {
     sent = received = 0;
-    for (const TEventRecord& r : records) {
+    for (const EventRecord& r : records) {
       if (r.Header.Guid != UdpIpGuid || U32(r, 0) != self) continue;
       if (r.Header.Class.Type == EVENT_TYPE_NET_SEND && Port(r, netio::DestPort) == port &&
           U32(r, netio::DestAddr) == htonl(INADDR_LOOPBACK))
@@ -211,9 +211,9 @@ TEST_F(BpfLive, V4MappedSocketsCountAsIpv4) {
 
   const auto self = static_cast<std::uint32_t>(getpid());
   std::uint64_t sent = 0;
-  WaitFor([&](const std::vector<TEventRecord>& records) {
+  WaitFor([&](const std::vector<EventRecord>& records) {
     sent = 0;
-    for (const TEventRecord& r : records)
+    for (const EventRecord& r : records)
       if (r.Header.Guid == UdpIpGuid && U32(r, 0) == self &&
           r.Header.Class.Type == EVENT_TYPE_NET_SEND && Port(r, netio::DestPort) == port &&
           U32(r, netio::DestAddr) == htonl(INADDR_LOOPBACK) &&
@@ -230,9 +230,9 @@ struct DiskTotals {
   std::uint32_t LongestResponse = 0;
 };
 
-DiskTotals TotalsFor(const std::vector<TEventRecord>& records, const std::string& path) {
+DiskTotals TotalsFor(const std::vector<EventRecord>& records, const std::string& path) {
   DiskTotals totals;
-  for (const TEventRecord& r : records) {
+  for (const EventRecord& r : records) {
     if (r.Header.Guid == FileIoGuid && Utf16Name(r) == path) totals.Object = U32(r, 0);
     if (r.Header.Guid != DiskIoGuid || totals.Object == OTHER_FILE_OBJECT ||
         U32(r, diskio::FileObject) != totals.Object)
@@ -308,9 +308,9 @@ TEST_F(BpfLive, DirectWriteIsDiskIoWithResponseTimes) {
   const auto self = static_cast<std::uint32_t>(getpid());
   std::uint64_t written = 0;
   std::uint32_t longest = 0;
-  WaitFor([&](const std::vector<TEventRecord>& records) {
+  WaitFor([&](const std::vector<EventRecord>& records) {
     written = 0;
-    for (const TEventRecord& r : records) {
+    for (const EventRecord& r : records) {
       if (r.Header.Guid != DiskIoGuid || r.Header.ProcessId != self ||
           r.Header.Class.Type != EVENT_TYPE_DISK_WRITE ||
           U32(r, diskio::FileObject) != OTHER_FILE_OBJECT)
@@ -350,10 +350,10 @@ TEST_F(BpfLive, UnconnectedDatagramsCarryEachOnesOwnRemoteEnd) {
   for (int fd : {client, first, second}) close(fd);
 
   const auto self = static_cast<std::uint32_t>(getpid());
-  const auto bytes = [&](const std::vector<TEventRecord>& records, std::uint8_t type,
+  const auto bytes = [&](const std::vector<EventRecord>& records, std::uint8_t type,
                          std::uint16_t local, std::uint16_t remote) {
     std::uint64_t total = 0;
-    for (const TEventRecord& r : records)
+    for (const EventRecord& r : records)
       if (r.Header.Guid == UdpIpGuid && U32(r, 0) == self && r.Header.Class.Type == type &&
           Port(r, netio::SourcePort) == local && Port(r, netio::DestPort) == remote &&
           U32(r, netio::DestAddr) == htonl(INADDR_LOOPBACK))
@@ -361,7 +361,7 @@ TEST_F(BpfLive, UnconnectedDatagramsCarryEachOnesOwnRemoteEnd) {
     return total;
   };
   std::uint64_t toFirst = 0, toSecond = 0, fromClient = 0;
-  WaitFor([&](const std::vector<TEventRecord>& records) {
+  WaitFor([&](const std::vector<EventRecord>& records) {
     toFirst = bytes(records, EVENT_TYPE_NET_SEND, clientPort, firstPort);
     toSecond = bytes(records, EVENT_TYPE_NET_SEND, clientPort, secondPort);
     fromClient = bytes(records, EVENT_TYPE_NET_RECV, secondPort, clientPort);
@@ -402,7 +402,7 @@ TEST_F(BpfLive, FilesSyncedTogetherAreEachChargedTheirOwnBytes) {
   ASSERT_EQ(syncfs(dir), 0);
   close(dir);
   std::vector<std::uint64_t> written(files.size());
-  WaitFor([&](const std::vector<TEventRecord>& records) {
+  WaitFor([&](const std::vector<EventRecord>& records) {
     bool all = true;
     for (std::size_t k = 0; k < files.size(); ++k) {
       written[k] = TotalsFor(records, files[k].Path).Written;
