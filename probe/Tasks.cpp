@@ -24,6 +24,13 @@ TaskThread ThreadOf(const ombrix_thread_record& r) {
   return {r.tid, r.runtime_ns, r.switches};
 }
 
+void AddIo(TaskProcess& p, const ombrix_io& io) {
+  p.ReadChars += io.rchar;
+  p.WriteChars += io.wchar;
+  p.ReadCalls += io.syscr;
+  p.WriteCalls += io.syscw;
+}
+
 TaskProcess ProcessOf(const ombrix_leader_record& r) {
   TaskProcess p;
   p.Pid = r.thread.tgid;
@@ -36,10 +43,7 @@ TaskProcess ProcessOf(const ombrix_leader_record& r) {
   p.ResidentPages = r.rss_file + r.rss_anon + r.rss_shmem;
   p.SharedPages = r.rss_file + r.rss_shmem;
   p.IoKnown = true;
-  p.ReadChars = r.dead_rchar;
-  p.WriteChars = r.dead_wchar;
-  p.ReadCalls = r.dead_syscr;
-  p.WriteCalls = r.dead_syscw;
+  AddIo(p, r.dead_io);
   p.Comm = Field(r.comm, sizeof r.comm);
   p.Exe = Field(r.exe, sizeof r.exe);
   return p;
@@ -48,10 +52,7 @@ TaskProcess ProcessOf(const ombrix_leader_record& r) {
 // A thread's share of its group's totals.
 void AddThread(TaskProcess& p, const ombrix_thread_record& r) {
   p.RuntimeNs += r.runtime_ns;
-  p.ReadChars += r.rchar;
-  p.WriteChars += r.wchar;
-  p.ReadCalls += r.syscr;
-  p.WriteCalls += r.syscw;
+  AddIo(p, r.io);
 }
 
 struct Orphan {

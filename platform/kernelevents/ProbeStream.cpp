@@ -94,6 +94,26 @@ bool IsType(const Frame& frame, FrameType type, std::string& error) {
   return false;
 }
 
+// A frame of the type that carries one number and nothing else.
+template <typename Number>
+std::optional<Number> ReadNumber(const Frame& frame, FrameType type, const char* malformed,
+                                 std::string& error) {
+  if (!IsType(frame, type, error)) return std::nullopt;
+  Cursor in(frame.Payload);
+  Number value = 0;
+  bool read = false;
+  if constexpr (sizeof(Number) == 8) {
+    read = in.U64(value);
+  } else {
+    read = in.U32(value);
+  }
+  if (!read || in.Left() != 0) {
+    error = malformed;
+    return std::nullopt;
+  }
+  return value;
+}
+
 std::uint64_t Load64(const std::uint8_t* p) {
   return static_cast<std::uint64_t>(Load32(p + 4)) << 32 | Load32(p);
 }
@@ -267,14 +287,7 @@ std::optional<Failure> ReadFailure(const Frame& frame, std::string& error) {
 }
 
 std::optional<std::uint64_t> ReadDropped(const Frame& frame, std::string& error) {
-  if (!IsType(frame, FrameType::Dropped, error)) return std::nullopt;
-  Cursor in(frame.Payload);
-  std::uint64_t dropped = 0;
-  if (!in.U64(dropped) || in.Left() != 0) {
-    error = "malformed drop count";
-    return std::nullopt;
-  }
-  return dropped;
+  return ReadNumber<std::uint64_t>(frame, FrameType::Dropped, "malformed drop count", error);
 }
 
 bool ReadRecords(const Frame& frame, std::vector<EventRecord>& out, std::string& error) {
@@ -446,14 +459,7 @@ void AppendTasksFrames(std::uint32_t sequence, const TaskTable& table,
 }
 
 std::optional<std::uint32_t> ReadTaskRequest(const Frame& frame, std::string& error) {
-  if (!IsType(frame, FrameType::TaskRequest, error)) return std::nullopt;
-  Cursor in(frame.Payload);
-  std::uint32_t sequence = 0;
-  if (!in.U32(sequence) || in.Left() != 0) {
-    error = "malformed task request";
-    return std::nullopt;
-  }
-  return sequence;
+  return ReadNumber<std::uint32_t>(frame, FrameType::TaskRequest, "malformed task request", error);
 }
 
 bool ReadTasks(const Frame& frame, std::uint32_t& sequence, bool& last, TaskTable& table,

@@ -26,7 +26,7 @@ ombrix_thread_record Thread(std::uint32_t tid, std::uint32_t tgid, std::uint64_t
   t.tgid = tgid;
   t.runtime_ns = runtime;
   t.switches = tid;
-  t.rchar = 10;
+  t.io.rchar = 10;
   return t;
 }
 
@@ -36,7 +36,7 @@ ombrix_leader_record Leader(std::uint32_t pid, std::uint32_t uid, const char* co
   r.thread.kind = OMBRIX_TASK_LEADER;
   r.uid = uid;
   r.dead_runtime_ns = 500;
-  r.dead_rchar = 7;
+  r.dead_io.rchar = 7;
   r.rss_file = 3, r.rss_anon = 5, r.rss_shmem = 2;
   std::strncpy(r.comm, comm, sizeof r.comm - 1);
   return r;

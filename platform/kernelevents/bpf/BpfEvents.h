@@ -91,6 +91,11 @@ enum ombrix_task_kind {
 
 #define OMBRIX_EXE_LEN 64
 
+/* Input and output accounting, as the kernel keeps it for a task and for a group's ended tasks. */
+struct ombrix_io {
+  __u64 rchar, wchar, syscr, syscw;
+};
+
 struct ombrix_thread_record {
   __u32 kind;
   __u32 tid;
@@ -98,7 +103,7 @@ struct ombrix_thread_record {
   __u32 pad;
   __u64 runtime_ns; /* CPU time */
   __u64 switches;   /* times it was switched to */
-  __u64 rchar, wchar, syscr, syscw;
+  struct ombrix_io io;
 };
 
 struct ombrix_leader_record {
@@ -111,7 +116,7 @@ struct ombrix_leader_record {
   __u32 pad;
   __u64 start_ns;        /* since boot */
   __u64 dead_runtime_ns; /* the group's ended threads */
-  __u64 dead_rchar, dead_wchar, dead_syscr, dead_syscw;
+  struct ombrix_io dead_io;
   __u64 rss_file, rss_anon, rss_shmem; /* resident pages by kind */
   char comm[OMBRIX_COMM_LEN];
   char exe[OMBRIX_EXE_LEN]; /* the executable's base name, when comm may be cut */

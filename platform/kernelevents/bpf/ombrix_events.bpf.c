@@ -424,15 +424,19 @@ int BPF_PROG(proc_fork, struct task_struct* parent, struct task_struct* child) {
 
 #define ZOMBIE_STATE 0x20 /* EXIT_ZOMBIE */
 
+static __always_inline void fill_io(struct ombrix_io* io, struct task_io_accounting* ac) {
+  io->rchar = ac->rchar;
+  io->wchar = ac->wchar;
+  io->syscr = ac->syscr;
+  io->syscw = ac->syscw;
+}
+
 static __always_inline void fill_thread(struct task_struct* task, struct ombrix_thread_record* t) {
   t->tid = task->pid;
   t->tgid = task->tgid;
   t->runtime_ns = task->se.sum_exec_runtime;
   t->switches = task->sched_info.pcount;
-  t->rchar = task->ioac.rchar;
-  t->wchar = task->ioac.wchar;
-  t->syscr = task->ioac.syscr;
-  t->syscw = task->ioac.syscw;
+  fill_io(&t->io, &task->ioac);
 }
 
 // A resident page counter: its running total, as the kernel keeps it for cheap reading. Each
@@ -455,10 +459,7 @@ static __always_inline void fill_group(struct task_struct* task, struct ombrix_l
   struct signal_struct* sig = task->signal;
   g->threads = sig->nr_threads;
   g->dead_runtime_ns = sig->sum_sched_runtime;
-  g->dead_rchar = sig->ioac.rchar;
-  g->dead_wchar = sig->ioac.wchar;
-  g->dead_syscr = sig->ioac.syscr;
-  g->dead_syscw = sig->ioac.syscw;
+  fill_io(&g->dead_io, &sig->ioac);
   bpf_probe_read_kernel_str(g->comm, sizeof g->comm, task->comm);
   struct mm_struct* mm = task->mm;
   if (!mm) return;
