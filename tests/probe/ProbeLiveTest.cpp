@@ -271,26 +271,12 @@ TEST_F(ProbeAsUser, UdpDatagramsCountOnTheSendersSocket) {
     if (!BecomeUser()) return "could not become the user";
     Session session(probe);
     if (!session.started) return "no session: " + EventSourceStats().Reason;
-    const int server = socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    auto* raw = reinterpret_cast<sockaddr*>(&address);
-    if (bind(server, raw, sizeof address) != 0 || getsockname(server, raw, &length) != 0)
-      return "no server socket";
-    const std::uint16_t port = ntohs(address.sin_port);
-    const int client = socket(AF_INET, SOCK_DGRAM, 0);
-    if (connect(client, raw, sizeof address) != 0) return "no client socket";
-    sockaddr_in own{};
-    length = sizeof own;
-    getsockname(client, reinterpret_cast<sockaddr*>(&own), &length);
+    ombrix::testing::LoopbackUdp udp;
+    if (!udp.Ready()) return "no loopback UDP pair";
     constexpr std::int64_t kDatagrams = 40, kSize = 512;
-    const std::vector<char> payload(kSize, 'u');
-    for (int k = 0; k < kDatagrams; ++k)
-      if (send(client, payload.data(), kSize, 0) != kSize) return "send failed";
+    if (udp.Exchange(kDatagrams, kSize, false) != kDatagrams * kSize) return "send failed";
     // Both ends are this process's: the lower port names the remote end of the pair.
-    const std::uint16_t remote = std::min(port, ntohs(own.sin_port));
+    const std::uint16_t remote = std::min(udp.ServerPort(), udp.ClientPort());
     std::int64_t sent = 0;
     session.WaitFor([&] {
       sent = 0;
@@ -300,8 +286,6 @@ TEST_F(ProbeAsUser, UdpDatagramsCountOnTheSendersSocket) {
           sent += s->ByteCount;
       return sent >= kDatagrams * kSize;
     });
-    close(client);
-    close(server);
     return sent == kDatagrams * kSize ? "" : "sent " + std::to_string(sent) + " bytes";
   });
   EXPECT_EQ(failures, "");

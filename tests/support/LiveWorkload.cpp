@@ -2,14 +2,32 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <signal.h>
+#include <spawn.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
+extern char** environ;
+
 namespace ombrix::testing {
+
+namespace {
+
+std::uint16_t LocalPort(int fd) {
+  sockaddr_in own{};
+  socklen_t length = sizeof own;
+  if (getsockname(fd, reinterpret_cast<sockaddr*>(&own), &length) != 0) return 0;
+  return ntohs(own.sin_port);
+}
+
+}  // namespace
 
 LoopbackTcp::LoopbackTcp() {
   server_ = socket(AF_INET, SOCK_STREAM, 0);
@@ -69,6 +87,56 @@ bool LoopbackTcp::EndKeepingTheClientSocket() {
 void LoopbackTcp::CloseClientSocket() {
   if (client_ >= 0) close(client_);
   client_ = -1;
+}
+
+LoopbackUdp::LoopbackUdp() {
+  server_ = socket(AF_INET, SOCK_DGRAM, 0);
+  client_ = socket(AF_INET, SOCK_DGRAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  auto* raw = reinterpret_cast<sockaddr*>(&address);
+  if (server_ < 0 || client_ < 0 || bind(server_, raw, sizeof address) != 0) return;
+  serverPort_ = LocalPort(server_);
+  address.sin_port = htons(serverPort_);
+  if (serverPort_ == 0 || connect(client_, raw, sizeof address) != 0) return;
+  clientPort_ = LocalPort(client_);
+  ready_ = clientPort_ != 0;
+}
+
+std::int64_t LoopbackUdp::Exchange(int count, std::size_t size, bool receive) {
+  if (!ready_) return -1;
+  const std::vector<char> payload(size, 'u');
+  std::vector<char> buffer(2 * size);
+  std::int64_t bytes = 0;
+  for (int k = 0; k < count; ++k) {
+    const ssize_t sent = send(client_, payload.data(), size, 0);
+    if (sent != static_cast<ssize_t>(size)) return -1;
+    const ssize_t got = receive ? recv(server_, buffer.data(), buffer.size(), 0) : sent;
+    if (got <= 0) return -1;
+    bytes += got;
+  }
+  return bytes;
+}
+
+void LoopbackUdp::Close() {
+  for (int* fd : {&client_, &server_})
+    if (*fd >= 0) close(std::exchange(*fd, -1));
+  ready_ = false;
+}
+
+SleepingChild::SleepingChild(const char* seconds) {
+  char program[] = "/bin/sleep";
+  std::string argument = seconds;
+  char* argv[] = {program, argument.data(), nullptr};
+  if (posix_spawn(&pid_, program, nullptr, nullptr, argv, environ) != 0) pid_ = 0;
+}
+
+void SleepingChild::Stop() {
+  if (pid_ <= 0) return;
+  kill(pid_, SIGTERM);
+  waitpid(pid_, nullptr, 0);
+  pid_ = 0;
 }
 
 bool WaitUntil(const std::function<bool()>& done, int seconds) {

@@ -1,6 +1,9 @@
-// Work that live tests do on this machine and then look for: a loopback TCP transfer, and a
-// bounded wait for what should follow from it.
+// Work that live tests do on this machine and then look for: a loopback TCP transfer, a loopback
+// UDP exchange, a short-lived child, and a bounded wait for what should follow from them.
 #pragma once
+#include <sys/types.h>
+
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 
@@ -28,6 +31,47 @@ class LoopbackTcp {
  private:
   int server_ = -1, client_ = -1, accepted_ = -1;
   std::uint16_t port_ = 0;
+};
+
+// A loopback UDP pair: an unconnected server socket and a client connected to it.
+class LoopbackUdp {
+ public:
+  LoopbackUdp();
+  ~LoopbackUdp() { Close(); }
+  LoopbackUdp(const LoopbackUdp&) = delete;
+  LoopbackUdp& operator=(const LoopbackUdp&) = delete;
+
+  bool Ready() const { return ready_; }
+  std::uint16_t ServerPort() const { return serverPort_; }
+  std::uint16_t ClientPort() const { return clientPort_; }
+  // Sends count datagrams of size bytes from the client and, when receive, reads each on the
+  // server: the bytes received (sent, without receive), or -1 when a call failed.
+  std::int64_t Exchange(int count, std::size_t size, bool receive = true);
+  void Close();
+
+ private:
+  int server_ = -1, client_ = -1;
+  bool ready_ = false;
+  std::uint16_t serverPort_ = 0, clientPort_ = 0;
+};
+
+// A child running /bin/sleep for the seconds given, ended and waited for at the latest when
+// it goes out of scope.
+class SleepingChild {
+ public:
+  explicit SleepingChild(const char* seconds = "1");
+  ~SleepingChild() { Stop(); }
+  SleepingChild(const SleepingChild&) = delete;
+  SleepingChild& operator=(const SleepingChild&) = delete;
+
+  bool Started() const { return pid_ > 0; }
+  pid_t Pid() const { return pid_; }
+  std::uint32_t Id() const { return static_cast<std::uint32_t>(pid_); }
+  // Ends the child now (it may have ended already) and reaps it.
+  void Stop();
+
+ private:
+  pid_t pid_ = 0;
 };
 
 // Asks done every 50 ms until it answers true or the seconds have passed; the last answer.

@@ -4,13 +4,9 @@
 // parameters, not by a second copy of the workload. Needs root (the process connector, other
 // processes' /proc entries, loading the probe's programs); skips saying why otherwise. Every wait
 // is bounded.
-#include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
-#include <spawn.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -32,8 +28,6 @@
 #include "platform/kernelevents/ProbeEventSource.h"
 #include "platform/kernelevents/bpf/BpfEventSource.h"
 #endif
-
-extern char** environ;
 
 namespace {
 
@@ -139,29 +133,11 @@ TEST_P(LiveModel, LoopbackTransferLandsOnASocketOfThisProcess) {
 
 TEST_P(LiveModel, UdpExchangeIsCountedOnItsSockets) {
   if (!GetParam().Datagrams) GTEST_SKIP() << "this backend has no source of datagram traffic";
-  const int server = socket(AF_INET, SOCK_DGRAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  ASSERT_EQ(bind(server, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-  getsockname(server, reinterpret_cast<sockaddr*>(&address), &length);
-  const std::uint16_t port = ntohs(address.sin_port);
-  const int client = socket(AF_INET, SOCK_DGRAM, 0);
-  ASSERT_EQ(connect(client, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-  sockaddr_in own{};
-  length = sizeof own;
-  getsockname(client, reinterpret_cast<sockaddr*>(&own), &length);
-  const std::uint16_t clientPort = ntohs(own.sin_port);
+  ombrix::testing::LoopbackUdp udp;
+  ASSERT_TRUE(udp.Ready());
   constexpr std::int64_t kDatagrams = 40, kSize = 512;
-  const std::vector<char> payload(kSize, 'u');
-  std::vector<char> buffer(2 * kSize);
-  for (int k = 0; k < kDatagrams; ++k) {
-    ASSERT_EQ(send(client, payload.data(), kSize, 0), kSize);
-    ASSERT_EQ(recv(server, buffer.data(), buffer.size(), 0), kSize);
-  }
-  close(client);
-  close(server);
+  ASSERT_EQ(udp.Exchange(kDatagrams, kSize), kDatagrams * kSize);
+  udp.Close();
   // Both ends are here: the lower port names the remote end. The unconnected server's datagrams
   // carry the client as their source where the kernel shows it, and land on the same socket;
   // elsewhere they have no remote end ("Non-TCP Packets").
@@ -169,7 +145,7 @@ TEST_P(LiveModel, UdpExchangeIsCountedOnItsSockets) {
   const std::int64_t pair = (sources ? 2 : 1) * kDatagrams * kSize;
   std::int64_t both = 0, unconnected = 0;
   WaitFor([&] {
-    both = SocketBytes(std::min(port, clientPort), INADDR_LOOPBACK);
+    both = SocketBytes(std::min(udp.ServerPort(), udp.ClientPort()), INADDR_LOOPBACK);
     unconnected = SocketBytes(0, 0);
     return both >= pair && (sources || unconnected >= kDatagrams * kSize);
   });
@@ -221,22 +197,17 @@ TEST_P(LiveModel, FileWrittenAndReadLandsOnANamedFile) {
 }
 
 TEST_P(LiveModel, ChildStartNamesItsProcessAndMarksItWhole) {
-  pid_t child = 0;
-  char program[] = "/bin/sleep";
-  char argument[] = "1";
-  char* argv[] = {program, argument, nullptr};
-  ASSERT_EQ(posix_spawn(&child, program, nullptr, nullptr, argv, environ), 0);
+  ombrix::testing::SleepingChild child;
+  ASSERT_TRUE(child.Started());
   std::string name;
   bool partial = true;
   const bool seen = WaitFor([&] {
-    const ombrix::TProcessInfo* p = tables.FindProcess(static_cast<std::uint32_t>(child));
+    const ombrix::TProcessInfo* p = tables.FindProcess(child.Id());
     if (p == nullptr) return false;
     name = p->Name;
     partial = p->Partial;
     return name == "sleep" && !partial;
   });
-  int status = 0;
-  waitpid(child, &status, 0);
   EXPECT_TRUE(seen) << "child seen as \"" << name << "\", partial " << partial;
 }
 

@@ -5,9 +5,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
-#include <spawn.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -20,8 +18,6 @@
 #include "platform/paths/Paths.h"
 #include "tests/support/EventRecordBuilder.h"
 #include "tests/support/LiveWorkload.h"
-
-extern char** environ;
 
 namespace {
 
@@ -202,23 +198,18 @@ TEST_F(LiveSource, FileWrittenAndReadShowsWithItsName) {
 }
 
 TEST_F(LiveSource, ChildProcessStartCarriesItsImageName) {
-  pid_t child = 0;
-  char program[] = "/bin/sleep";
-  char argument[] = "1";
-  char* argv[] = {program, argument, nullptr};
-  ASSERT_EQ(posix_spawn(&child, program, nullptr, nullptr, argv, environ), 0);
+  ombrix::testing::SleepingChild child;
+  ASSERT_TRUE(child.Started());
   std::string image;
   const bool seen = WaitFor([&](const std::vector<EventRecord>& records) {
     for (const EventRecord& r : records) {
-      if (r.Header.Guid != ProcessGuid || U32(r, 4) != static_cast<std::uint32_t>(child)) continue;
+      if (r.Header.Guid != ProcessGuid || U32(r, 4) != child.Id()) continue;
       const std::size_t nameAt = 28 + 8 + 4u * r.Data.at(29);
       image = reinterpret_cast<const char*>(r.Data.data() + nameAt);
       if (image == "sleep") return true;
     }
     return false;
   });
-  int status = 0;
-  waitpid(child, &status, 0);
   EXPECT_TRUE(seen) << "last image seen for the child: \"" << image << "\"";
 }
 

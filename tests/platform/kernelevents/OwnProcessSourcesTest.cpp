@@ -8,7 +8,6 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -23,8 +22,6 @@
 #include "platform/kernelevents/TcpTraffic.h"
 #include "platform/paths/Paths.h"
 #include "tests/support/LiveWorkload.h"
-
-extern char** environ;
 
 namespace {
 
@@ -231,25 +228,19 @@ TEST(TcpTraffic, AConnectionGoneFromTheDumpGetsItsLastBytesWhenItsSocketGoes) {
 TEST(ProcessScan, NewProcessShowsWithItsName) {
   ProcessScan scan;
   scan.Open();
-  pid_t child = 0;
-  char program[] = "/bin/sleep";
-  char argument[] = "2";
-  char* argv[] = {program, argument, nullptr};
-  ASSERT_EQ(posix_spawn(&child, program, nullptr, nullptr, argv, environ), 0);
+  ombrix::testing::SleepingChild child("2");
+  ASSERT_TRUE(child.Started());
   // posix_spawn returns once the child runs the new program, so its name is settled.
   std::vector<EventRecord> out;
   scan.Poll(out);
   std::string image;
   for (const EventRecord& r : out)
-    if (U32(r, 4) == static_cast<std::uint32_t>(child))
-      image = reinterpret_cast<const char*>(r.Data.data() + 44);
+    if (U32(r, 4) == child.Id()) image = reinterpret_cast<const char*>(r.Data.data() + 44);
   std::vector<EventRecord> again;
   scan.Poll(again);
-  kill(child, SIGTERM);
-  waitpid(child, nullptr, 0);
+  child.Stop();
   EXPECT_EQ(image, "sleep");
-  for (const EventRecord& r : again)
-    EXPECT_NE(U32(r, 4), static_cast<std::uint32_t>(child)) << "reported once";
+  for (const EventRecord& r : again) EXPECT_NE(U32(r, 4), child.Id()) << "reported once";
 }
 
 }  // namespace
@@ -265,20 +256,15 @@ int UnprivilegedProcessStarts() {
       source.Open(EVENT_TRACE_FLAG_PROCESS | EVENT_TRACE_FLAG_NETWORK_TCPIP);
   if (!opened.Opened) return 1;
   if (opened.FirstError != EPERM) return 2;
-  pid_t child = 0;
-  char program[] = "/bin/sleep";
-  char argument[] = "1";
-  char* argv[] = {program, argument, nullptr};
-  if (posix_spawn(&child, program, nullptr, nullptr, argv, environ) != 0) return 3;
+  ombrix::testing::SleepingChild child;
+  if (!child.Started()) return 3;
   bool seen = false;
   for (int poll = 0; poll < 100 && !seen; ++poll) {
     std::vector<EventRecord> out;
     source.Poll(out);
     for (const EventRecord& r : out)
-      seen =
-          seen || (r.Header.Guid == ProcessGuid && U32(r, 4) == static_cast<std::uint32_t>(child));
+      seen = seen || (r.Header.Guid == ProcessGuid && U32(r, 4) == child.Id());
   }
-  waitpid(child, nullptr, 0);
   return seen ? 0 : 4;
 }
 

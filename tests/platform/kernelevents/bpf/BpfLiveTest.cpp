@@ -132,32 +132,14 @@ class BpfLive : public ::testing::Test {
 };
 
 TEST_F(BpfLive, UdpDatagramsAreCountedOnTheirSockets) {
-  const int server = socket(AF_INET, SOCK_DGRAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  ASSERT_EQ(bind(server, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-  getsockname(server, reinterpret_cast<sockaddr*>(&address), &length);
-  const std::uint16_t port = ntohs(address.sin_port);
-  const int client = socket(AF_INET, SOCK_DGRAM, 0);
-  ASSERT_EQ(connect(client, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-  const std::uint16_t clientPort = LocalPort(client);
-
+  ombrix::testing::LoopbackUdp udp;
+  ASSERT_TRUE(udp.Ready());
+  const std::uint16_t port = udp.ServerPort(), clientPort = udp.ClientPort();
   constexpr int kDatagrams = 50;
   constexpr std::size_t kSize = 1000;
-  const std::vector<char> payload(kSize, 'u');
-  std::vector<char> buffer(2 * kSize);
-  std::size_t delivered = 0;
-  for (int k = 0; k < kDatagrams; ++k) {
-    ASSERT_EQ(send(client, payload.data(), kSize, 0), static_cast<ssize_t>(kSize));
-    const ssize_t n = recv(server, buffer.data(), buffer.size(), 0);
-    ASSERT_GT(n, 0);
-    delivered += static_cast<std::size_t>(n);
-  }
-  close(client);
-  close(server);
-  ASSERT_EQ(delivered, kDatagrams * kSize);
+  const std::uint64_t delivered = kDatagrams * kSize;
+  ASSERT_EQ(udp.Exchange(kDatagrams, kSize), static_cast<std::int64_t>(delivered));
+  udp.Close();
 
   const auto self = static_cast<std::uint32_t>(getpid());
   std::uint64_t sent = 0, received = 0;
