@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "tests/support/EventRecordBuilder.h"
+#include "tests/support/LiveWorkload.h"
 #include "tests/support/ReplayEventSource.h"
 
 namespace {
@@ -101,17 +102,6 @@ struct THandlerLog {
   }
 };
 
-// Waits, bounded, until done holds; the result says whether it did.
-template <typename Done>
-bool Eventually(Done done) {
-  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > until) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return true;
-}
-
 class KernelEventTraceTest : public ::testing::Test {
  protected:
   void SetUp() override { SetEventTracing(&recorder); }
@@ -132,7 +122,7 @@ TEST_F(KernelEventTraceTest, NoHandlerMeansNoFlagsAndNoCallbacks) {
   ASSERT_TRUE(trace->Start());
   EXPECT_EQ(recorder.StartFlags, 0u);
   EXPECT_TRUE(recorder.Registered.empty());
-  EXPECT_TRUE(Eventually([&] { return recorder.ProcessTraceCalls > 0; }));
+  EXPECT_TRUE(ombrix::testing::WaitUntil([&] { return recorder.ProcessTraceCalls > 0; }));
   trace->Stop();
   EXPECT_TRUE(log.Seen().empty());
 }
@@ -158,7 +148,7 @@ TEST_F(KernelEventTraceTest, UdpHandlerAloneStillEnablesTheNetworkFlag) {
   ASSERT_TRUE(trace->Start());
   EXPECT_EQ(recorder.StartFlags, EVENT_TRACE_FLAG_NETWORK_TCPIP);
   EXPECT_EQ(recorder.Registered, std::vector<GUID>{UdpIpGuid});
-  ASSERT_TRUE(Eventually([&] { return log.Count == 1; }));
+  ASSERT_TRUE(ombrix::testing::WaitUntil([&] { return log.Count == 1; }));
   trace->Stop();
   EXPECT_EQ(log.Seen(), std::vector<std::string>{"udp:8"}) << "no TCP handler, no TCP events";
 }
@@ -170,7 +160,7 @@ TEST_F(KernelEventTraceTest, HandlersRunOnTheConsumerThreadInOrder) {
   source->Add({DiskIo(5, 1, 512), ProcessStart(6, "x")});
   source->Add({DiskIo(7, 1, 512)});
   ASSERT_TRUE(trace->Start());
-  ASSERT_TRUE(Eventually([&] { return log.Count == 6; }));
+  ASSERT_TRUE(ombrix::testing::WaitUntil([&] { return log.Count == 6; }));
   trace->Stop();
   EXPECT_EQ(log.Seen(),
             (std::vector<std::string>{"any:5", "disk:5", "any:6", "process:6", "any:7", "disk:7"}));
@@ -226,7 +216,7 @@ TEST_F(KernelEventTraceTest, MissingSourceKeepsItsErrnoWhileConsuming) {
   trace->OnDiskIo = log.Handler("disk");
   source->Add({DiskIo(5, 1, 512)});
   ASSERT_TRUE(trace->Start());
-  ASSERT_TRUE(Eventually([&] { return log.Count == 1; }));
+  ASSERT_TRUE(ombrix::testing::WaitUntil([&] { return log.Count == 1; }));
   EXPECT_EQ(trace->LastStatus, 1u);
   source->FailOpen(EVENT_TRACE_FLAG_PROCESS | EVENT_TRACE_FLAG_DISK_IO, 1);
   trace->Stop();
@@ -238,7 +228,7 @@ TEST_F(KernelEventTraceTest, StoppedTraceWaitsAndCanStartAgain) {
   trace->OnDiskIo = log.Handler("disk");
   source->Add({DiskIo(5, 1, 512)});
   ASSERT_TRUE(trace->Start());
-  ASSERT_TRUE(Eventually([&] { return log.Count == 1; }));
+  ASSERT_TRUE(ombrix::testing::WaitUntil([&] { return log.Count == 1; }));
   trace->Stop();
   const std::uint64_t passes = trace->Passes();
   std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -247,7 +237,7 @@ TEST_F(KernelEventTraceTest, StoppedTraceWaitsAndCanStartAgain) {
 
   source->Add({DiskIo(9, 1, 512)});
   ASSERT_TRUE(trace->Start());
-  EXPECT_TRUE(Eventually([&] { return log.Count == 2; }));
+  EXPECT_TRUE(ombrix::testing::WaitUntil([&] { return log.Count == 2; }));
   EXPECT_EQ(log.Seen().back(), "disk:9");
 }
 
@@ -258,7 +248,7 @@ TEST_F(KernelEventTraceTest, HandlerFailureEndsOnlyThatEvent) {
   };
   source->Add({DiskIo(5, 1, 512), DiskIo(6, 1, 512)});
   ASSERT_TRUE(trace->Start());
-  EXPECT_TRUE(Eventually([&] { return calls == 2; }));
+  EXPECT_TRUE(ombrix::testing::WaitUntil([&] { return calls == 2; }));
 }
 
 TEST_F(KernelEventTraceTest, DestroyWhileEventsFlowEndsPromptly) {
@@ -271,7 +261,7 @@ TEST_F(KernelEventTraceTest, DestroyWhileEventsFlowEndsPromptly) {
   trace->OnDiskIo = log.Handler("disk");
   trace->OnTcpIp = log.Handler("tcp");
   ASSERT_TRUE(trace->Start());
-  ASSERT_TRUE(Eventually([&] { return log.Count > 1000; }));
+  ASSERT_TRUE(ombrix::testing::WaitUntil([&] { return log.Count > 1000; }));
   trace.reset();  // returns once the consumer thread has ended
   const int after = log.Count;
   EXPECT_EQ(ProcessingEnabled, 0u);

@@ -375,8 +375,8 @@ TEST(PerfBlockWriter, ObjectWithoutInstancesAddedHasZero) {
   PerfBlockTimes times;
   times.PerfFreq = 1'000'000'000;
   w.BeginBlock(times, "h");
-  w.BeginObject(236);
-  w.AddCounter(198, PERF_COUNTER_BULK_COUNT);
+  w.BeginObject(kObjLogicalDisk);
+  w.AddCounter(kDiskQueueLength, PERF_COUNTER_BULK_COUNT);
   w.EndObject();
   const auto& b = w.EndBlock();
   const auto objects = Objects(b);
