@@ -15,7 +15,7 @@ fi
 work=$(mktemp -d -t monitor-e2e.XXXXXX)
 prog=$work/prog
 pid=
-session= session_env= new_tray=
+session= new_tray=
 
 cleanup() {
   [ -n "$pid" ] && kill "$pid" 2>/dev/null
@@ -82,12 +82,8 @@ cp "$program" "$prog/"
 [ -f "$(dirname "$program")/ports.txt" ] && cp "$(dirname "$program")/ports.txt" "$prog/"
 [ -x "$prog/Ombrix" ] || fail "no program at $program"
 
-for _ in 1 2 3; do
-  session_env=$("$gs" start 2>"$work/session.err") && break
-done
-[ -n "$session_env" ] || fail "no headless desktop: $(cat "$work/session.err")"
-eval "$session_env"
-session=1
+source "$(dirname "$0")/desktop.sh"
+start_desktop
 # Under LeakSanitizer: the D-Bus library keeps a buffer of the toolkit's session bus
 # connection to the end; that is not the program's to free.
 printf 'leak:libdbus-1.so\n' >"$work/lsan.supp"
