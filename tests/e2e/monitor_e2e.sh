@@ -65,6 +65,21 @@ open_menu() {  # open_menu WHAT: the menu opened for what
   done
   fail "the tray menu did not open on a left click (${1:-})"
 }
+# pick WHAT KEYS COMMAND...: opens the menu, chooses an item by its keys, and waits for the
+# command to succeed. Under a sanitizer on a loaded machine the keys can reach the menu before
+# it has the keyboard; a user who sees nothing happen tries again, and so does the test, once.
+pick() {
+  local what=$1 keys=$2 attempt
+  shift 2
+  for attempt in 1 2; do
+    open_menu "$what"
+    # shellcheck disable=SC2086 # the keys are words
+    xdotool key $keys
+    wait_for 8 "$@" && return 0
+    menu_open && xdotool key Escape
+  done
+  return 1
+}
 # The strongly blue pixels of the window's grid (the sort column's figures and title) as
 # the bounding box "WxH+X+Y", or empty when there are none.
 blue_box() {
@@ -103,7 +118,11 @@ wait_for 8 sh -c "! xdotool search --onlyvisible --name '^About Ombrix\$' >/dev/
 open_menu 'Processor usage'
 shot menu
 xdotool key Down Down Down Return
-win=$("$gs" wait-window '^Ombrix - Processes$') || fail "Processor usage did not open the Processes view"
+wait_for 8 visible '^Ombrix - Processes$' || {
+  menu_open && xdotool key Escape
+  pick 'Processor usage' 'Down Down Down Return' visible '^Ombrix - Processes$'
+} || fail "Processor usage did not open the Processes view"
+win=$("$gs" wait-window '^Ombrix - Processes$') || fail "the Processes view went away"
 wait_for 5 sh -c "[ \"\$(xdotool getactivewindow 2>/dev/null)\" = $win ]" || fail "the window has no focus"
 shot processes "$win"
 # Sorted by Processor: the blue sort colour lies in the second column only.
@@ -150,9 +169,8 @@ wait_for 5 sh -c "! xdotool search --onlyvisible --class '^Xmessage\$' >/dev/nul
   fail "the covering window did not go"
 
 # Settings: the interval to 1000 and OK; the settings file beside the program has it.
-open_menu 'Settings'
-xdotool key Up Up Return
-dlg=$("$gs" wait-window '^Ombrix Settings$') || fail "Settings... did not open the dialog"
+pick 'Settings' 'Up Up Return' visible '^Ombrix Settings$' || fail "Settings... did not open the dialog"
+dlg=$("$gs" wait-window '^Ombrix Settings$') || fail "the dialog went away"
 wait_for 5 sh -c "[ \"\$(xdotool getactivewindow 2>/dev/null)\" = $dlg ]" || fail "the dialog has no focus"
 # The tray menu still answers while the dialog is open; "Settings..." brings the same
 # dialog forward rather than a second one.
@@ -172,9 +190,9 @@ wait_for 5 sh -c "! xdotool search --onlyvisible --name '^Ombrix Settings\$' >/d
 grep -qx 'Interval=1000' "$prog/Ombrix.ini" || fail "the settings file has no Interval=1000"
 
 # Always on top: the window stays above others, and the settings dialog still opens above it.
-open_menu 'Settings again'
-xdotool key Up Up Return
-dlg=$("$gs" wait-window '^Ombrix Settings$') || fail "Settings... did not open the dialog again"
+pick 'Settings again' 'Up Up Return' visible '^Ombrix Settings$' ||
+  fail "Settings... did not open the dialog again"
+dlg=$("$gs" wait-window '^Ombrix Settings$') || fail "the dialog went away"
 xdotool mousemove --window "$dlg" 20 228 click 1  # "Keep the main Ombrix window always on top."
 xdotool key Return
 # Changing the window's flags gives it a new native window.
@@ -183,9 +201,9 @@ on_top() {
   [ -n "$win" ] && xprop -id "$win" _NET_WM_STATE 2>/dev/null | grep -q _NET_WM_STATE_ABOVE
 }
 wait_for 5 on_top || fail "always on top did not put the window above the others"
-open_menu 'with the window on top'
-xdotool key Up Up Return
-dlg=$("$gs" wait-window '^Ombrix Settings$') || fail "Settings... did not open the dialog with the window on top"
+pick 'with the window on top' 'Up Up Return' visible '^Ombrix Settings$' ||
+  fail "Settings... did not open the dialog with the window on top"
+dlg=$("$gs" wait-window '^Ombrix Settings$') || fail "the dialog went away"
 stacked_above() {  # stacked_above UPPER LOWER: by the window manager's stacking order
   local order
   order=$(xprop -root _NET_CLIENT_LIST_STACKING | tr -d ',' | tr ' ' '\n' | grep '^0x' | nl -ba)
@@ -204,15 +222,8 @@ wait_for 5 sh -c "! xdotool search --onlyvisible --name '^Ombrix Settings\$' >/d
 xdotool windowminimize "$win"
 wait_for 5 sh -c "! xdotool search --onlyvisible --name '^Ombrix - ' >/dev/null 2>&1" ||
   fail "minimising did not hide the window"
-# Under a sanitizer on a loaded machine the keys can reach the menu before it has the
-# keyboard; a user who sees the menu still open tries again, and so does the test, once.
-for attempt in 1 2; do
-  open_menu 'Memory usage'
-  xdotool key Down Down Down Down Return
-  wait_for 8 visible '^Ombrix - Processes$' && break
-  ((attempt < 2)) || fail "Memory usage did not show the window again"
-  menu_open && xdotool key Escape
-done
+pick 'Memory usage' 'Down Down Down Down Return' visible '^Ombrix - Processes$' ||
+  fail "Memory usage did not show the window again"
 win=$(xdotool search --onlyvisible --name '^Ombrix - Processes$' | head -n 1)
 
 # The close box hides the window to the tray; the program goes on.
@@ -235,9 +246,7 @@ if [ -f "$GUI_SESSION_DIR/tray.pid" ] && [ -f "$GUI_SESSION_DIR/tint2rc" ]; then
 fi
 
 # Exit, the last item, ends the program with the stop record in the log.
-open_menu 'Exit'
-xdotool key Up Return
-wait_for 10 gone "$pid" || fail "Exit did not end the program"
+pick 'Exit' 'Up Return' gone "$pid" || fail "Exit did not end the program"
 wait "$pid"
 status=$?
 pid=
