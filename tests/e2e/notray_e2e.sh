@@ -98,16 +98,21 @@ close_window
 wait_for 5 is_hidden || fail "closing did not hide the window to the tray"
 gone "$pid" && fail "closing the window ended the program although a tray is there now"
 shot notray-tray-later
-# A tray just started can still be laying out its icons on a busy machine: try again.
-clicked=
-for _ in 1 2 3; do
-  "$gs" click-tray Ombrix 1 >/dev/null 2>>"$work/gs.err" && clicked=1 && break
-  sleep 1
-done
-[ -n "$clicked" ] || fail "could not click the tray icon: $(cat "$work/gs.err")"
-wait_for 5 menu_open || fail "the tray menu did not open"
-xdotool key Up Return  # Exit
-wait_for 10 gone "$pid" || fail "Exit did not end the program"
+# A tray just started can still be laying out its icons on a busy machine: try again. The
+# menu takes the keyboard a moment after it maps; keys that came too early are sent again.
+exit_from_menu() {
+  local clicked= _
+  for _ in 1 2 3; do
+    "$gs" click-tray Ombrix 1 >/dev/null 2>>"$work/gs.err" && clicked=1 && break
+    sleep 1
+  done
+  [ -n "$clicked" ] || fail "could not click the tray icon: $(cat "$work/gs.err")"
+  wait_for 5 menu_open || fail "the tray menu did not open"
+  sleep 0.3
+  xdotool key Up Return  # Exit
+  wait_for 10 gone "$pid"
+}
+exit_from_menu || { menu_open && xdotool key Escape; exit_from_menu; } || fail "Exit did not end the program"
 wait "$pid"
 pid=
 tail -n 1 "$prog/Ombrix.log" | tr -d "\r" | grep -Eq "^[0-9:]+  Stop     $prog/Ombrix\$" ||
