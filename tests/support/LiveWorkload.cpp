@@ -1,14 +1,18 @@
 #include "tests/support/LiveWorkload.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/mman.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <fstream>
 #include <string>
 #include <thread>
 #include <utility>
@@ -137,6 +141,22 @@ void SleepingChild::Stop() {
   kill(pid_, SIGTERM);
   waitpid(pid_, nullptr, 0);
   pid_ = 0;
+}
+
+bool DropFromPageCache(int fd, std::size_t bytes) {
+  void* map = mmap(nullptr, bytes, PROT_READ, MAP_SHARED, fd, 0);
+  if (map == MAP_FAILED) return false;
+  const auto page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+  std::vector<unsigned char> resident((bytes + page - 1) / page);
+  bool advised = false;
+  const bool dropped = WaitUntil([&] {
+    if (advised) std::ofstream("/proc/sys/vm/drop_caches") << "1\n";
+    advised = posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED) == 0;
+    return advised && mincore(map, bytes, resident.data()) == 0 &&
+           std::none_of(resident.begin(), resident.end(), [](unsigned char r) { return r & 1; });
+  });
+  munmap(map, bytes);
+  return dropped;
 }
 
 bool WaitUntil(const std::function<bool()>& done, int seconds) {

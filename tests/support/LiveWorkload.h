@@ -74,6 +74,12 @@ class SleepingChild {
   pid_t pid_ = 0;
 };
 
+// Puts the file's first bytes out of the page cache, so that reading them goes to the disk, and
+// checks that none is left resident: advice alone can leave pages that another processor still
+// holds in its batch of recently used pages. Falls back to dropping the clean caches (root).
+// False when pages stayed resident for ten seconds.
+bool DropFromPageCache(int fd, std::size_t bytes);
+
 // Asks done every 50 ms until it answers true or the seconds have passed; the last answer.
 bool WaitUntil(const std::function<bool()>& done, int seconds = 10);
 
