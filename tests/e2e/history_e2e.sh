@@ -81,11 +81,16 @@ width=${BASH_REMATCH[1]} left=${BASH_REMATCH[3]} top=${BASH_REMATCH[4]}
 # Late in the run, where its smoothed figures have grown.
 aim=$((busy_end - 1500))
 x=$(( left + width - (width * ($(now_ms) - aim) + 300000) / 600000 ))
+# The click chooses the moment and ctrl+c copies it; on a slow machine the first copy can come
+# before the click is handled: the clipboard is asked again a few times.
 xdotool mousemove --window "$win" "$x" $((top + 10)) click 1
-sleep 0.5
-xdotool key ctrl+c
-sleep 0.3
-xclip -o -selection clipboard >"$work/moment.txt" 2>/dev/null || fail "nothing copied from the History view"
+copied() {
+  sleep 0.5
+  xdotool key ctrl+c
+  sleep 0.3
+  xclip -o -selection clipboard >"$work/moment.txt" 2>/dev/null && [ -s "$work/moment.txt" ]
+}
+copied || copied || copied || fail "nothing copied from the History view: $(cat "$work/moment.txt" 2>/dev/null)"
 [ -n "$shots" ] && "$gs" screenshot "$shots/history-moment.png" "$win" >/dev/null
 
 # The moment's time lies within the run, and the busy program heads its disk I/O list.
