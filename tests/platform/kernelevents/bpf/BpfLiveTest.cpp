@@ -232,9 +232,6 @@ TEST_F(BpfLive, FileWrittenAndReadReachesTheDiskUnderItsName) {
   const std::string path = folder + "/data.bin";
   constexpr std::size_t kBytes = 4 << 20;
   const std::vector<char> block(65536, 'd');
-  // Other programs' dirty pages go first, so that the background flusher does not take this
-  // file's pages to the disk before its own sync does.
-  sync();
   const int out = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
   ASSERT_GE(out, 0);
   for (std::size_t done = 0; done < kBytes; done += block.size())
